@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "engine/http_getter.h"
+#include "engine/mutex_lock.h"
+#include "engine/thread_pool.h"
+
+// Task kinds.
+inline constexpr std::int32_t JOB_BBS = 0;
+inline constexpr std::int32_t JOB_DOCUMENT = 1;
+
+// What travels with a job: created by the caller of AddJob, carried untouched, handed to
+// OnJobDone, which owns it from then on.
+struct JobTag {
+    std::int32_t number;
+    std::int32_t kind;
+};
+
+// One queued job. URL and path hold at most 259 characters to be fetched; a longer one is
+// carried whole and fails without network traffic.
+struct DownloadJob {
+    std::string url;
+    std::string path;
+    std::unique_ptr<JobTag> tag;
+};
+
+// Completion results.
+inline constexpr int JOB_STORED = 1;
+inline constexpr int JOB_FAILED = 0;
+inline constexpr int JOB_CANCELLED = -1;
+
+// A FIFO job queue fetched by a pool of worker threads; each result goes to OnJobDone.
+//
+// Threads: the main thread calls everything but ProcessNextJob, which the workers call. The
+// queue lock guards the queue; it is held only for a few list operations, never across a fetch,
+// a file operation or OnJobDone. Calling order for one run: set the fetcher's timeout -> Start
+// -> AddJob (with the counts, Pause and Resume at any time) -> StopAll while HasLiveThreads ->
+// Drain -> Teardown -> destroy. A downloader serves one run.
+class CDownloader {
+public:
+    CDownloader() = default;
+    CDownloader(const CDownloader&) = delete;
+    CDownloader& operator=(const CDownloader&) = delete;
+    virtual ~CDownloader();
+
+    // Result 1 stored, 0 failed (on the worker that fetched the job, up to one call per worker
+    // at once), -1 cancelled (on the main thread, from Drain). URL and path are valid only during
+    // the call; the tag is the callee's.
+    virtual void OnJobDone(int result, const char* url, const char* path,
+                           std::unique_ptr<JobTag> tag) = 0;
+
+    // Creates the lock and a pool of `threadCount` workers. 0 when already started.
+    int Start(int threadCount);
+    void AddJob(const char* url, const char* path, std::unique_ptr<JobTag> tag);
+    // One unit of a worker's work: the oldest job fetched and reported, or, on an empty queue,
+    // an idle sleep. Always 1.
+    int ProcessNextJob();
+    unsigned GetWaitingCount();
+    int GetActiveCount() const;
+    void Pause();
+    void Resume();
+    void StopAll();
+    int HasLiveThreads() const;
+    // Reports every queued job with -1, oldest first, on this thread. 0 while any worker lives.
+    int Drain();
+    // Frees what is left of the run (queued jobs and their tags, the workers, the pool, the
+    // lock). Does nothing while any worker lives.
+    void Teardown();
+
+    CHttpGetter& GetFetcher() { return fetcher_; }
+    // How long an idle worker sleeps before it looks at the empty queue again.
+    void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
+
+private:
+    class Pool;
+
+    CHttpGetter fetcher_;
+    std::deque<std::unique_ptr<DownloadJob>> queue_;  // guarded by queueLock_
+    unsigned queuedCount_ = 0;                        // guarded by queueLock_
+    CMutexLock queueLock_;
+    std::unique_ptr<CThreadPool> pool_;
+    int idleSleepMs_ = 500;
+};
+
+// The pool of a downloader: its unit of work is the owner's ProcessNextJob.
+class CDownloaderPool : public CThreadPool {
+public:
+    explicit CDownloaderPool(CDownloader* owner) : owner_(owner) {}
+    int Work() override { return owner_->ProcessNextJob(); }
+
+private:
+    CDownloader* owner_;  // not owned
+};

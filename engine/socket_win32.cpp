@@ -1,0 +1,87 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cctype>
+#include <climits>
+
+#include "engine/socket_platform.h"
+
+namespace net {
+
+namespace {
+
+bool ResolveIPv4(const char* host, IN_ADDR& address) {
+    if (std::isalpha(static_cast<unsigned char>(host[0]))) {
+        ADDRINFOA hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        ADDRINFOA* found = nullptr;
+        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+            return false;
+        }
+        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        ::freeaddrinfo(found);
+        return true;
+    }
+    return ::inet_pton(AF_INET, host, &address) == 1;
+}
+
+}  // namespace
+
+int StartSocketLibrary() {
+    WSADATA data{};
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        ::WSACleanup();
+        return 0;
+    }
+    return 1;
+}
+
+SocketHandle ConnectTcp(const char* host, int port) {
+    IN_ADDR address{};
+    if (host == nullptr || !ResolveIPv4(host, address)) {
+        return kNoSocket;
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr = address;
+    peer.sin_port = htons(static_cast<u_short>(port));
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        return kNoSocket;
+    }
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        ::closesocket(s);
+        return kNoSocket;
+    }
+    return static_cast<SocketHandle>(s);
+}
+
+int WaitReady(SocketHandle socket, bool forWriting, int seconds) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(static_cast<SOCKET>(socket), &set);
+    timeval limit{seconds, 0};
+    const int result = forWriting ? ::select(0, nullptr, &set, nullptr, &limit)
+                                  : ::select(0, &set, nullptr, nullptr, &limit);
+    return result > 0 ? 1 : result == 0 ? 0 : -1;
+}
+
+long SendOnce(SocketHandle socket, const char* data, std::size_t length) {
+    const int capped = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+    const int sent = ::send(static_cast<SOCKET>(socket), data, capped, 0);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+long ReceiveOnce(SocketHandle socket, char* buffer, std::size_t capacity) {
+    const int capped = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
+    const int received = ::recv(static_cast<SOCKET>(socket), buffer, capped, 0);
+    return received == SOCKET_ERROR ? -1 : received;
+}
+
+void ShutdownAndClose(SocketHandle socket) {
+    ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+    ::closesocket(static_cast<SOCKET>(socket));
+}
+
+}  // namespace net

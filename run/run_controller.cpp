@@ -1,0 +1,230 @@
+#include "run/run_controller.h"
+
+#include <chrono>
+#include <thread>
+
+#include "run/dlg_downloader.h"
+#include "run/job_names.h"
+#include "support/file_helpers.h"
+#include "support/text_format.h"
+
+CRunController::CRunController(CRunWindow& window, CTaskSettingsFile& settings,
+                               std::string appDirectory)
+    : window_(window), settings_(settings), appDirectory_(std::move(appDirectory)) {}
+
+CRunController::~CRunController() {
+    // The window cannot close while a run exists; should the controller go anyway, it ends the run
+    // without further reports rather than leave workers behind.
+    if (state_.downloader) {
+        state_.downloader->StopAll();
+        while (state_.downloader->HasLiveThreads()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        state_.downloader->Teardown();
+    }
+}
+
+void CRunController::OnStart() {
+    if (state_.downloader) {
+        return;  // Start is disabled during a run; Enter must not start a second one
+    }
+    window_.ShowMessage(kStartNotice);
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        state_.requested = 0;
+        state_.succeeded = 0;
+        state_.failed = 0;
+    }
+    state_.paused = 0;
+    state_.threadCount = kRunThreadCount;
+    state_.running = 1;
+    UpdateButtons();
+
+    int delay = window_.GetInt(IDC_DELAY);
+    if (delay == 0) {
+        delay = -1;
+    }
+    state_.downloader = std::make_unique<CDlgDownloader>(this);
+    state_.downloader->GetFetcher().SetTimeout(delay);
+    state_.downloader->GetFetcher().SetPort(fetchPort_);
+    state_.downloader->SetIdleSleepMs(idleSleepMs_);
+    state_.downloader->Start(state_.threadCount);
+
+    const int bbsTicked = window_.IsChecked(IDC_BBS_CHECK) ? 1 : 0;
+    const int documentTicked = window_.IsChecked(IDC_DOCUMENT_CHECK) ? 1 : 0;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        TaskSettings& record = settings_.Record();
+        record.bbsEnabled = bbsTicked;
+        if (bbsTicked) {
+            record.bbsNumber =
+                ComposeNumber(window_.GetInt(IDC_BBS_DIRECTORY), window_.GetInt(IDC_BBS_FILE));
+            state_.nextBbsNumber = record.bbsNumber;
+        }
+        record.documentEnabled = documentTicked;
+        if (documentTicked) {
+            record.documentNumber = ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY),
+                                                  window_.GetInt(IDC_DOCUMENT_FILE));
+            state_.nextDocumentNumber = record.documentNumber;
+        }
+        record.timeout = delay;
+        settings_.Save();
+    }
+    window_.StartTimer(TIMER_GENERATE, kGeneratePeriodMs);
+}
+
+void CRunController::GenerateJobs() {
+    if (!state_.downloader || state_.downloader->GetWaitingCount() > kMaxWaitingJobs) {
+        return;
+    }
+    // Only workers write the record during a run, and only its numbers: the flags are stable.
+    const TaskSettings& record = settings_.Record();
+    if (record.bbsEnabled) {
+        QueueJob(state_.nextBbsNumber, JOB_BBS);
+        state_.nextBbsNumber = NextNumber(state_.nextBbsNumber);
+    }
+    if (record.documentEnabled) {
+        QueueJob(state_.nextDocumentNumber, JOB_DOCUMENT);
+        state_.nextDocumentNumber = NextNumber(state_.nextDocumentNumber);
+    }
+}
+
+void CRunController::QueueJob(std::int32_t number, std::int32_t kind) {
+    const TaskSettings& record = settings_.Record();
+    const JobNames names =
+        MakeJobNames(appDirectory_, kind == JOB_BBS ? record.bbsUrl : record.documentUrl, number, kind);
+    // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
+    // fetcher refuses it, so it is counted as failed without any network traffic.
+    if (FitsPathBuffer(names.folder)) {
+        CreateDirIfAbsent(names.folder.c_str());
+    }
+    state_.downloader->AddJob(names.url.c_str(), names.file.c_str(),
+                              std::make_unique<JobTag>(JobTag{number, kind}));
+    std::lock_guard<std::mutex> lock(reportLock_);
+    ++state_.requested;
+}
+
+void CRunController::OnJobDone(int result, const char* url, const JobTag& tag) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    // Written under the lock so that the window shows URL and result of the same report.
+    window_.SetText(IDC_STATUS, url);
+    window_.SetText(IDC_DETAIL, result == JOB_STORED    ? "Success"
+                                : result == JOB_FAILED  ? "Fail"
+                                                        : "Cancelled");
+    TaskSettings& record = settings_.Record();
+    if (tag.kind == JOB_BBS) {
+        record.bbsNumber = tag.number;
+    } else if (tag.kind == JOB_DOCUMENT) {
+        record.documentNumber = tag.number;
+    }
+    if (result == JOB_CANCELLED) {
+        return;
+    }
+    if (result != JOB_FAILED) {
+        ++state_.succeeded;
+    } else {
+        ++state_.failed;
+    }
+    settings_.Save();
+}
+
+void CRunController::RefreshStatus() {
+    if (!state_.downloader) {
+        return;
+    }
+    const int active = state_.downloader->GetActiveCount();
+    const unsigned waiting = state_.downloader->GetWaitingCount();
+    int requested, succeeded, failed;
+    TaskSettings record;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        requested = state_.requested;
+        succeeded = state_.succeeded;
+        failed = state_.failed;
+        record = settings_.Record();
+    }
+    window_.SetText(IDC_COUNTS,
+                    FormatText("Requested : %d - Successed : %d - Failed : %d - Waitting : %d - "
+                               "Active Thread : %d",
+                               requested, succeeded, failed, static_cast<int>(waiting), active));
+    ShowRecord(record);
+    window_.SetProgress(IDC_PROGRESS, 0, succeeded + failed, succeeded);
+}
+
+void CRunController::ShowSettings() { ShowRecord(settings_.Record()); }
+
+void CRunController::ShowRecord(const TaskSettings& record) {
+    window_.SetChecked(IDC_BBS_CHECK, record.bbsEnabled ? 1 : 0);
+    window_.SetInt(IDC_BBS_DIRECTORY, DirectoryPart(record.bbsNumber));
+    window_.SetInt(IDC_BBS_FILE, FilePart(record.bbsNumber));
+    window_.SetChecked(IDC_DOCUMENT_CHECK, record.documentEnabled ? 1 : 0);
+    window_.SetInt(IDC_DOCUMENT_DIRECTORY, DirectoryPart(record.documentNumber));
+    window_.SetInt(IDC_DOCUMENT_FILE, FilePart(record.documentNumber));
+}
+
+void CRunController::OnPause() {
+    if (!state_.downloader) {
+        return;
+    }
+    state_.paused = 1;
+    UpdateButtons();
+    state_.downloader->Pause();
+}
+
+void CRunController::OnResume() {
+    if (!state_.downloader) {
+        return;
+    }
+    state_.paused = 0;
+    UpdateButtons();
+    state_.downloader->Resume();
+}
+
+void CRunController::OnAbort() {
+    if (!state_.downloader) {
+        return;
+    }
+    window_.StopTimer(TIMER_GENERATE);
+    if (state_.downloader->HasLiveThreads()) {
+        state_.downloader->StopAll();
+        window_.ShowMessage(kWaitMessage);
+        return;
+    }
+    state_.running = 0;
+    UpdateButtons();
+    state_.downloader->Drain();
+    state_.downloader->Teardown();
+    state_.downloader.reset();
+}
+
+void CRunController::OnTimer(int timerId) {
+    if (timerId == TIMER_GENERATE) {
+        GenerateJobs();
+    } else if (timerId == TIMER_STATUS && state_.downloader) {
+        RefreshStatus();
+    }
+}
+
+void CRunController::UpdateButtons() {
+    const bool running = state_.running != 0;
+    const bool paused = state_.paused != 0;
+    window_.EnableButton(IDC_START, !running);
+    window_.EnableButton(IDC_PAUSE, running && !paused);
+    window_.EnableButton(IDC_RESUME, running && paused);
+    window_.EnableButton(IDC_ABORT, running);
+    window_.EnableButton(IDCANCEL_BUTTON, !running);
+}
+
+RunState CRunController::Snapshot() {
+    RunState copy;
+    std::lock_guard<std::mutex> lock(reportLock_);
+    copy.running = state_.running;
+    copy.paused = state_.paused;
+    copy.nextBbsNumber = state_.nextBbsNumber;
+    copy.nextDocumentNumber = state_.nextDocumentNumber;
+    copy.requested = state_.requested;
+    copy.succeeded = state_.succeeded;
+    copy.failed = state_.failed;
+    copy.threadCount = state_.threadCount;
+    return copy;
+}

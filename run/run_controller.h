@@ -1,0 +1,78 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/downloader.h"
+#include "run/run_window.h"
+#include "run/task_settings_file.h"
+
+class CDlgDownloader;
+
+inline constexpr const char* kStartNotice =
+    "Notice : To browse these xml and htm files use \"MyNOVU\". ";
+inline constexpr const char* kWaitMessage = "Wait for the \"Active Thread\" equal 0, try again.";
+inline constexpr int kRunThreadCount = 20;
+inline constexpr unsigned kMaxWaitingJobs = 100;
+
+// The fields of one run. Counters are guarded by the controller's report lock once workers exist.
+struct RunState {
+    std::unique_ptr<CDlgDownloader> downloader;  // null while no run exists
+    int running = 0;
+    int paused = 0;
+    int nextBbsNumber = 0;
+    int nextDocumentNumber = 0;
+    int requested = 0;
+    int succeeded = 0;
+    int failed = 0;
+    int threadCount = 0;
+};
+
+// The logic of the main window's download runs: Start, job generation, accounting of finished
+// jobs, Pause, Resume, the two-phase Abort, the status line and the button states. It reaches
+// the window only through CRunWindow.
+//
+// Threads: every operation runs on the window's thread except OnJobDone for results 1 and 0,
+// which worker threads call. The report lock serialises each report's record update, counting
+// and save; RefreshStatus reads under it.
+class CRunController {
+public:
+    CRunController(CRunWindow& window, CTaskSettingsFile& settings, std::string appDirectory);
+    ~CRunController();
+
+    void OnStart();
+    void OnPause();
+    void OnResume();
+    void OnAbort();
+    void OnTimer(int timerId);
+    void GenerateJobs();
+    void RefreshStatus();
+    void UpdateButtons();
+    // Shows the record in the check boxes and the number boxes.
+    void ShowSettings();
+
+    // The completion of one job (CDlgDownloader forwards it here).
+    void OnJobDone(int result, const char* url, const JobTag& tag);
+
+    bool HasRun() const { return state_.downloader != nullptr; }
+    // Copies of the counters and flags, read under the report lock.
+    RunState Snapshot();
+
+    // The server port of the run's fetcher; 80 unless tests point it at a loopback server.
+    void SetFetchPort(int port) { fetchPort_ = port; }
+    // The idle sleep of the run's workers; 500 ms unless tests shorten it.
+    void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
+
+private:
+    void QueueJob(std::int32_t number, std::int32_t kind);
+    void ShowRecord(const TaskSettings& record);
+
+    CRunWindow& window_;
+    CTaskSettingsFile& settings_;
+    const std::string appDirectory_;
+    RunState state_;
+    std::mutex reportLock_;
+    int fetchPort_ = CHttpGetter::kDefaultPort;
+    int idleSleepMs_ = 500;
+};

@@ -1,0 +1,107 @@
+#include "support/debug_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kLogOpenMode = "a+t";
+#else
+constexpr const char* kLogOpenMode = "a+";
+#endif
+
+std::mutex g_logMutex;
+std::FILE* g_log = nullptr;  // guarded by g_logMutex
+
+std::mutex g_hookMutex;
+ErrorBoxHook g_errorBoxHook;  // guarded by g_hookMutex
+
+bool OpenLogLocked() {
+    if (g_log == nullptr) {
+        g_log = std::fopen("debug.txt", kLogOpenMode);
+    }
+    return g_log != nullptr;
+}
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}
+
+}  // namespace
+
+std::uint16_t WriteDebugLog(const char* format, ...) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (!OpenLogLocked()) {
+        return 0xFFFF;
+    }
+    const std::tm t = LocalTimeNow();
+    std::fprintf(g_log, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\t", t.tm_year + 1900, t.tm_mon + 1,
+                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(g_log, format, args);
+    va_end(args);
+    std::fputs("\n", g_log);
+    std::fflush(g_log);
+    return 0;
+}
+
+std::uint16_t ReportError(const char* message) {
+    std::string composed;
+    {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        if (!OpenLogLocked()) {
+            return 0xFFFF;
+        }
+        const std::tm t = LocalTimeNow();
+        composed = FormatText("%s\n(%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d)", message ? message : "",
+                              t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                              t.tm_sec);
+        std::fputs(composed.c_str(), g_log);
+        std::fputs("\n", g_log);
+        std::fflush(g_log);
+    }
+    // The box is modal: it must not hold the log lock while the user reads it.
+    ShowErrorBox("%s", composed.c_str());
+    return 0;
+}
+
+int ShowErrorBox(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const std::string text = FormatTextV(format, args);
+    va_end(args);
+    ErrorBoxHook hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        hook = g_errorBoxHook;
+    }
+    if (hook) {
+        return hook("error", text);
+    }
+    std::fprintf(stderr, "error: %s\n", text.c_str());
+    return 1;  // the OK button
+}
+
+void SetErrorBoxHook(ErrorBoxHook hook) {
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_errorBoxHook = std::move(hook);
+}
+
+void CloseDebugLog() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_log != nullptr) {
+        std::fclose(g_log);
+        g_log = nullptr;
+    }
+}

@@ -1,0 +1,34 @@
+#include "support/text_format.h"
+
+#include <cstdio>
+#include <vector>
+
+std::string FormatTextV(const char* format, std::va_list args) {
+    std::va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+std::string FormatText(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::string text = FormatTextV(format, args);
+    va_end(args);
+    return text;
+}
+
+const char* PathSeparator() {
+#ifdef _WIN32
+    return "\\";
+#else
+    return "/";
+#endif
+}

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/http_getter.h"
+#include "engine/http_socket.h"
+#include "temp_dir.h"
+#include "tools/server/scripted_server.h"
+
+namespace {
+
+// Byte patterns that catch reordering, NUL handling and line-end translation.
+std::string PatternBody(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    }
+    body.replace(0, 4, std::string("\r\n\0\n", 4));
+    return body;
+}
+
+class FetcherTest : public ::testing::Test {
+protected:
+    // Serves `script` to every request and fetches `url` (the host part is replaced by the
+    // server's loopback address) into "doc" in the temp folder.
+    int Fetch(const ServerScript& script, int timeout = -1, std::string urlPath = "/a/1/1.xml") {
+        server_ = std::make_unique<ScriptedServer>([script](const std::string&) { return script; });
+        EXPECT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        getter_.SetTimeout(timeout);
+        url_ = "http://127.0.0.1" + urlPath;
+        return getter_.Download(url_.c_str(), Target().c_str());
+    }
+    std::string Target() const { return dir_.File("doc"); }
+    bool TargetExists() const { return std::filesystem::exists(Target()); }
+
+    TempDir dir_;
+    CHttpGetter getter_;
+    std::unique_ptr<ScriptedServer> server_;
+    std::string url_;
+};
+
+TEST_F(FetcherTest, SendsExactlyTheRequestLineAndBlankLine) {
+    ASSERT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "x"))), 1);
+    const auto requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0], "GET " + url_ + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(requests[0].size(), url_.size() + 17);
+}
+
+TEST_F(FetcherTest, StoresSmallBodyExactly) {
+    const std::string response = "HTTP/1.0 200 OK\r\nServer: t\r\nContent-Type: text/xml\r\n\r\n0123456789";
+    ASSERT_EQ(Fetch(ServerScript().Send(response)), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "0123456789");
+}
+
+TEST_F(FetcherTest, StoresBodyOfManyBlocksInOrder) {
+    const std::string body = PatternBody(64 * 1024 + 77);
+    ASSERT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(body, 3000, 1)), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), body);
+}
+
+TEST_F(FetcherTest, EmptyBodyCreatesEmptyFile) {
+    ASSERT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n")), 1);
+    EXPECT_TRUE(TargetExists());
+    EXPECT_EQ(ReadFileBytes(Target()), "");
+}
+
+TEST_F(FetcherTest, HeaderSplitFromBodyAcrossSendsStillStoresBody) {
+    ASSERT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nab").Sleep(20).Send("cd")), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "abcd");
+}
+
+class StatusTest : public FetcherTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+
+TEST_P(StatusTest, AcceptsOnly200To300) {
+    const auto [statusLine, expected] = GetParam();
+    WriteFileBytes(Target(), "earlier");
+    EXPECT_EQ(Fetch(ServerScript().Send(std::string(statusLine) + "\r\n\r\nbody")), expected);
+    EXPECT_EQ(ReadFileBytes(Target()), expected ? "body" : "earlier");  // a refusal leaves the file be
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
+                         ::testing::Values(std::make_pair("HTTP/1.0 199 Early", 0),
+                                           std::make_pair("HTTP/1.0 200 OK", 1),
+                                           std::make_pair("HTTP/1.0 300 Multiple", 1),
+                                           std::make_pair("HTTP/1.0 301 Moved", 0),
+                                           std::make_pair("HTTP/1.0 302 Found", 0),
+                                           std::make_pair("HTTP/1.0 404 Not Found", 0),
+                                           std::make_pair("HTTP/1.0 2004 Odd", 1),
+                                           std::make_pair("HTTP/1.0 200", 1),
+                                           std::make_pair("garbage", 0)));
+
+TEST_F(FetcherTest, HeaderEndingBeyondFirstBlockFailsWithoutFile) {
+    const std::string header = "HTTP/1.0 200 OK\r\nX-Pad: " + std::string(600, 'p') + "\r\n\r\nbody";
+    EXPECT_EQ(Fetch(ServerScript().Send(header)), 0);
+    EXPECT_FALSE(TargetExists());
+}
+
+TEST_F(FetcherTest, TimeoutAfterPartOfBodyDeletesFile) {
+    EXPECT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall(), 1), 0);
+    EXPECT_FALSE(TargetExists());
+}
+
+TEST_F(FetcherTest, SlowBlocksWithinTheirOwnLimitSucceed) {
+    // Each wait is limited, not the download: three 400 ms gaps under a 1 s limit pass.
+    EXPECT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("abc", 1, 400), 1), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "abc");
+}
+
+TEST_F(FetcherTest, TimeoutOfZeroOrBelowMinusOneFailsAtSend) {
+    for (int timeout : {0, -5}) {
+        EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "x")), timeout), 0) << timeout;
+        server_->Stop();
+        EXPECT_TRUE(server_->Requests().empty() || server_->Requests()[0].empty()) << timeout;
+        EXPECT_FALSE(TargetExists());
+    }
+}
+
+TEST_F(FetcherTest, ContentLengthNotReachedFailsAndDeletesFile) {
+    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n"))), 0);
+    EXPECT_FALSE(TargetExists());
+}
+
+TEST_F(FetcherTest, ContentLengthMetIsStored) {
+    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "exact", "content-length:  5\r\n"))), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "exact");
+}
+
+TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
+    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+        return ServerScript().Send(HttpResponse(200, "x"));
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    const std::string path = dir_.File("missing-folder/doc");
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/x", path.c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(FetcherTest, WriteErrorFailsAndRemovesOnlyTheLink) {
+    // A link to the always-full device: every write fails at flush. Only the link may go.
+    const std::string link = Target();
+    std::filesystem::create_symlink("/dev/full", link);
+    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, std::string(2000, 'x')))), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+}
+
+TEST_F(FetcherTest, FtpCountsAsStoredWithoutTrafficOrFile) {
+    EXPECT_EQ(getter_.Download("ftp://127.0.0.1/x", Target().c_str()), 1);
+    EXPECT_FALSE(TargetExists());
+    EXPECT_EQ(getter_.Download("FTP://127.0.0.1/x", Target().c_str()), 0);
+    EXPECT_EQ(getter_.Download("HTTP://127.0.0.1/x", Target().c_str()), 0);
+    EXPECT_EQ(getter_.Download(nullptr, Target().c_str()), 0);
+}
+
+TEST_F(FetcherTest, UrlWithoutPathUsesWholeUrlAsTarget) {
+    ASSERT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "root")), -1, ""), 1);
+    EXPECT_EQ(server_->Requests().at(0), "GET http://127.0.0.1 HTTP/1.0\r\n\r\n");
+}
+
+TEST_F(FetcherTest, HostWithPortIsLookedUpWholeAndFails) {
+    server_ = std::make_unique<ScriptedServer>([](const std::string&) { return ServerScript(); });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    const std::string url = "http://127.0.0.1:" + std::to_string(server_->Port()) + "/x";
+    EXPECT_EQ(getter_.Download(url.c_str(), Target().c_str()), 0);
+    EXPECT_EQ(server_->ConnectionCount(), 0);
+}
+
+TEST_F(FetcherTest, ConnectionRefusedFails) {
+    ScriptedServer probe([](const std::string&) { return ServerScript(); });
+    ASSERT_TRUE(probe.Start());
+    const int port = probe.Port();
+    probe.Stop();  // nobody listens there any more
+    getter_.SetPort(port);
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/x", Target().c_str()), 0);
+}
+
+TEST_F(FetcherTest, OverlongUrlOrPathIsRefusedNotCut) {
+    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+        return ServerScript().Send(HttpResponse(200, "x"));
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    const std::string base = "http://127.0.0.1/";
+    const std::string fits = base + std::string(259 - base.size(), 'u');
+    const std::string tooLong = fits + "u";
+    EXPECT_EQ(getter_.Download(fits.c_str(), Target().c_str()), 1);
+    EXPECT_EQ(getter_.Download(tooLong.c_str(), Target().c_str()), 0);
+    const std::string longPath = dir_.File(std::string(260, 'p'));
+    EXPECT_EQ(getter_.Download(fits.c_str(), longPath.c_str()), 0);
+    EXPECT_EQ(server_->ConnectionCount(), 1);
+}
+
+TEST(UrlTest, SchemeByCaseSensitivePrefix) {
+    EXPECT_EQ(GetUrlScheme("http://h/x"), URL_HTTP);
+    EXPECT_EQ(GetUrlScheme("ftp://h/x"), URL_FTP);
+    EXPECT_EQ(GetUrlScheme("https://h/x"), URL_NONE);
+    EXPECT_EQ(GetUrlScheme("http:/"), URL_NONE);
+    EXPECT_EQ(GetUrlScheme(nullptr), URL_NONE);
+}
+
+TEST(UrlTest, HostIsTextBetweenDoubleSlashAndNextSlash) {
+    char host[260];
+    EXPECT_EQ(GetHostFromUrl("http://a.b:81/x/y", host, sizeof host), 1);
+    EXPECT_STREQ(host, "a.b:81");
+    EXPECT_EQ(GetHostFromUrl("http://only", host, sizeof host), 1);
+    EXPECT_STREQ(host, "only");
+    EXPECT_EQ(GetHostFromUrl("http:///x", host, sizeof host), 1);
+    EXPECT_STREQ(host, "");
+    EXPECT_EQ(GetHostFromUrl("no-slashes", host, sizeof host), 0);
+    char small[4];
+    EXPECT_EQ(GetHostFromUrl("http://abcd/", small, sizeof small), 0);  // never cut
+    EXPECT_EQ(GetHostFromUrl("http://abc/", small, sizeof small), 1);
+}
+
+TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
+    auto parse = [](const std::string& s) { return CHttpSocket::ParseStatusCode(s.data(), static_cast<int>(s.size())); };
+    EXPECT_EQ(parse("HTTP/1.0 200 OK\r\n"), 200);
+    EXPECT_EQ(parse("HTTP/1.0 200\r\nServer: x\r\n\r\n"), 200);
+    EXPECT_EQ(parse("HTTP/1.0 2004 X"), 200);
+    EXPECT_EQ(parse("HTTP/1.0 20"), 20);
+    EXPECT_EQ(parse("HTTP/1.0200"), 0);
+    EXPECT_EQ(parse("X abc"), 0);
+    EXPECT_EQ(parse(""), 0);
+    EXPECT_EQ(parse(std::string("A 2\0" "05", 6)), 2);
+}
+
+TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
+    auto find = [](const std::string& s) { return CHttpSocket::FindHeaderEnd(s.data(), static_cast<int>(s.size())); };
+    EXPECT_EQ(find("\r\n\r\n"), 4);
+    EXPECT_EQ(find("ab\r\n\r\ncd\r\n\r\n"), 6);
+    EXPECT_EQ(find("\r\n\r"), -1);
+    EXPECT_EQ(find("a\n\nb"), -1);  // LF-only lines do not end the header
+    EXPECT_EQ(find(std::string("\0\r\n\r\n", 5)), 5);
+    for (int end : {511, 512, 513}) {
+        std::string block(end - 4, 'h');
+        block += "\r\n\r\n";
+        const int seen = std::min(end, 512);
+        EXPECT_EQ(CHttpSocket::FindHeaderEnd(block.data(), seen), end <= 512 ? end : -1) << end;
+    }
+}
+
+TEST(ParseTest, ContentLengthOnlyFromItsOwnHeaderLine) {
+    auto length = [](const std::string& s) { return CHttpSocket::ParseContentLength(s.data(), static_cast<int>(s.size())); };
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 42\r\n\r\n"), 42);
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nCONTENT-LENGTH:7\r\n\r\n"), 7);
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nX-Content-Length: 42\r\n\r\n"), -1);
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n"), -1);
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\n\r\n"), -1);
+    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"), -1);
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "support/debug_log.h"
+#include "support/error_text.h"
+#include "support/file_helpers.h"
+#include "temp_dir.h"
+
+namespace {
+
+// Runs each test in a fresh current directory, where "debug.txt" goes.
+class InTempDirectory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.Path());
+        CloseDebugLog();
+    }
+    void TearDown() override {
+        CloseDebugLog();
+        SetErrorBoxHook(nullptr);
+        std::filesystem::current_path(previous_);
+    }
+    std::string Log() const { return ReadFileBytes(dir_.File("debug.txt")); }
+
+    TempDir dir_;
+    std::filesystem::path previous_;
+};
+
+const char* const kStamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})";
+
+using DebugLogTest = InTempDirectory;
+
+TEST_F(DebugLogTest, TraceEntryIsStampTabTextAndNewline) {
+    EXPECT_EQ(WriteDebugLog("Create WorkerThread\n"), 0);
+    EXPECT_TRUE(std::regex_match(Log(), std::regex(std::string(kStamp) + "\tCreate WorkerThread\n\n")))
+        << Log();
+}
+
+TEST_F(DebugLogTest, LaterEntriesAppendAcrossReopen) {
+    WriteDebugLog("first %d", 1);
+    CloseDebugLog();
+    WriteDebugLog("second %s", "two");
+    const std::string log = Log();
+    EXPECT_NE(log.find("\tfirst 1\n"), std::string::npos);
+    EXPECT_GT(log.find("\tsecond two\n"), log.find("\tfirst 1\n"));
+}
+
+TEST_F(DebugLogTest, ConcurrentFirstEntriesOpenOnceAndStayWhole) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 20; ++i) {
+        threads.emplace_back([] {
+            for (int j = 0; j < 50; ++j) {
+                WriteDebugLog("Create WorkerThread\n");
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::istringstream lines(Log());
+    std::string line;
+    int entries = 0;
+    const std::regex entry(std::string(kStamp) + "\tCreate WorkerThread");
+    while (std::getline(lines, line)) {
+        if (line.empty()) {
+            continue;
+        }
+        ASSERT_TRUE(std::regex_match(line, entry)) << line;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1000);
+}
+
+TEST_F(DebugLogTest, ReportErrorWritesEntryAndShowsSameTextInErrorBox) {
+    std::string caption, shown;
+    SetErrorBoxHook([&](const std::string& c, const std::string& text) {
+        caption = c;
+        shown = text;
+        return 1;
+    });
+    EXPECT_EQ(ReportError(GetErrorText(KTERR_CREATE_THREAD)), 0);
+    EXPECT_EQ(caption, "error");
+    EXPECT_TRUE(std::regex_match(shown, std::regex(std::string("\n\\(") + kStamp + "\\)"))) << shown;
+    EXPECT_EQ(Log(), shown + "\n");
+}
+
+TEST_F(DebugLogTest, ErrorTextIsShownVerbatimNotReformatted) {
+    std::string shown;
+    SetErrorBoxHook([&](const std::string&, const std::string& text) {
+        shown = text;
+        return 1;
+    });
+    ReportError("100% %s %n");
+    EXPECT_EQ(shown.rfind("100% %s %n\n(", 0), 0u) << shown;
+}
+
+TEST_F(DebugLogTest, UnwritableDirectoryWritesNothingAndShowsNoBox) {
+    if (!PermissionsAreEnforced()) {
+        GTEST_SKIP() << "running as root: directory permissions are not enforced";
+    }
+    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_exec);
+    bool shown = false;
+    SetErrorBoxHook([&](const std::string&, const std::string&) {
+        shown = true;
+        return 1;
+    });
+    EXPECT_EQ(WriteDebugLog("x"), 0xFFFF);
+    EXPECT_EQ(ReportError("x"), 0xFFFF);
+    EXPECT_FALSE(shown);
+}
+
+TEST(ErrorTextTest, EveryCodeHasTheEmptyText) {
+    EXPECT_STREQ(GetErrorText(KTERR_CREATE_THREAD), "");
+    EXPECT_EQ(KTERR_CREATE_THREAD, 0x3001);
+    EXPECT_STREQ(GetErrorText(static_cast<KTERROR>(42)), "");
+}
+
+TEST(FileHelpersTest, ReadWholeFileSizes) {
+    TempDir dir;
+    std::vector<char> buffer(540, 'x');
+    EXPECT_EQ(ReadWholeFile(dir.File("missing").c_str(), buffer.data(), 540), -1);
+    WriteFileBytes(dir.File("empty"), "");
+    EXPECT_EQ(ReadWholeFile(dir.File("empty").c_str(), buffer.data(), 540), 0);
+    WriteFileBytes(dir.File("short"), std::string(100, 'a'));
+    EXPECT_EQ(ReadWholeFile(dir.File("short").c_str(), buffer.data(), 540), 100);
+    WriteFileBytes(dir.File("long"), std::string(540, 'b') + std::string(60, 'c'));
+    std::fill(buffer.begin(), buffer.end(), 'x');
+    EXPECT_EQ(ReadWholeFile(dir.File("long").c_str(), buffer.data(), 540), 540);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(540, 'b'));
+}
+
+TEST(FileHelpersTest, WriteWholeFileReplacesEverything) {
+    TempDir dir;
+    const std::string path = dir.File("f");
+    WriteFileBytes(path, std::string(1000, 'z'));
+    EXPECT_EQ(WriteWholeFile(path.c_str(), "abc", 3), 3);
+    EXPECT_EQ(ReadFileBytes(path), "abc");
+    EXPECT_EQ(WriteWholeFile(dir.File("no/such/dir").c_str(), "abc", 3), -1);
+}
+
+TEST(FileHelpersTest, ReplaceWholeFileLeavesNoTemporaryBehind) {
+    TempDir dir;
+    const std::string path = dir.File("settings");
+    WriteFileBytes(path, "old content that is longer");
+    EXPECT_EQ(ReplaceWholeFile(path.c_str(), "new", 3), 3);
+    EXPECT_EQ(ReadFileBytes(path), "new");
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_EQ(ReplaceWholeFile(dir.File("no/such/dir").c_str(), "abc", 3), -1);
+}
+
+TEST(FileHelpersTest, FileExistsAndCreateDirIfAbsent) {
+    TempDir dir;
+    EXPECT_EQ(FileExists(dir.Path().c_str()), 1);
+    EXPECT_EQ(FileExists(dir.File("missing").c_str()), 0);
+    WriteFileBytes(dir.File("file"), "x");
+    EXPECT_EQ(FileExists(dir.File("file").c_str()), 1);
+
+    EXPECT_EQ(CreateDirIfAbsent(dir.File("new/").c_str()), 1);  // trailing separator accepted
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("new")));
+    EXPECT_EQ(CreateDirIfAbsent(dir.File("new").c_str()), 1);
+    EXPECT_EQ(CreateDirIfAbsent(dir.File("missing/child").c_str()), 0);
+    EXPECT_EQ(CreateDirIfAbsent(dir.File("file").c_str()), 1);  // a file counts as present
+    EXPECT_FALSE(std::filesystem::is_directory(dir.File("file")));
+}
+
+TEST(FileHelpersTest, AppDirectoryIsExecutableFolderWithSeparator) {
+    std::string directory = "untouched";
+    ASSERT_EQ(GetAppDirectory(directory), 1);
+    EXPECT_EQ(directory.back(), '/');
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(directory, executable.parent_path().string() + "/");
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// What the server does on one connection after it has read the request, step by step.
+struct ServerStep {
+    enum Kind { kSend, kSleep, kStall, kClose };
+    Kind kind = kSend;
+    std::string bytes;     // kSend
+    int milliseconds = 0;  // kSleep
+};
+
+class ServerScript {
+public:
+    ServerScript& Send(std::string bytes);
+    ServerScript& Sleep(int milliseconds);
+    // Sends `bytes` in pieces of `pieceSize`, sleeping between them.
+    ServerScript& Drip(const std::string& bytes, std::size_t pieceSize, int sleepMs);
+    // Holds the connection open, silent, until the server stops.
+    ServerScript& Stall();
+    // Closes the connection (also what happens after the last step).
+    ServerScript& Close();
+    const std::vector<ServerStep>& Steps() const { return steps_; }
+
+private:
+    std::vector<ServerStep> steps_;
+};
+
+// A plain HTTP answer: the status line, the given headers, a blank line and the body.
+std::string HttpResponse(int status, const std::string& body, const std::string& extraHeaders = "");
+
+// A TCP server on a loopback address only, one thread per connection. It reads each request up to
+// its blank line (or up to the peer's half-close), records the raw bytes and plays the script the
+// responder gives for it. Stop() ends stalled connections and joins every thread.
+class ScriptedServer {
+public:
+    using Responder = std::function<ServerScript(const std::string& request)>;
+
+    explicit ScriptedServer(Responder responder);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // Binds 127.0.0.1 (port 0: an ephemeral one) and starts accepting. False when binding fails;
+    // `error` then says why.
+    bool Start(int port = 0, std::string* error = nullptr);
+    void Stop();
+    int Port() const { return port_; }
+
+    std::vector<std::string> Requests() const;
+    int ConnectionCount() const { return connections_.load(); }
+
+private:
+    void AcceptLoop();
+    void Serve(int connection);
+    void Play(int connection, const ServerScript& script);
+
+    Responder responder_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_;
+    std::vector<std::thread> connectionThreads_;  // guarded by mutex_
+    std::vector<std::string> requests_;           // guarded by mutex_
+};
