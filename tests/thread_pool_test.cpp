@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+
+#include "engine/thread_pool.h"
+#include "support/debug_log.h"
+#include "temp_dir.h"
+#include "wait_until.h"
+
+namespace {
+
+// Counts units of work; each unit takes about a millisecond. Ends a worker's loop once
+// `unitsBeforeEnd` units were done in all, when set.
+class CountingPool : public CThreadPool {
+public:
+    ~CountingPool() override {
+        StopAll();
+        WaitUntil([this] { return !HasLiveThreads(); });
+        CloseWorkers();
+    }
+    int Work() override {
+        const int done = ++units;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return unitsBeforeEnd > 0 && done >= unitsBeforeEnd ? 0 : 1;
+    }
+    std::atomic<int> units{0};
+    int unitsBeforeEnd = 0;
+};
+
+TEST(ThreadPoolTest, StartWithZeroThreadsThenWithSome) {
+    CountingPool pool;
+    EXPECT_EQ(pool.Start(0), 1);
+    EXPECT_EQ(pool.GetThreadCount(), 0);
+    EXPECT_EQ(pool.GetWorkerCount(), 0u);
+    EXPECT_EQ(pool.CountLiveThreads(), 0);
+    EXPECT_EQ(pool.HasLiveThreads(), 0);
+    EXPECT_EQ(pool.Start(3), 1);
+    EXPECT_EQ(pool.CountLiveThreads(), 3);
+    EXPECT_EQ(pool.Start(5), 0);  // already started: nothing more is created
+    EXPECT_EQ(pool.GetWorkerCount(), 3u);
+}
+
+TEST(ThreadPoolTest, EmptyPoolClosesAtOnce) {
+    CountingPool pool;
+    EXPECT_EQ(pool.CountLiveThreads(), 0);
+    EXPECT_EQ(pool.CloseWorkers(), 1);
+}
+
+TEST(ThreadPoolTest, StopEndsEveryWorkerAndOnlyThenCloses) {
+    CountingPool pool;
+    pool.Start(4);
+    ASSERT_TRUE(WaitUntil([&] { return pool.units.load() > 8; }));
+    pool.StopAll();
+    pool.StopAll();  // a repeated request changes nothing
+    ASSERT_TRUE(WaitUntil([&] { return pool.CountLiveThreads() == 0; }));
+    const int unitsAtStop = pool.units.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(pool.units.load(), unitsAtStop);
+    EXPECT_EQ(pool.CloseWorkers(), 1);
+    EXPECT_EQ(pool.GetWorkerCount(), 0u);
+}
+
+TEST(ThreadPoolTest, CloseWorkersRefusedWhileAnyWorkerLives) {
+    CountingPool pool;
+    pool.Start(2);
+    EXPECT_EQ(pool.CloseWorkers(), 0);
+    EXPECT_EQ(pool.GetWorkerCount(), 2u);
+}
+
+TEST(ThreadPoolTest, WorkReturningZeroEndsWorkersWithoutStopRequest) {
+    CountingPool pool;
+    pool.unitsBeforeEnd = 1;
+    pool.Start(3);
+    ASSERT_TRUE(WaitUntil([&] { return pool.HasLiveThreads() == 0; }));
+    EXPECT_EQ(pool.units.load(), 3);  // each worker did exactly the unit that ended it
+}
+
+TEST(ThreadPoolTest, PauseHoldsWorkAndStopWhilePausedEndsEveryWorker) {
+    CountingPool pool;
+    pool.Start(4);
+    ASSERT_TRUE(WaitUntil([&] { return pool.units.load() > 4; }));
+    pool.SuspendAll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // units in progress finish
+    const int held = pool.units.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(pool.units.load(), held);
+    EXPECT_EQ(pool.CountLiveThreads(), 4);
+
+    pool.StopAll();  // no ResumeAll: the stop request itself releases them
+    ASSERT_TRUE(WaitUntil([&] { return pool.CountLiveThreads() == 0; }));
+    EXPECT_LE(pool.units.load(), held);  // released to stop, not to work
+}
+
+TEST(ThreadPoolTest, ResumeAfterNestedPausesRestartsWork) {
+    CountingPool pool;
+    pool.Start(2);
+    pool.SuspendAll();
+    pool.SuspendAll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int held = pool.units.load();
+    pool.ResumeAll();
+    EXPECT_TRUE(WaitUntil([&] { return pool.units.load() > held + 4; }));
+}
+
+class OneShotWorker : public CWorkerThread {
+public:
+    ~OneShotWorker() override {
+        if (started) {
+            RequestStop();
+            WaitUntil([this] { return GetState() == WORKER_EXITED; });
+        }
+    }
+    bool started = false;
+    int RunOnce() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return 1;
+    }
+};
+
+TEST(WorkerThreadTest, SuspendCountsLikeTheOperatingSystem) {
+    OneShotWorker worker;
+    ASSERT_EQ(worker.Start(CREATE_SUSPENDED), 1);
+    worker.started = true;
+    EXPECT_EQ(worker.GetState(), WORKER_RUNNING);
+    EXPECT_EQ(worker.Suspend(), 1u);  // created suspended: the count was 1
+    EXPECT_EQ(worker.Suspend(), 2u);
+    EXPECT_EQ(worker.ResumeOnce(), 3u);
+    worker.ResumeFully();
+    EXPECT_EQ(worker.ResumeOnce(), 0u);
+    EXPECT_EQ(worker.CloseThreadHandle(), 0);  // still running: the handle stays
+}
+
+TEST(WorkerThreadTest, WorkerWithoutThreadAnswersLikeAFailedCall) {
+    OneShotWorker worker;
+    EXPECT_EQ(worker.Suspend(), kNoThreadCount);
+    EXPECT_EQ(worker.ResumeOnce(), kNoThreadCount);
+    worker.ResumeFully();  // ends at once on the failure value
+}
+
+class InTempDirectory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.Path());
+        CloseDebugLog();
+    }
+    void TearDown() override {
+        CloseDebugLog();
+        SetErrorBoxHook(nullptr);
+        CWorkerThread::FailThreadCreationsForTest(0);
+        std::filesystem::current_path(previous_);
+    }
+    int CountLogLines(const std::string& text) {
+        std::istringstream log(ReadFileBytes(dir_.File("debug.txt")));
+        int count = 0;
+        for (std::string line; std::getline(log, line);) {
+            count += line.size() > text.size() &&
+                     line.compare(line.size() - text.size(), text.size(), text) == 0;
+        }
+        return count;
+    }
+    TempDir dir_;
+    std::filesystem::path previous_;
+};
+
+TEST_F(InTempDirectory, EveryWorkerLogsItsStartAndExit) {
+    {
+        CountingPool pool;
+        pool.Start(20);
+        ASSERT_TRUE(WaitUntil([&] { return CountLogLines("\tCreate WorkerThread") == 20; }));
+        pool.StopAll();
+        ASSERT_TRUE(WaitUntil([&] { return !pool.HasLiveThreads(); }));
+        ASSERT_EQ(pool.CloseWorkers(), 1);
+    }
+    EXPECT_EQ(CountLogLines("\tCreate WorkerThread"), 20);
+    EXPECT_EQ(CountLogLines("\tWorkerThread exit"), 20);
+}
+
+TEST_F(InTempDirectory, FailedThreadCreationIsReportedAndRunCanStillEnd) {
+    int boxes = 0;
+    std::string shownText;
+    SetErrorBoxHook([&](const std::string&, const std::string& text) {
+        ++boxes;
+        shownText = text;
+        return 1;
+    });
+    CWorkerThread::FailThreadCreationsForTest(2);
+    CountingPool pool;
+    EXPECT_EQ(pool.Start(5), 1);
+    EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(shownText.front(), '\n');  // the empty error text, then the time
+    EXPECT_EQ(pool.GetWorkerCount(), 5u);
+    EXPECT_EQ(pool.CountLiveThreads(), 3);
+    pool.StopAll();
+    ASSERT_TRUE(WaitUntil([&] { return !pool.HasLiveThreads(); }));
+    EXPECT_EQ(pool.CloseWorkers(), 1);
+}
+
+}  // namespace
