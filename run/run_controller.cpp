@@ -151,6 +151,15 @@ void CRunController::RefreshStatus() {
     window_.SetProgress(IDC_PROGRESS, 0, succeeded + failed, succeeded);
 }
 
+void CRunController::CreateDownloadFolders() {
+    for (const char* folder : {"html_file", "xml_file"}) {
+        const std::string path = appDirectory_ + folder + PathSeparator();
+        if (!FileExists(path.c_str())) {
+            CreateDirIfAbsent(path.c_str());
+        }
+    }
+}
+
 void CRunController::ShowSettings() { ShowRecord(settings_.Record()); }
 
 void CRunController::ShowRecord(const TaskSettings& record) {

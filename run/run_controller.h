@@ -4,11 +4,9 @@
 #include <mutex>
 #include <string>
 
-#include "engine/downloader.h"
+#include "run/dlg_downloader.h"
 #include "run/run_window.h"
 #include "run/task_settings_file.h"
-
-class CDlgDownloader;
 
 inline constexpr const char* kStartNotice =
     "Notice : To browse these xml and htm files use \"MyNOVU\". ";
@@ -51,6 +49,8 @@ public:
     void UpdateButtons();
     // Shows the record in the check boxes and the number boxes.
     void ShowSettings();
+    // Creates the two download folders in the program's directory where they are missing.
+    void CreateDownloadFolders();
 
     // The completion of one job (CDlgDownloader forwards it here).
     void OnJobDone(int result, const char* url, const JobTag& tag);

@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "fake_window.h"
+#include "run/job_names.h"
+#include "run/run_controller.h"
+#include "temp_dir.h"
+#include "tools/server/scripted_server.h"
+#include "wait_until.h"
+
+namespace {
+
+class RunControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings_.SetPath(SettingsPathFor(dir_.WithSeparator()));
+        settings_.LoadOrCreateDefaults();
+        settings_.Record().bbsUrl = "http://127.0.0.1/bbs";
+        settings_.Record().documentUrl = "http://127.0.0.1/doc";
+        controller_.SetIdleSleepMs(5);
+        controller_.CreateDownloadFolders();
+        controller_.ShowSettings();
+        window_.SetInt(IDC_DELAY, settings_.Record().timeout);
+        controller_.UpdateButtons();
+    }
+    void TearDown() override { EndRun(); }
+
+    // Serves every document with a body naming it; numbers ending in 7 are missing (404).
+    void ServeDocuments(int port = 0) {
+        server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
+            const std::smatch match = Match(request);
+            if (match.empty() || match[1].str().back() == '7') {
+                return ServerScript().Send(HttpResponse(404, "missing"));
+            }
+            return ServerScript().Send(HttpResponse(200, "document " + match[1].str()));
+        });
+        ASSERT_TRUE(server_->Start(port));
+        controller_.SetFetchPort(server_->Port());
+    }
+    static std::smatch Match(const std::string& request) {
+        static const std::regex number(R"(/(-?\d+)\.(?:xml|shtm) HTTP)");
+        std::smatch match;
+        std::regex_search(request, match, number);
+        return match;
+    }
+    void Type(int directory, int file, int directoryId, int fileId) {
+        window_.SetInt(directoryId, directory);
+        window_.SetInt(fileId, file);
+    }
+    void Tick(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            controller_.OnTimer(TIMER_GENERATE);
+        }
+    }
+    // Both phases of Abort, waiting for the workers in between.
+    void EndRun() {
+        if (!controller_.HasRun()) {
+            return;
+        }
+        controller_.OnResume();
+        controller_.OnAbort();
+        controller_.OnTimer(TIMER_STATUS);
+        ASSERT_TRUE(WaitUntil([&] {
+            controller_.RefreshStatus();
+            return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
+        }));
+        controller_.OnAbort();
+        ASSERT_FALSE(controller_.HasRun());
+    }
+    TaskSettings SavedRecord() {
+        CTaskSettingsFile saved;
+        saved.SetPath(settings_.GetPath());
+        EXPECT_EQ(saved.Load(), 540);
+        return saved.Record();
+    }
+    std::string AppFile(const std::string& relative) { return dir_.WithSeparator() + relative; }
+
+    TempDir dir_;
+    std::unique_ptr<ScriptedServer> server_;
+    FakeWindow window_;
+    CTaskSettingsFile settings_;
+    CRunController controller_{window_, settings_, dir_.WithSeparator()};
+};
+
+TEST_F(RunControllerTest, OpeningShowsTheRecordAndIdleButtons) {
+    EXPECT_EQ(window_.IsChecked(IDC_BBS_CHECK), 1);
+    EXPECT_EQ(window_.Entry(IDC_BBS_DIRECTORY), "1318");
+    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "1");
+    EXPECT_EQ(window_.Entry(IDC_DOCUMENT_DIRECTORY), "1");
+    EXPECT_EQ(window_.Entry(IDC_DOCUMENT_FILE), "1");
+    EXPECT_EQ(window_.Buttons(), "10001");
+}
+
+TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
+    ServeDocuments();
+    Type(0, 995, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    Type(2, 0, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE);
+    controller_.OnStart();
+    EXPECT_EQ(window_.Messages().at(0), "Notice : To browse these xml and htm files use \"MyNOVU\". ");
+    EXPECT_EQ(window_.Buttons(), "01010");
+    EXPECT_TRUE(window_.TimerRuns(TIMER_GENERATE));
+    EXPECT_EQ(SavedRecord().bbsNumber, 995);
+    EXPECT_EQ(SavedRecord().documentNumber, 2000);
+
+    Tick(10);  // BBS 995..1004, Document 2000..2009
+    ASSERT_TRUE(WaitUntil([&] {
+        const RunState state = controller_.Snapshot();
+        return state.succeeded + state.failed == 20;
+    }));
+    const RunState state = controller_.Snapshot();
+    EXPECT_EQ(state.requested, 20);
+    EXPECT_EQ(state.failed, 2);  // 997 and 2007
+    EXPECT_EQ(ReadFileBytes(AppFile("xml_file/0/995.xml")), "document 995");
+    EXPECT_EQ(ReadFileBytes(AppFile("xml_file/1/1004.xml")), "document 1004");
+    EXPECT_EQ(ReadFileBytes(AppFile("html_file/2/2009.htm")), "document 2009");
+    EXPECT_FALSE(std::filesystem::exists(AppFile("xml_file/0/997.xml")));
+    const auto requests = server_->Requests();
+    for (const char* request : {"GET http://127.0.0.1/bbs/0/995.xml HTTP/1.0\r\n\r\n",
+                                "GET http://127.0.0.1/doc/2/2000.shtm HTTP/1.0\r\n\r\n"}) {
+        EXPECT_NE(std::find(requests.begin(), requests.end(), request), requests.end()) << request;
+    }
+
+    controller_.RefreshStatus();
+    EXPECT_EQ(window_.Text(IDC_COUNTS),
+              "Requested : 20 - Successed : 18 - Failed : 2 - Waitting : 0 - Active Thread : 20");
+    EXPECT_EQ(window_.Progress(), (std::vector<int>{0, 20, 18}));
+
+    controller_.OnAbort();
+    EXPECT_FALSE(window_.TimerRuns(TIMER_GENERATE));
+    EXPECT_EQ(window_.Messages().back(), "Wait for the \"Active Thread\" equal 0, try again.");
+    EXPECT_TRUE(controller_.HasRun());
+    EXPECT_EQ(window_.Buttons(), "01010");
+    EndRun();
+    EXPECT_EQ(window_.Buttons(), "10001");
+    // After every finished job, the file holds the numbers of the jobs reported last.
+    const TaskSettings saved = SavedRecord();
+    EXPECT_EQ(saved.bbsNumber, settings_.Record().bbsNumber);
+    EXPECT_GE(saved.bbsNumber, 995);
+    EXPECT_LE(saved.bbsNumber, 1004);
+    EXPECT_GE(saved.documentNumber, 2000);
+}
+
+TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
+    ServeDocuments();
+    controller_.OnStart();
+    controller_.OnPause();
+    Tick(30);
+    controller_.OnResume();
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded + controller_.Snapshot().failed > 3; }));
+    controller_.OnPause();
+    controller_.OnAbort();  // stop request wakes the paused workers
+    ASSERT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
+    }));
+    const int cancelledBefore = static_cast<int>(window_.TextLog().size());
+    controller_.OnAbort();
+    int cancelled = 0;
+    const auto log = window_.TextLog();
+    for (std::size_t i = cancelledBefore; i < log.size(); ++i) {
+        cancelled += log[i].first == IDC_DETAIL && log[i].second == "Cancelled";
+    }
+    const RunState state = controller_.Snapshot();
+    EXPECT_GT(cancelled, 0);
+    EXPECT_EQ(state.requested, state.succeeded + state.failed + cancelled);
+    EXPECT_EQ(state.requested, 60);
+}
+
+TEST_F(RunControllerTest, CancelledJobNumberIsRecordedButNotSaved) {
+    ServeDocuments();
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    Type(5, 0, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.OnStart();
+    controller_.OnPause();
+    Tick(3);  // 5000..5002 wait, never fetched
+    controller_.OnAbort();
+    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    controller_.OnAbort();
+    EXPECT_EQ(settings_.Record().bbsNumber, 5002);
+    EXPECT_EQ(SavedRecord().bbsNumber, 5000);
+    EXPECT_EQ(window_.Text(IDC_STATUS), "http://127.0.0.1/bbs/5/5002.xml");
+    EXPECT_EQ(server_->ConnectionCount(), 0);
+}
+
+TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
+    window_.Tick(IDC_BBS_CHECK, 0);
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    const int bbsBefore = settings_.Record().bbsNumber;
+    Type(9, 9, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.OnStart();
+    Tick(5);
+    controller_.RefreshStatus();
+    EXPECT_EQ(window_.Text(IDC_COUNTS),
+              "Requested : 0 - Successed : 0 - Failed : 0 - Waitting : 0 - Active Thread : 20");
+    EXPECT_EQ(SavedRecord().bbsEnabled, 0);
+    EXPECT_EQ(SavedRecord().bbsNumber, bbsBefore);  // an unticked task keeps its number
+    controller_.OnAbort();
+    EXPECT_TRUE(controller_.HasRun());
+    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    controller_.OnAbort();
+    EXPECT_FALSE(controller_.HasRun());
+    EXPECT_EQ(window_.Messages().size(), 2u);  // the notice and one wait message
+}
+
+TEST_F(RunControllerTest, GeneratorStopsAbove100WaitingJobs) {
+    controller_.OnStart();
+    controller_.OnPause();
+    Tick(50);
+    controller_.RefreshStatus();
+    EXPECT_NE(window_.Text(IDC_COUNTS).find("Waitting : 100 "), std::string::npos);
+    Tick();  // exactly 100 waiting: one more job per task
+    Tick();  // 102 waiting: nothing
+    EXPECT_EQ(controller_.Snapshot().requested, 102);
+
+    EndRun();
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    controller_.OnStart();
+    controller_.OnPause();
+    Tick(101);
+    Tick(3);
+    EXPECT_EQ(controller_.Snapshot().requested, 101);
+}
+
+TEST_F(RunControllerTest, AbortWhilePausedThenNewStartBeginsUnpaused) {
+    controller_.OnStart();
+    controller_.OnPause();
+    EXPECT_EQ(window_.Buttons(), "00110");
+    controller_.OnAbort();
+    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    EXPECT_EQ(window_.Buttons(), "00110");  // the buttons stay until the run is torn down
+    controller_.OnAbort();
+    EXPECT_EQ(window_.Buttons(), "10001");
+    controller_.OnStart();
+    EXPECT_EQ(window_.Buttons(), "01010");
+}
+
+TEST_F(RunControllerTest, FilePartOf1000CarriesIntoTheThousands) {
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    Type(1, 1000, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.OnStart();
+    EXPECT_EQ(settings_.Record().bbsNumber, 2000);
+    EXPECT_EQ(controller_.Snapshot().nextBbsNumber, 2000);
+    controller_.RefreshStatus();
+    EXPECT_EQ(window_.Entry(IDC_BBS_DIRECTORY), "2");
+    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "0");
+}
+
+class DelayTest : public RunControllerTest, public ::testing::WithParamInterface<std::pair<std::string, int>> {};
+
+TEST_P(DelayTest, DelayEntryBecomesStoredTimeout) {
+    const auto [typed, stored] = GetParam();
+    window_.Type(IDC_DELAY, typed);
+    controller_.OnStart();
+    EXPECT_EQ(SavedRecord().timeout, stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DelayTest,
+                         ::testing::Values(std::make_pair("", -1), std::make_pair("0", -1),
+                                           std::make_pair("junk", -1), std::make_pair("7", 7),
+                                           std::make_pair("-1", -1), std::make_pair("-5", -5)));
+
+TEST_F(RunControllerTest, DelayBelowMinusOneFailsEveryFetch) {
+    ServeDocuments();
+    window_.Type(IDC_DELAY, "-5");
+    controller_.OnStart();
+    Tick(3);
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 6; }));
+    EXPECT_EQ(controller_.Snapshot().succeeded, 0);
+    EXPECT_EQ(window_.Text(IDC_DETAIL), "Fail");
+}
+
+TEST_F(RunControllerTest, ProgressShowsSuccessesAmongFinishedJobs) {
+    window_.Tick(IDC_BBS_CHECK, 0);
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    controller_.OnStart();
+    for (int i = 0; i < 40; ++i) {
+        controller_.OnJobDone(i < 30 ? 1 : 0, "http://x/", JobTag{i, JOB_BBS});
+    }
+    controller_.RefreshStatus();
+    EXPECT_EQ(window_.Progress(), (std::vector<int>{0, 40, 30}));
+    EXPECT_EQ(SavedRecord().bbsNumber, 39);
+}
+
+TEST_F(RunControllerTest, OverlongNamesFailWithoutNetwork) {
+    ServeDocuments();
+    settings_.Record().bbsUrl = "http://127.0.0.1/" + std::string(250, 'u');
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    controller_.OnStart();
+    Tick(2);
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 2; }));
+    EXPECT_EQ(server_->ConnectionCount(), 0);
+}
+
+TEST_F(RunControllerTest, PauseAndResumeWithoutRunDoNothing) {
+    controller_.OnPause();
+    controller_.OnResume();
+    controller_.OnAbort();
+    EXPECT_EQ(window_.Buttons(), "10001");
+    EXPECT_TRUE(window_.Messages().empty());
+}
+
+TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {
+    const JobNames bbs = MakeJobNames("/app/", "http://h/Expert/topic", 1318001, JOB_BBS);
+    EXPECT_EQ(bbs.folder, "/app/xml_file/1318");
+    EXPECT_EQ(bbs.url, "http://h/Expert/topic/1318/1318001.xml");
+    EXPECT_EQ(bbs.file, "/app/xml_file/1318/1318001.xml");
+    const JobNames doc = MakeJobNames("/app/", "http://h/develop/article", 1001, JOB_DOCUMENT);
+    EXPECT_EQ(doc.folder, "/app/html_file/1");
+    EXPECT_EQ(doc.url, "http://h/develop/article/1/1001.shtm");
+    EXPECT_EQ(doc.file, "/app/html_file/1/1001.htm");
+}
+
+}  // namespace
