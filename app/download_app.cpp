@@ -1,0 +1,65 @@
+#include "app/download_app.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/socket_platform.h"
+#include "support/debug_log.h"
+#include "ui/download_dlg.h"
+
+namespace {
+
+const char* const kWindowSystemFailure = "AfxOleInit() 初始化失败!";
+
+void ReportStartFailureAndExit() {
+    std::fprintf(stderr, "%s\n", kWindowSystemFailure);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+// The toolkit ends the process on a fatal error such as a display that cannot be reached; the
+// program says so in its own words and exits instead of aborting.
+void FatalMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        ReportStartFailureAndExit();
+    }
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+bool WindowSystemReachable() {
+#if defined(_WIN32) || defined(__APPLE__)
+    return true;
+#else
+    return std::getenv("QT_QPA_PLATFORM") != nullptr || std::getenv("DISPLAY") != nullptr ||
+           std::getenv("WAYLAND_DISPLAY") != nullptr;
+#endif
+}
+
+}  // namespace
+
+int StartSocketLibrary() { return net::StartSocketLibrary(); }
+
+int CDownLoadApp::InitInstance(const char* programPath) {
+    StartSocketLibrary();  // a failure shows later, as every download failing
+    if (!WindowSystemReachable()) {
+        ReportStartFailureAndExit();
+    }
+    qInstallMessageHandler(FatalMessageHandler);
+    // The program takes no arguments: the toolkit sees only the program's own path.
+    int argc = 1;
+    char* argv[] = {const_cast<char*>(programPath), nullptr};
+    QApplication application(argc, argv);
+    qInstallMessageHandler(nullptr);
+    SetErrorBoxHook([](const std::string& caption, const std::string& text) {
+        return QMessageBox::critical(nullptr, QString::fromLocal8Bit(caption.c_str()),
+                                     QString::fromLocal8Bit(text.c_str()));
+    });
+    {
+        CDownLoadDlg dialog;
+        dialog.exec();
+    }
+    SetErrorBoxHook(nullptr);
+    return 0;
+}

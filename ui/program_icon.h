@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QIcon>
+
+// Icon 128: the program's icon, from the embedded resources.
+QIcon ProgramIcon();
