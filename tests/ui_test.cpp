@@ -1,0 +1,395 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <thread>
+
+#include "run/task_settings_file.h"
+#include "temp_dir.h"
+#include "tools/server/scripted_server.h"
+#include "ui/dialog_units.h"
+#include "ui/download_dlg.h"
+#include "ui/link_label.h"
+#include "ui/link_logic.h"
+
+namespace {
+
+// Answers every modal box that opens while it exists: records its text (or its caption, for
+// other dialogs) and presses OK.
+class BoxAnswerer {
+public:
+    BoxAnswerer() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Answer(); });
+        timer_.start();
+    }
+    QStringList texts;
+    QStringList captions;
+
+private:
+    void Answer() {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            return;
+        }
+        captions << dialog->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+            texts << box->text();
+        }
+        dialog->accept();
+    }
+    QTimer timer_;
+};
+
+// A label whose pointer position the test decides.
+class PointedLinkLabel : public CLinkLabel {
+public:
+    using CLinkLabel::CLinkLabel;
+    QPoint pointer{-100, -100};
+
+protected:
+    QPoint PointerPosition() const override { return pointer; }
+};
+
+void MoveMouseOver(QWidget* widget) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+}
+
+}  // namespace
+
+class UiTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<ScriptedServer> server_;
+
+    std::string App() const { return dir_->WithSeparator(); }
+    void WriteSettings(const std::string& bbsUrl, const std::string& documentUrl) {
+        CTaskSettingsFile file;
+        file.SetPath(SettingsPathFor(App()));
+        file.Record() = TaskSettings::Defaults();
+        file.Record().bbsUrl = bbsUrl;
+        file.Record().documentUrl = documentUrl;
+        file.Record().bbsNumber = 2000;
+        file.Record().documentNumber = 3000;
+        QCOMPARE(file.Save(), 540);
+    }
+    static QString Buttons(CDownLoadDlg& dialog) {
+        QString states;
+        for (int id : {IDC_START, IDC_PAUSE, IDC_RESUME, IDC_ABORT, IDCANCEL_BUTTON}) {
+            states += dialog.Control(id)->isEnabled() ? '1' : '0';
+        }
+        return states;
+    }
+    static QString Text(CDownLoadDlg& dialog, int id) {
+        return qobject_cast<QLabel*>(dialog.Control(id))->text();
+    }
+    static void Click(CDownLoadDlg& dialog, int id) {
+        QTest::mouseClick(dialog.Control(id), Qt::LeftButton);
+    }
+    static void StartServer(std::unique_ptr<ScriptedServer>& server) {
+        server = std::make_unique<ScriptedServer>([](const std::string& request) {
+            if (request.find("3003.shtm") != std::string::npos) {
+                return ServerScript().Send(HttpResponse(404, "no"));
+            }
+            return ServerScript().Send(HttpResponse(200, "<doc/>"));
+        });
+        QVERIFY(server->Start());
+    }
+
+private slots:
+    void init() { dir_ = std::make_unique<TempDir>(); }
+    void cleanup() {
+        server_.reset();
+        dir_.reset();
+    }
+
+    void firstStartCreatesFoldersAndSettingsAndShowsDefaults() {
+        CDownLoadDlg dialog(nullptr, App());
+        QVERIFY(std::filesystem::is_directory(App() + "html_file"));
+        QVERIFY(std::filesystem::is_directory(App() + "xml_file"));
+        QCOMPARE(std::filesystem::file_size(App() + "NOVUDownLoad.cfg"), 540u);
+        QCOMPARE(dialog.windowTitle(), QString("NOVUDownLoad"));
+        QVERIFY(qobject_cast<QCheckBox*>(dialog.Control(IDC_BBS_CHECK))->isChecked());
+        QVERIFY(qobject_cast<QCheckBox*>(dialog.Control(IDC_DOCUMENT_CHECK))->isChecked());
+        const auto entry = [&](int id) { return qobject_cast<QLineEdit*>(dialog.Control(id))->text(); };
+        QCOMPARE(entry(IDC_BBS_DIRECTORY), QString("1318"));
+        QCOMPARE(entry(IDC_BBS_FILE), QString("1"));
+        QCOMPARE(entry(IDC_DOCUMENT_DIRECTORY), QString("1"));
+        QCOMPARE(entry(IDC_DOCUMENT_FILE), QString("1"));
+        QCOMPARE(entry(IDC_DELAY), QString("10"));
+        QCOMPARE(Buttons(dialog), QString("10001"));
+        QCOMPARE(Text(dialog, IDC_STATUS), QString("DownLoad Status"));
+        QCOMPARE(Text(dialog, IDC_COUNTS), QString("Count"));
+        QVERIFY(qobject_cast<QPushButton*>(dialog.Control(IDC_START))->isDefault());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_COMPARE(QApplication::focusWidget(), dialog.Control(IDC_START));
+    }
+
+    void controlsSitAtTheirTemplatePlacesInTabOrder() {
+        CDownLoadDlg dialog(nullptr, App());
+        const DialogUnits du(dialog.font());
+        QCOMPARE(dialog.size(), QSize(du.X(318), du.Y(200)));
+        QCOMPARE(dialog.Control(IDC_START)->geometry(), du.Rect(7, 179, 50, 14));
+        QCOMPARE(dialog.Control(IDC_DELAY)->geometry(), du.Rect(260, 33, 24, 14));
+        QCOMPARE(dialog.Control(IDC_PROGRESS)->geometry(), du.Rect(17, 107, 293, 14));
+        const QList<int> tabOrder = {IDC_START, IDCANCEL_BUTTON, IDC_BBS_CHECK, IDC_DOCUMENT_CHECK,
+                                     IDC_BBS_DIRECTORY, IDC_DOCUMENT_DIRECTORY, IDC_BBS_FILE,
+                                     IDC_DOCUMENT_FILE, IDC_ABORT, IDC_PAUSE, IDC_RESUME, IDC_DELAY};
+        QWidget* widget = dialog.Control(tabOrder.first());
+        for (int i = 1; i < tabOrder.size(); ++i) {
+            do {
+                widget = widget->nextInFocusChain();
+            } while (!(widget->focusPolicy() & Qt::TabFocus));
+            QCOMPARE(widget, dialog.Control(tabOrder[i]));
+        }
+    }
+
+    void dialogUnitsFollowTheFontBase() {
+        const DialogUnits du(6, 13);
+        QCOMPARE(du.Rect(7, 179, 50, 14), QRect(11, 291, 75, 23));
+    }
+
+    void aWholeRunFromTheWindow() {
+        StartServer(server_);
+        WriteSettings("http://127.0.0.1/bbs", "http://127.0.0.1/doc");
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.Controller().SetFetchPort(server_->Port());
+        dialog.Controller().SetIdleSleepMs(5);
+        dialog.show();
+        BoxAnswerer boxes;
+
+        Click(dialog, IDC_START);
+        QCOMPARE(boxes.texts.value(0), QString("Notice : To browse these xml and htm files use \"MyNOVU\". "));
+        QCOMPARE(boxes.captions.value(0), QString("ui_test"));
+        QCOMPARE(Buttons(dialog), QString("01010"));
+        QTRY_VERIFY(std::filesystem::exists(App() + "xml_file/2/2005.xml"));
+        QTRY_VERIFY(Text(dialog, IDC_DETAIL) == "Success" || Text(dialog, IDC_DETAIL) == "Fail");
+        QVERIFY(Text(dialog, IDC_STATUS).startsWith("http://127.0.0.1/"));
+
+        Click(dialog, IDC_PAUSE);
+        QCOMPARE(Buttons(dialog), QString("00110"));
+        Click(dialog, IDC_RESUME);
+        QCOMPARE(Buttons(dialog), QString("01010"));
+
+        Click(dialog, IDC_ABORT);
+        QCOMPARE(boxes.texts.value(1), QString("Wait for the \"Active Thread\" equal 0, try again."));
+        QCOMPARE(Buttons(dialog), QString("01010"));
+        QTRY_VERIFY_WITH_TIMEOUT(Text(dialog, IDC_COUNTS).endsWith("Active Thread : 0"), 10000);
+        Click(dialog, IDC_ABORT);
+        QCOMPARE(Buttons(dialog), QString("10001"));
+        QCOMPARE(boxes.texts.size(), 2);
+
+        const QString counts = Text(dialog, IDC_COUNTS);
+        QVERIFY2(counts.startsWith("Requested : "), qPrintable(counts));
+        QCOMPARE(ReadFileBytes(App() + "xml_file/2/2000.xml"), std::string("<doc/>"));
+        QVERIFY(!std::filesystem::exists(App() + "html_file/3/3003.htm"));
+        CTaskSettingsFile saved;
+        saved.SetPath(SettingsPathFor(App()));
+        QCOMPARE(saved.Load(), 540);
+        QVERIFY(saved.Record().bbsNumber >= 2000);
+        QVERIFY(saved.Record().documentNumber >= 3000);
+        auto* bar = qobject_cast<QProgressBar*>(dialog.Control(IDC_PROGRESS));
+        QVERIFY(bar->maximum() > 0);
+    }
+
+    void enterEscapeAndCloseDuringAndAfterARun() {
+        WriteSettings("http://127.0.0.1/bbs", "http://127.0.0.1/doc");
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.Controller().SetIdleSleepMs(5);
+        qobject_cast<QCheckBox*>(dialog.Control(IDC_BBS_CHECK))->setChecked(false);
+        qobject_cast<QCheckBox*>(dialog.Control(IDC_DOCUMENT_CHECK))->setChecked(false);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        BoxAnswerer boxes;
+
+        QTest::keyClick(dialog.Control(IDC_DELAY), Qt::Key_Return);  // Enter presses Start
+        QCOMPARE(boxes.texts.size(), 1);
+        QCOMPARE(Buttons(dialog), QString("01010"));
+        QTest::keyClick(dialog.Control(IDC_DELAY), Qt::Key_Return);  // Start is disabled now
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        dialog.close();
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(boxes.texts.size(), 1);
+
+        Click(dialog, IDC_ABORT);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(dialog, IDC_COUNTS).endsWith("Active Thread : 0"), 10000);
+        Click(dialog, IDC_ABORT);
+        QVERIFY(dialog.isVisible());
+
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+
+    void cancelClosesAnIdleWindow() {
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.show();
+        Click(dialog, IDCANCEL_BUTTON);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void textsFromWorkerThreadsArriveInOrder() {
+        CDownLoadDlg dialog(nullptr, App());
+        QStringList seen;
+        auto* status = qobject_cast<QLabel*>(dialog.Control(IDC_STATUS));
+        std::thread worker([&] {
+            for (int i = 0; i < 500; ++i) {
+                dialog.SetText(IDC_STATUS, std::to_string(i));
+            }
+        });
+        worker.join();
+        QCOMPARE(status->text(), QString("DownLoad Status"));  // nothing applied off the window thread
+        dialog.SetText(IDC_DETAIL, "later");  // applies what was posted before it
+        QCOMPARE(status->text(), QString("499"));
+        QCOMPARE(Text(dialog, IDC_DETAIL), QString("later"));
+    }
+
+    void aboutOpensFromTheMenuEntryAndCommands16To31() {
+        CDownLoadDlg dialog(nullptr, App());
+        QMenu* menu = dialog.BuildSystemMenu();
+        QAction* about = menu->actions().last();
+        QCOMPARE(about->text(), QString("&About NOVUDownLoad..."));
+        QCOMPARE(about->data().toInt(), 16);
+        BoxAnswerer boxes;
+        for (int id : {16, 17, 31, 15, 32, 0xF060}) {
+            dialog.OnSysCommand(id);
+        }
+        QCOMPARE(boxes.captions, QStringList({"About NOVUDownLoad", "About NOVUDownLoad", "About NOVUDownLoad"}));
+    }
+
+    void linkLabelSetUpCompletesTargetAndText() {
+        QWidget parent;
+        CLinkLabel fromText("www.site.example", &parent);
+        fromText.Attach();
+        QCOMPARE(fromText.LinkTarget(), QString("www.site.example"));
+        QCOMPARE(fromText.toolTip(), QString("www.site.example"));
+        QCOMPARE(fromText.cursor().shape(), Qt::PointingHandCursor);
+        CLinkLabel fromTarget("", &parent);
+        fromTarget.SetLinkTarget("mailto:a@b.example");
+        fromTarget.Attach();
+        QCOMPARE(fromTarget.text(), QString("mailto:a@b.example"));
+        QCOMPARE(fromTarget.UnderlineMode(), UNDERLINE_ON_HOVER);
+        QVERIFY(!fromTarget.font().underline());  // setting the mode it has changes nothing
+    }
+
+    void linkLabelUnderlinesOnHoverUntilThePointerLeaves() {
+        QWidget parent;
+        PointedLinkLabel label("link", &parent);
+        label.Attach();
+        QCOMPARE(label.CurrentColour(), QColor(0, 0, 238));
+        label.pointer = QPoint(1, 1);
+        MoveMouseOver(&label);
+        QVERIFY(label.IsHovering());
+        QVERIFY(label.font().underline());
+        QCOMPARE(label.CurrentColour(), QColor(255, 0, 0));
+        label.OnHoverTimer();  // pointer still inside
+        QVERIFY(label.IsHovering());
+        label.pointer = QPoint(-5, 1);
+        QTRY_VERIFY(!label.IsHovering());  // the 100 ms timer notices
+        QVERIFY(!label.font().underline());
+
+        label.SetUnderlineMode(UNDERLINE_ALWAYS);
+        QVERIFY(label.font().underline());
+        label.pointer = QPoint(1, 1);
+        MoveMouseOver(&label);
+        label.pointer = QPoint(-5, 1);
+        label.OnHoverTimer();
+        QVERIFY(label.font().underline());  // always means always
+
+        label.SetUnderlineMode(UNDERLINE_NEVER);
+        label.pointer = QPoint(1, 1);
+        MoveMouseOver(&label);
+        QVERIFY(!label.font().underline());
+        QCOMPARE(LeaveRepaintRect(QRect(5, 6, 40, 12)), QRect(5, 6, 40, 22));
+    }
+
+    void linkLabelClickMarksVisitedOrExplainsTheFailure() {
+        QWidget parent;
+        CLinkLabel label("http://www.novu.example/", &parent);
+        label.Attach();
+        int result = open_result::kSuccess;
+        QStringList opened;
+        label.SetOpener([&](const std::string& target) {
+            opened << QString::fromStdString(target);
+            return result;
+        });
+        BoxAnswerer boxes;
+        label.OnClicked();
+        QVERIFY(label.IsVisited());
+        QCOMPARE(label.CurrentColour(), QColor(85, 26, 139));
+        QCOMPARE(opened, QStringList({"http://www.novu.example/"}));
+        QCOMPARE(boxes.texts.size(), 0);
+
+        for (int code : {26, 4, -1}) {
+            result = code;
+            label.OnClicked();
+            QVERIFY(!label.IsVisited());  // a failure clears an earlier visit
+        }
+        QCOMPARE(boxes.texts, QStringList({"Unable to open hyperlink:\n\nA sharing violation occurred. ",
+                                           "Unable to open hyperlink:\n\nUnknown Error (4) occurred.",
+                                           "Unable to open hyperlink:\n\nUnknown Error (-1) occurred."}));
+    }
+
+    void placeholderCutting() {
+        QCOMPARE(BuildOpenCommand("C:\\b.exe \"%1\"", "http://x/"), std::string("C:\\b.exe  http://x/"));
+        QCOMPARE(BuildOpenCommand("b.exe -url %1", "http://x/"), std::string("b.exe -url  http://x/"));
+        QCOMPARE(BuildOpenCommand("b.exe", "http://x/"), std::string("b.exe http://x/"));
+        QCOMPARE(CutAtPlaceholder("b %1 -x \"%1\""), std::string("b %1 -x "));  // quoted wins
+        QCOMPARE(CutAtPlaceholder("firefox %u"), std::string("firefox "));
+        QCOMPARE(CutAtPlaceholder("browser --new \"%U\""), std::string("browser --new "));
+    }
+
+    void fittingKeepsTheEdgeOfItsAlignment() {
+        const QRect window(10, 20, 100, 15);
+        const QSize client(100, 15);
+        const QSize text(60, 10);
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignTop), QRect(10, 20, 60, 10));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignHCenter | Qt::AlignTop), QRect(30, 20, 60, 10));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignRight | Qt::AlignTop), QRect(50, 20, 60, 10));
+        // Height difference 5, vertically centred: top down by 2, bottom up by 2.
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignVCenter), QRect(10, 22, 60, 11));
+        // A border of 2 pixels on each side is carried over.
+        QCOMPARE(FitRectToText(QRect(0, 0, 100, 20), QSize(96, 16), text, Qt::AlignLeft), QRect(0, 0, 64, 14));
+    }
+
+    void failureReasonsByCode() {
+        QCOMPARE(OpenFailureReason(2), QString("The specified file was not found."));
+        QCOMPARE(OpenFailureReason(31), QString("There is no application associated\nwith the given filename extension."));
+        QCOMPARE(OpenFailureReason(33), QString("Unknown Error (33) occurred."));
+    }
+
+    void editBoxesReadAsSignedIntegers() {
+        QCOMPARE(ParseDialogInt("42"), 42);
+        QCOMPARE(ParseDialogInt(" -7 "), -7);
+        QCOMPARE(ParseDialogInt(""), 0);
+        QCOMPARE(ParseDialogInt("12abc"), 0);
+        QCOMPARE(ParseDialogInt("99999999999"), 0);
+    }
+
+    void screenshotOfTheMainWindow() {
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QString path = QString::fromLocal8Bit(qgetenv("NOVU_SCREENSHOT"));
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(!image.isNull());
+        if (!path.isEmpty()) {
+            QVERIFY(image.save(path));
+        }
+    }
+};
+
+QTEST_MAIN(UiTest)
+#include "ui_test.moc"
