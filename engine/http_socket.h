@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "engine/tcp_client.h"
 
@@ -16,12 +17,17 @@ public:
     // delete the file.
     int ReceiveResponse(const char* path, int timeout, const char* mode);
 
-    // Appends received blocks to the file until the peer closes (1) or a wait, receive or write
-    // fails (0). Adds the bytes stored to *bytesWritten when given. Passes a checkpoint before
+    // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
+    // the close fails (0). Adds the bytes stored to *bytesWritten when given. Passes a checkpoint before
     // every block, so the calling thread can be held between blocks.
     int ReceiveToFile(const char* path, int timeout, const char* mode,
                       std::int64_t* bytesWritten = nullptr);
 
+private:
+    // Receives until the peer closes, appending to the open file; see ReceiveToFile.
+    int ReceiveBody(std::FILE* file, int timeout, std::int64_t* bytesWritten);
+
+public:
     // The status code: at most three characters after the first space, read like atoi.
     static int ParseStatusCode(const char* bytes, int count);
     // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.

@@ -29,6 +29,10 @@ long SendOnce(SocketHandle socket, const char* data, std::size_t length);
 // -1 on error.
 long ReceiveOnce(SocketHandle socket, char* buffer, std::size_t capacity);
 
+// As ReceiveOnce, but returns kWouldBlock at once when no data is waiting.
+inline constexpr long kWouldBlock = -2;
+long ReceiveIfReady(SocketHandle socket, char* buffer, std::size_t capacity);
+
 // Shuts the connection down in both directions and closes the socket.
 void ShutdownAndClose(SocketHandle socket);
 

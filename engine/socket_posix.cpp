@@ -98,6 +98,17 @@ long ReceiveOnce(SocketHandle socket, char* buffer, std::size_t capacity) {
     return static_cast<long>(received);
 }
 
+long ReceiveIfReady(SocketHandle socket, char* buffer, std::size_t capacity) {
+    ssize_t received;
+    do {
+        received = ::recv(static_cast<int>(socket), buffer, capacity, MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return kWouldBlock;
+    }
+    return static_cast<long>(received);
+}
+
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<int>(socket), SHUT_RDWR);
     ::close(static_cast<int>(socket));

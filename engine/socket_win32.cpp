@@ -79,6 +79,10 @@ long ReceiveOnce(SocketHandle socket, char* buffer, std::size_t capacity) {
     return received == SOCKET_ERROR ? -1 : received;
 }
 
+long ReceiveIfReady(SocketHandle, char*, std::size_t) {
+    return kWouldBlock;  // the caller then waits and receives as usual
+}
+
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
     ::closesocket(static_cast<SOCKET>(socket));

@@ -23,10 +23,18 @@ int CTcpClient::Send(const char* data, int length, int timeout) {
 }
 
 int CTcpClient::Receive(char* buffer, int& length, int timeout) {
-    if (socket_ == net::kNoSocket || length < 0 || !WaitBeforeCall(false, timeout)) {
+    if (socket_ == net::kNoSocket || length < 0) {
         return 0;
     }
-    const long received = net::ReceiveOnce(socket_, buffer, static_cast<std::size_t>(length));
+    const auto capacity = static_cast<std::size_t>(length);
+    // Data that is already waiting needs no wait: taking it at once spares a system call per block.
+    long received = timeout > 0 ? net::ReceiveIfReady(socket_, buffer, capacity) : net::kWouldBlock;
+    if (received == net::kWouldBlock) {
+        if (!WaitBeforeCall(false, timeout)) {
+            return 0;
+        }
+        received = net::ReceiveOnce(socket_, buffer, capacity);
+    }
     if (received < 0) {
         return 0;
     }

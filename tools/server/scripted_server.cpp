@@ -77,10 +77,14 @@ bool ScriptedServer::Start(int port, std::string* error) {
 }
 
 void ScriptedServer::Stop() {
-    if (stopping_.exchange(true)) {
-        return;
+    {
+        // Under the lock, so that a connection about to wait cannot miss the news.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_.exchange(true)) {
+            return;
+        }
+        stopped_.notify_all();
     }
-    stopped_.notify_all();
     if (acceptThread_.joinable()) {
         acceptThread_.join();
     }
@@ -88,14 +92,8 @@ void ScriptedServer::Stop() {
         ::close(listener_);
         listener_ = -1;
     }
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        threads.swap(connectionThreads_);
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    connectionEnded_.wait(lock, [this] { return activeConnections_ == 0; });
 }
 
 std::vector<std::string> ScriptedServer::Requests() const {
@@ -114,8 +112,12 @@ void ScriptedServer::AcceptLoop() {
             continue;
         }
         ++connections_;
-        std::lock_guard<std::mutex> lock(mutex_);
-        connectionThreads_.emplace_back(&ScriptedServer::Serve, this, connection);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++activeConnections_;
+        }
+        // Detached, so that a long run does not pile up finished threads; Stop waits for the count.
+        std::thread(&ScriptedServer::Serve, this, connection).detach();
     }
 }
 
@@ -147,6 +149,9 @@ void ScriptedServer::Serve(int connection) {
     }
     Play(connection, responder_(request));
     ::close(connection);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --activeConnections_;
+    connectionEnded_.notify_all();  // under the lock: Stop may destroy the server right after
 }
 
 void ScriptedServer::Play(int connection, const ServerScript& script) {

@@ -38,7 +38,7 @@ std::string HttpResponse(int status, const std::string& body, const std::string&
 
 // A TCP server on a loopback address only, one thread per connection. It reads each request up to
 // its blank line (or up to the peer's half-close), records the raw bytes and plays the script the
-// responder gives for it. Stop() ends stalled connections and joins every thread.
+// responder gives for it. Stop() ends stalled connections and waits for every one to finish.
 class ScriptedServer {
 public:
     using Responder = std::function<ServerScript(const std::string& request)>;
@@ -70,6 +70,7 @@ private:
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
-    std::vector<std::thread> connectionThreads_;  // guarded by mutex_
+    int activeConnections_ = 0;                   // guarded by mutex_
+    std::condition_variable connectionEnded_;
     std::vector<std::string> requests_;           // guarded by mutex_
 };
