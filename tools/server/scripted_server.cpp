@@ -143,7 +143,7 @@ void ScriptedServer::Serve(int connection) {
         }
         request.append(buffer, static_cast<std::size_t>(received));
     }
-    {
+    if (recordRequests_.load()) {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
     }

@@ -55,6 +55,8 @@ public:
     int Port() const { return port_; }
 
     std::vector<std::string> Requests() const;
+    // Whether requests are kept for Requests() (on by default; a long-running site turns it off).
+    void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
 
 private:
@@ -66,6 +68,7 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> recordRequests_{true};
     std::atomic<int> connections_{0};
     std::thread acceptThread_;
     mutable std::mutex mutex_;
