@@ -4,6 +4,8 @@
 #include <cstdint>
 
 // The platform's socket calls, behind one seam: POSIX sockets here, Winsock on Windows.
+struct sockaddr_in;
+
 namespace net {
 
 using SocketHandle = std::intptr_t;
@@ -16,6 +18,9 @@ int StartSocketLibrary();
 // character is a letter is looked up by name; any other host must be a dotted IPv4 address and
 // is used as it is. Returns the connected socket, or kNoSocket (with no socket left open).
 SocketHandle ConnectTcp(const char* host, int port);
+
+// The IPv4 address and port of `host` (see ConnectTcp); false when it does not resolve.
+bool ResolveIPv4(const char* host, int port, sockaddr_in& peer);
 
 // Waits until the socket is writable (or readable) for at most `seconds`.
 // Returns 1 ready, 0 time-out, -1 error.

@@ -14,37 +14,13 @@
 
 namespace net {
 
-namespace {
-
-bool ResolveIPv4(const char* host, in_addr& address) {
-    if (std::isalpha(static_cast<unsigned char>(host[0]))) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            return false;
-        }
-        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
-        return true;
-    }
-    return ::inet_pton(AF_INET, host, &address) == 1;
-}
-
-}  // namespace
-
 int StartSocketLibrary() { return 1; }
 
 SocketHandle ConnectTcp(const char* host, int port) {
-    in_addr address{};
-    if (host == nullptr || !ResolveIPv4(host, address)) {
+    sockaddr_in peer{};
+    if (!ResolveIPv4(host, port, peer)) {
         return kNoSocket;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr = address;
-    peer.sin_port = htons(static_cast<std::uint16_t>(port));
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return kNoSocket;

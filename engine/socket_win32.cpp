@@ -8,26 +8,6 @@
 
 namespace net {
 
-namespace {
-
-bool ResolveIPv4(const char* host, IN_ADDR& address) {
-    if (std::isalpha(static_cast<unsigned char>(host[0]))) {
-        ADDRINFOA hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        ADDRINFOA* found = nullptr;
-        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            return false;
-        }
-        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
-        return true;
-    }
-    return ::inet_pton(AF_INET, host, &address) == 1;
-}
-
-}  // namespace
-
 int StartSocketLibrary() {
     WSADATA data{};
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
@@ -38,14 +18,10 @@ int StartSocketLibrary() {
 }
 
 SocketHandle ConnectTcp(const char* host, int port) {
-    IN_ADDR address{};
-    if (host == nullptr || !ResolveIPv4(host, address)) {
+    sockaddr_in peer{};
+    if (!ResolveIPv4(host, port, peer)) {
         return kNoSocket;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr = address;
-    peer.sin_port = htons(static_cast<u_short>(port));
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         return kNoSocket;

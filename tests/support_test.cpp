@@ -10,28 +10,9 @@
 #include "support/debug_log.h"
 #include "support/error_text.h"
 #include "support/file_helpers.h"
-#include "temp_dir.h"
+#include "in_temp_directory.h"
 
 namespace {
-
-// Runs each test in a fresh current directory, where "debug.txt" goes.
-class InTempDirectory : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.Path());
-        CloseDebugLog();
-    }
-    void TearDown() override {
-        CloseDebugLog();
-        SetErrorBoxHook(nullptr);
-        std::filesystem::current_path(previous_);
-    }
-    std::string Log() const { return ReadFileBytes(dir_.File("debug.txt")); }
-
-    TempDir dir_;
-    std::filesystem::path previous_;
-};
 
 const char* const kStamp = R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})";
 

@@ -6,7 +6,7 @@
 
 #include "engine/thread_pool.h"
 #include "support/debug_log.h"
-#include "temp_dir.h"
+#include "in_temp_directory.h"
 #include "wait_until.h"
 
 namespace {
@@ -139,21 +139,14 @@ TEST(WorkerThreadTest, WorkerWithoutThreadAnswersLikeAFailedCall) {
     worker.ResumeFully();  // ends at once on the failure value
 }
 
-class InTempDirectory : public ::testing::Test {
+class PoolLogTest : public InTempDirectory {
 protected:
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.Path());
-        CloseDebugLog();
-    }
     void TearDown() override {
-        CloseDebugLog();
-        SetErrorBoxHook(nullptr);
         CWorkerThread::FailThreadCreationsForTest(0);
-        std::filesystem::current_path(previous_);
+        InTempDirectory::TearDown();
     }
     int CountLogLines(const std::string& text) {
-        std::istringstream log(ReadFileBytes(dir_.File("debug.txt")));
+        std::istringstream log(Log());
         int count = 0;
         for (std::string line; std::getline(log, line);) {
             count += line.size() > text.size() &&
@@ -161,11 +154,9 @@ protected:
         }
         return count;
     }
-    TempDir dir_;
-    std::filesystem::path previous_;
 };
 
-TEST_F(InTempDirectory, EveryWorkerLogsItsStartAndExit) {
+TEST_F(PoolLogTest, EveryWorkerLogsItsStartAndExit) {
     {
         CountingPool pool;
         pool.Start(20);
@@ -178,7 +169,7 @@ TEST_F(InTempDirectory, EveryWorkerLogsItsStartAndExit) {
     EXPECT_EQ(CountLogLines("\tWorkerThread exit"), 20);
 }
 
-TEST_F(InTempDirectory, FailedThreadCreationIsReportedAndRunCanStillEnd) {
+TEST_F(PoolLogTest, FailedThreadCreationIsReportedAndRunCanStillEnd) {
     int boxes = 0;
     std::string shownText;
     SetErrorBoxHook([&](const std::string&, const std::string& text) {
