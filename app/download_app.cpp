@@ -39,7 +39,9 @@ bool WindowSystemReachable() {
 
 }  // namespace
 
-int StartSocketLibrary() { return net::StartSocketLibrary(); }
+int StartSocketLibrary() {
+    return net::StartSocketLibrary();
+}
 
 int CDownLoadApp::InitInstance(const char* programPath) {
     StartSocketLibrary();  // a failure shows later, as every download failing

@@ -6,7 +6,7 @@ int StartSocketLibrary();
 
 // The life of the process is the life of the main window.
 class CDownLoadApp {
-public:
+  public:
     // Starts sockets and the window system, runs the main dialog modally and returns when it has
     // closed. Returns 0 after the dialog ran; a non-zero code when the window system could not
     // start (the reason has then been shown where it can be seen).

@@ -48,8 +48,9 @@ void RunController(int delayMs, double seconds, const std::string& app) {
     }
     const RunState state = controller.Snapshot();
     const double finished = state.succeeded + state.failed;
-    std::printf("delay %3d ms: %.0f documents/s finished (ceiling 200/s: %.2f), %d failed, %.0f saves/s\n",
-                delayMs, finished / seconds, finished / seconds / 200.0, state.failed, finished / seconds);
+    std::printf(
+        "delay %3d ms: %.0f documents/s finished (ceiling 200/s: %.2f), %d failed, %.0f saves/s\n",
+        delayMs, finished / seconds, finished / seconds / 200.0, state.failed, finished / seconds);
     controller.OnAbort();
     while (controller.HasRun()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -14,7 +14,7 @@
 namespace {
 
 class CountingDownloader : public CDownloader {
-public:
+  public:
     void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>) override {
         (result == 1 ? stored : failed)++;
     }
@@ -37,9 +37,10 @@ void RunEngine(int delayMs, int documents, const std::string& folder) {
         downloader.Pause();
         for (int n = 0; n < documents; ++n) {
             const std::string path = folder + "/" + std::to_string(n) + ".xml";
-            downloader.AddJob(("http://127.0.0.1/doc/" + std::to_string(n) + ".xml").c_str(), path.c_str(),
-                              std::make_unique<JobTag>(JobTag{n, JOB_BBS}));
-            urls.push_back("http://127.0.0.1:" + std::to_string(server.Port()) + "/doc/" + std::to_string(n) + ".xml");
+            downloader.AddJob(("http://127.0.0.1/doc/" + std::to_string(n) + ".xml").c_str(),
+                              path.c_str(), std::make_unique<JobTag>(JobTag{n, JOB_BBS}));
+            urls.push_back("http://127.0.0.1:" + std::to_string(server.Port()) + "/doc/" +
+                           std::to_string(n) + ".xml");
         }
         const auto start = bench::Clock::now();
         downloader.Resume();
@@ -65,19 +66,23 @@ void RunEngine(int delayMs, int documents, const std::string& folder) {
     const std::string list = bench::TempPath("novu-engine-bench.list");
     if (bench::ToolInstalled("aria2c")) {
         std::FILE* file = std::fopen(list.c_str(), "w");
-        for (const auto& url : urls) std::fprintf(file, "%s\n", url.c_str());
+        for (const auto& url : urls)
+            std::fprintf(file, "%s\n", url.c_str());
         std::fclose(file);
-        const double seconds = bench::TimeCommand("aria2c -q -j20 --allow-overwrite=true -d " + folder +
-                                                  " -i " + list);
-        if (seconds > 0) std::printf("              aria2c -j20: %7.0f documents/s\n", documents / seconds);
+        const double seconds = bench::TimeCommand("aria2c -q -j20 --allow-overwrite=true -d " +
+                                                  folder + " -i " + list);
+        if (seconds > 0)
+            std::printf("              aria2c -j20: %7.0f documents/s\n", documents / seconds);
     } else {
         std::printf("              aria2c: not installed\n");
     }
     if (bench::ToolInstalled("curl")) {
         const std::string config = bench::WriteCurlConfig(urls, list);
-        const double seconds =
-            bench::TimeCommand("curl -s --http1.0 --parallel --parallel-max 20 -K " + config + " 2>/dev/null");
-        if (seconds > 0) std::printf("              curl --parallel 20: %7.0f documents/s\n", documents / seconds);
+        const double seconds = bench::TimeCommand(
+            "curl -s --http1.0 --parallel --parallel-max 20 -K " + config + " 2>/dev/null");
+        if (seconds > 0)
+            std::printf("              curl --parallel 20: %7.0f documents/s\n",
+                        documents / seconds);
     }
     std::filesystem::remove(list);
 }

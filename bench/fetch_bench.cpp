@@ -33,13 +33,15 @@ int main() {
         stored += getter.Download("http://127.0.0.1/small", target.c_str());
     }
     const double smallSeconds = bench::SecondsSince(start);
-    std::printf("small documents: %d of %d stored, %.0f fetches/s\n", stored, fetches, fetches / smallSeconds);
+    std::printf("small documents: %d of %d stored, %.0f fetches/s\n", stored, fetches,
+                fetches / smallSeconds);
 
     start = bench::Clock::now();
     const int largeStored = getter.Download("http://127.0.0.1/large", target.c_str());
     const double largeSeconds = bench::SecondsSince(start);
     const double megabytes = largeBody.size() / 1e6;
-    std::printf("64 MiB body: %s, %.0f MB/s\n", largeStored ? "stored" : "FAILED", megabytes / largeSeconds);
+    std::printf("64 MiB body: %s, %.0f MB/s\n", largeStored ? "stored" : "FAILED",
+                megabytes / largeSeconds);
     std::filesystem::remove(target);
 
     if (!bench::ToolInstalled("curl")) {
@@ -47,13 +49,15 @@ int main() {
         return 0;
     }
     std::vector<std::string> urls(fetches, base + "/small");
-    const std::string config = bench::WriteCurlConfig(urls, bench::TempPath("novu-fetch-bench.curl"));
+    const std::string config =
+        bench::WriteCurlConfig(urls, bench::TempPath("novu-fetch-bench.curl"));
     const double curlSmall = bench::TimeCommand("curl -s --http1.0 -K " + config);
-    const double curlLarge = bench::TimeCommand("curl -s --http1.0 -o /dev/null " + base + "/large");
+    const double curlLarge =
+        bench::TimeCommand("curl -s --http1.0 -o /dev/null " + base + "/large");
     std::filesystem::remove(config);
     if (curlSmall > 0) {
-        std::printf("curl small documents: %.0f fetches/s (ours / curl = %.2f)\n", fetches / curlSmall,
-                    (fetches / smallSeconds) / (fetches / curlSmall));
+        std::printf("curl small documents: %.0f fetches/s (ours / curl = %.2f)\n",
+                    fetches / curlSmall, (fetches / smallSeconds) / (fetches / curlSmall));
     }
     if (curlLarge > 0) {
         std::printf("curl 64 MiB body: %.0f MB/s (ours / curl = %.2f)\n", megabytes / curlLarge,

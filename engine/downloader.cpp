@@ -52,7 +52,9 @@ unsigned CDownloader::GetWaitingCount() {
     return waiting;
 }
 
-int CDownloader::GetActiveCount() const { return pool_ ? pool_->CountLiveThreads() : 0; }
+int CDownloader::GetActiveCount() const {
+    return pool_ ? pool_->CountLiveThreads() : 0;
+}
 
 void CDownloader::Pause() {
     if (pool_) {
@@ -72,7 +74,9 @@ void CDownloader::StopAll() {
     }
 }
 
-int CDownloader::HasLiveThreads() const { return pool_ ? pool_->HasLiveThreads() : 0; }
+int CDownloader::HasLiveThreads() const {
+    return pool_ ? pool_->HasLiveThreads() : 0;
+}
 
 int CDownloader::Drain() {
     if (HasLiveThreads()) {

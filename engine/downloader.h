@@ -41,7 +41,7 @@ inline constexpr int JOB_CANCELLED = -1;
 // -> AddJob (with the counts, Pause and Resume at any time) -> StopAll while HasLiveThreads ->
 // Drain -> Teardown -> destroy. A downloader serves one run.
 class CDownloader {
-public:
+  public:
     CDownloader() = default;
     CDownloader(const CDownloader&) = delete;
     CDownloader& operator=(const CDownloader&) = delete;
@@ -75,7 +75,7 @@ public:
     // How long an idle worker sleeps before it looks at the empty queue again.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
 
-private:
+  private:
     class Pool;
 
     CHttpGetter fetcher_;
@@ -88,10 +88,10 @@ private:
 
 // The pool of a downloader: its unit of work is the owner's ProcessNextJob.
 class CDownloaderPool : public CThreadPool {
-public:
+  public:
     explicit CDownloaderPool(CDownloader* owner) : owner_(owner) {}
     int Work() override { return owner_->ProcessNextJob(); }
 
-private:
+  private:
     CDownloader* owner_;  // not owned
 };

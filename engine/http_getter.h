@@ -17,7 +17,7 @@ int GetHostFromUrl(const char* url, char* host, int hostCapacity);
 // object at the same time: the timeout and port are set before the workers start and only read
 // afterwards.
 class CHttpGetter {
-public:
+  public:
     static constexpr int kDefaultPort = 80;
     // URL, host and path are each limited to 259 characters; longer ones are refused.
     static constexpr int kMaxTextLength = 259;
@@ -35,7 +35,7 @@ public:
     void SetPort(int port) { port_ = port; }
     int GetPort() const { return port_; }
 
-private:
+  private:
     int timeout_ = -1;
     int port_ = kDefaultPort;
 };

@@ -103,7 +103,8 @@ int CHttpSocket::ParseStatusCode(const char* bytes, int count) {
     }
     ++position;  // past the space, or just past the last byte when there was none
     char digits[4] = {0, 0, 0, 0};
-    for (int taken = 0; taken < 3 && position < count && bytes[position] != ' '; ++taken, ++position) {
+    for (int taken = 0; taken < 3 && position < count && bytes[position] != ' ';
+         ++taken, ++position) {
         digits[taken] = bytes[position];
     }
     return std::atoi(digits);
@@ -120,7 +121,8 @@ int CHttpSocket::FindHeaderEnd(const char* bytes, int count) {
 
 std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
     const char* const end = bytes + count;
-    const char* line = static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(count)));
+    const char* line =
+        static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(count)));
     while (line != nullptr && ++line < end) {
         if (StartsWithNoCase(line, end, "content-length:")) {
             const char* p = line + std::strlen("content-length:");
@@ -137,7 +139,8 @@ std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
             }
             return p == firstDigit ? -1 : value;
         }
-        line = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        line =
+            static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
     }
     return -1;
 }

@@ -7,7 +7,7 @@
 
 // Reads one HTTP response into a local file, one 512-byte block at a time.
 class CHttpSocket : public CTcpClient {
-public:
+  public:
     static constexpr int kBlockSize = 512;
 
     // Takes the first block, checks its status (200..300) and header end, creates the file with
@@ -18,16 +18,16 @@ public:
     int ReceiveResponse(const char* path, int timeout, const char* mode);
 
     // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
-    // the close fails (0). Adds the bytes stored to *bytesWritten when given. Passes a checkpoint before
-    // every block, so the calling thread can be held between blocks.
+    // the close fails (0). Adds the bytes stored to *bytesWritten when given. Passes a checkpoint
+    // before every block, so the calling thread can be held between blocks.
     int ReceiveToFile(const char* path, int timeout, const char* mode,
                       std::int64_t* bytesWritten = nullptr);
 
-private:
+  private:
     // Receives until the peer closes, appending to the open file; see ReceiveToFile.
     int ReceiveBody(std::FILE* file, int timeout, std::int64_t* bytesWritten);
 
-public:
+  public:
     // The status code: at most three characters after the first space, read like atoi.
     static int ParseStatusCode(const char* bytes, int count);
     // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.

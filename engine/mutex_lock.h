@@ -5,7 +5,7 @@
 
 // One unnamed mutex, created and closed explicitly. Lock waits without a time limit.
 class CMutexLock {
-public:
+  public:
     // 1 when the mutex exists afterwards, else 0.
     int Create();
     // 1 when locked; 0 when there is no mutex to lock.
@@ -15,6 +15,6 @@ public:
     // Releases the mutex; 1 when there was one. It must not be held.
     int Close();
 
-private:
+  private:
     std::unique_ptr<std::mutex> mutex_;
 };

@@ -14,7 +14,9 @@
 
 namespace net {
 
-int StartSocketLibrary() { return 1; }
+int StartSocketLibrary() {
+    return 1;
+}
 
 SocketHandle ConnectTcp(const char* host, int port) {
     sockaddr_in peer{};
@@ -43,8 +45,11 @@ int WaitReady(SocketHandle socket, bool forWriting, int seconds) {
     entry.fd = static_cast<int>(socket);
     entry.events = forWriting ? POLLOUT : POLLIN;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const int waitMs = left.count() <= 0 ? 0 : left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const int waitMs = left.count() <= 0        ? 0
+                           : left.count() > INT_MAX ? INT_MAX
+                                                    : static_cast<int>(left.count());
         const int result = ::poll(&entry, 1, waitMs);
         if (result > 0) {
             return 1;

@@ -1,6 +1,8 @@
 #include "engine/tcp_client.h"
 
-CTcpClient::~CTcpClient() { Close(); }
+CTcpClient::~CTcpClient() {
+    Close();
+}
 
 int CTcpClient::Connect(const char* host, int port) {
     Close();

@@ -6,7 +6,7 @@
 // blocks as long as the platform lets it); a positive value bounds each single wait; 0 or below
 // -1 makes the wait, and so the operation, fail at once.
 class CTcpClient {
-public:
+  public:
     CTcpClient() = default;
     CTcpClient(const CTcpClient&) = delete;
     CTcpClient& operator=(const CTcpClient&) = delete;
@@ -24,7 +24,7 @@ public:
     int WaitReadable(int seconds);
     void Close();
 
-private:
+  private:
     // Applies the timeout rule before a send or receive; true when the call may go ahead.
     bool WaitBeforeCall(bool forWriting, int timeout);
 

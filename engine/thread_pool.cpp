@@ -1,6 +1,8 @@
 #include "engine/thread_pool.h"
 
-int CPoolWorkerThread::RunOnce() { return pool_->Work(); }
+int CPoolWorkerThread::RunOnce() {
+    return pool_->Work();
+}
 
 int CThreadPool::Start(int threadCount) {
     if (threadCount_ != 0) {

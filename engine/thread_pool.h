@@ -9,12 +9,12 @@ class CThreadPool;
 
 // A worker whose unit of work is one unit of its pool's work.
 class CPoolWorkerThread : public CWorkerThread {
-public:
+  public:
     explicit CPoolWorkerThread(CThreadPool* pool) : pool_(pool) {}
     ~CPoolWorkerThread() override = default;
     int RunOnce() override;
 
-private:
+  private:
     CThreadPool* pool_;  // not owned
 };
 
@@ -25,7 +25,7 @@ private:
 // exited, so worker threads never touch it. Work runs on every worker thread at once: whatever
 // it touches, the subclass must guard.
 class CThreadPool {
-public:
+  public:
     CThreadPool() = default;
     CThreadPool(const CThreadPool&) = delete;
     CThreadPool& operator=(const CThreadPool&) = delete;
@@ -50,7 +50,7 @@ public:
     int GetThreadCount() const { return threadCount_; }
     std::size_t GetWorkerCount() const { return workers_.size(); }
 
-private:
+  private:
     int threadCount_ = 0;
     std::vector<std::unique_ptr<CPoolWorkerThread>> workers_;
 };

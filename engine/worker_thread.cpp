@@ -42,7 +42,9 @@ CWorkerThread::~CWorkerThread() {
     }
 }
 
-void CWorkerThread::FailThreadCreationsForTest(int count) { g_failingCreations.store(count); }
+void CWorkerThread::FailThreadCreationsForTest(int count) {
+    g_failingCreations.store(count);
+}
 
 int CWorkerThread::Start(unsigned creationFlags) {
     state_.store(WORKER_RUNNING);

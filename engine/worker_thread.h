@@ -29,7 +29,7 @@ void WorkerThreadProc(CWorkerThread* worker);
 // (before each unit of work, and between the blocks of a fetch), waits while the count is above
 // zero. Safe points hold no lock, so a paused worker never blocks the main thread.
 class CWorkerThread {
-public:
+  public:
     CWorkerThread() = default;
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
@@ -61,7 +61,7 @@ public:
     // Makes the next `count` thread creations fail, so tests can reach the failure path.
     static void FailThreadCreationsForTest(int count);
 
-private:
+  private:
     friend void WorkerThreadProc(CWorkerThread* worker);
     // Holds the calling (worker) thread while the suspend count is above zero.
     void WaitWhileSuspended();

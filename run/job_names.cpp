@@ -9,9 +9,11 @@ JobNames MakeJobNames(const std::string& appDirectory, const std::string& baseUr
     const char* separator = PathSeparator();
     const int thousand = number / 1000;
     JobNames names;
-    names.folder =
-        FormatText("%s%s%s%d", appDirectory.c_str(), bbs ? "xml_file" : "html_file", separator, thousand);
-    names.url = FormatText(bbs ? "%s/%d/%d.xml" : "%s/%d/%d.shtm", baseUrl.c_str(), thousand, number);
-    names.file = FormatText("%s%s%d%s", names.folder.c_str(), separator, number, bbs ? ".xml" : ".htm");
+    names.folder = FormatText("%s%s%s%d", appDirectory.c_str(), bbs ? "xml_file" : "html_file",
+                              separator, thousand);
+    names.url =
+        FormatText(bbs ? "%s/%d/%d.xml" : "%s/%d/%d.shtm", baseUrl.c_str(), thousand, number);
+    names.file =
+        FormatText("%s%s%d%s", names.folder.c_str(), separator, number, bbs ? ".xml" : ".htm");
     return names;
 }

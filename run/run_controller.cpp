@@ -91,8 +91,8 @@ void CRunController::GenerateJobs() {
 
 void CRunController::QueueJob(std::int32_t number, std::int32_t kind) {
     const TaskSettings& record = settings_.Record();
-    const JobNames names =
-        MakeJobNames(appDirectory_, kind == JOB_BBS ? record.bbsUrl : record.documentUrl, number, kind);
+    const JobNames names = MakeJobNames(
+        appDirectory_, kind == JOB_BBS ? record.bbsUrl : record.documentUrl, number, kind);
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
     // fetcher refuses it, so it is counted as failed without any network traffic.
     if (FitsPathBuffer(names.folder)) {
@@ -108,9 +108,9 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag) {
     std::lock_guard<std::mutex> lock(reportLock_);
     // Written under the lock so that the window shows URL and result of the same report.
     window_.SetText(IDC_STATUS, url);
-    window_.SetText(IDC_DETAIL, result == JOB_STORED    ? "Success"
-                                : result == JOB_FAILED  ? "Fail"
-                                                        : "Cancelled");
+    window_.SetText(IDC_DETAIL, result == JOB_STORED   ? "Success"
+                                : result == JOB_FAILED ? "Fail"
+                                                       : "Cancelled");
     TaskSettings& record = settings_.Record();
     if (tag.kind == JOB_BBS) {
         record.bbsNumber = tag.number;
@@ -160,7 +160,9 @@ void CRunController::CreateDownloadFolders() {
     }
 }
 
-void CRunController::ShowSettings() { ShowRecord(settings_.Record()); }
+void CRunController::ShowSettings() {
+    ShowRecord(settings_.Record());
+}
 
 void CRunController::ShowRecord(const TaskSettings& record) {
     window_.SetChecked(IDC_BBS_CHECK, record.bbsEnabled ? 1 : 0);

@@ -35,7 +35,7 @@ struct RunState {
 // which worker threads call. The report lock serialises each report's record update, counting
 // and save; RefreshStatus reads under it.
 class CRunController {
-public:
+  public:
     CRunController(CRunWindow& window, CTaskSettingsFile& settings, std::string appDirectory);
     ~CRunController();
 
@@ -64,7 +64,7 @@ public:
     // The idle sleep of the run's workers; 500 ms unless tests shorten it.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
 
-private:
+  private:
     void QueueJob(std::int32_t number, std::int32_t kind);
     void ShowRecord(const TaskSettings& record);
 

@@ -32,7 +32,7 @@ inline constexpr int kStatusPeriodMs = 500;
 // SetText, which job reports also call from worker threads: an implementation must carry those
 // texts to its own thread and apply them in the order of the calls.
 class CRunWindow {
-public:
+  public:
     virtual ~CRunWindow() = default;
 
     virtual int IsChecked(int id) = 0;

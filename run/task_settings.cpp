@@ -36,9 +36,10 @@ void PutUrl(TaskSettings::Bytes& bytes, std::size_t offset, const std::string& u
 std::string GetUrl(const TaskSettings::Bytes& bytes, std::size_t offset) {
     const char* field = reinterpret_cast<const char*>(bytes.data() + offset);
     const void* terminator = std::memchr(field, '\0', TaskSettings::kUrlFieldSize);
-    const std::size_t length = terminator != nullptr
-                                   ? static_cast<std::size_t>(static_cast<const char*>(terminator) - field)
-                                   : TaskSettings::kUrlFieldSize;
+    const std::size_t length =
+        terminator != nullptr
+            ? static_cast<std::size_t>(static_cast<const char*>(terminator) - field)
+            : TaskSettings::kUrlFieldSize;
     return std::string(field, length);
 }
 
@@ -81,6 +82,7 @@ TaskSettings TaskSettings::FromBytes(const Bytes& bytes) {
 }
 
 std::int32_t ComposeNumber(std::int32_t directory, std::int32_t file) {
-    const auto sum = static_cast<std::uint32_t>(directory) * 1000u + static_cast<std::uint32_t>(file);
+    const auto sum =
+        static_cast<std::uint32_t>(directory) * 1000u + static_cast<std::uint32_t>(file);
     return static_cast<std::int32_t>(sum);
 }

@@ -11,8 +11,8 @@ struct TaskSettings {
     static constexpr std::size_t kRecordSize = 540;
     using Bytes = std::array<std::uint8_t, kRecordSize>;
 
-    std::string bbsUrl;       // offset 0: base URL of the BBS task, no trailing slash
-    std::string documentUrl;  // offset 260: base URL of the Document task
+    std::string bbsUrl;                // offset 0: base URL of the BBS task, no trailing slash
+    std::string documentUrl;           // offset 260: base URL of the Document task
     std::int32_t bbsEnabled = 0;       // offset 520: non-zero when ticked at the last Start
     std::int32_t documentEnabled = 0;  // offset 524
     std::int32_t bbsNumber = 0;        // offset 528: first number at Start, then the last reported
@@ -31,8 +31,12 @@ struct TaskSettings {
 
 // The record's document numbers as the window shows them: Directory part and File part, both
 // truncated toward zero. Composing wraps like the 32-bit arithmetic it stands for.
-inline std::int32_t DirectoryPart(std::int32_t number) { return number / 1000; }
-inline std::int32_t FilePart(std::int32_t number) { return number % 1000; }
+inline std::int32_t DirectoryPart(std::int32_t number) {
+    return number / 1000;
+}
+inline std::int32_t FilePart(std::int32_t number) {
+    return number % 1000;
+}
 std::int32_t ComposeNumber(std::int32_t directory, std::int32_t file);
 inline std::int32_t NextNumber(std::int32_t number) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);

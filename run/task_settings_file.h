@@ -9,7 +9,7 @@ inline constexpr const char* kSettingsFileName = "NOVUDownLoad.cfg";
 // The settings record and the file that holds it. Not thread-safe by itself: the run controller
 // serialises changes and saves under its report lock.
 class CTaskSettingsFile {
-public:
+  public:
     virtual ~CTaskSettingsFile() = default;
 
     void SetPath(const std::string& path) { path_ = path; }
@@ -26,7 +26,7 @@ public:
     TaskSettings& Record() { return record_; }
     const TaskSettings& Record() const { return record_; }
 
-private:
+  private:
     TaskSettings record_;
     std::string path_;
 };

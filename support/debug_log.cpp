@@ -64,9 +64,9 @@ std::uint16_t ReportError(const char* message) {
             return 0xFFFF;
         }
         const std::tm t = LocalTimeNow();
-        composed = FormatText("%s\n(%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d)", message ? message : "",
-                              t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                              t.tm_sec);
+        composed =
+            FormatText("%s\n(%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d)", message ? message : "",
+                       t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
         std::fputs(composed.c_str(), g_log);
         std::fputs("\n", g_log);
         std::fflush(g_log);

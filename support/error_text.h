@@ -17,11 +17,11 @@ struct ErrorTextEntry {
 // Process-wide list from error code to message text. The program adds no records, so every
 // lookup yields the empty text; the table is only read once threads exist.
 class ErrorTextTable {
-public:
+  public:
     static ErrorTextTable& Instance();
     const std::vector<ErrorTextEntry>& Entries() const { return entries_; }
 
-private:
+  private:
     ErrorTextTable() = default;
     std::vector<ErrorTextEntry> entries_;
 };

@@ -10,7 +10,8 @@ int ReadWholeFile(const char* path, void* buffer, int wanted) {
     if (file == nullptr) {
         return -1;
     }
-    const std::size_t read = wanted > 0 ? std::fread(buffer, 1, static_cast<std::size_t>(wanted), file) : 0;
+    const std::size_t read =
+        wanted > 0 ? std::fread(buffer, 1, static_cast<std::size_t>(wanted), file) : 0;
     std::fclose(file);
     return static_cast<int>(read);
 }
@@ -20,7 +21,8 @@ int WriteWholeFile(const char* path, const void* data, int size) {
     if (file == nullptr) {
         return -1;
     }
-    const std::size_t written = size > 0 ? std::fwrite(data, 1, static_cast<std::size_t>(size), file) : 0;
+    const std::size_t written =
+        size > 0 ? std::fwrite(data, 1, static_cast<std::size_t>(size), file) : 0;
     // Buffered bytes only reach the disk at close; a failed close means they may not have.
     if (std::fclose(file) != 0) {
         return 0;
@@ -41,7 +43,9 @@ int ReplaceWholeFile(const char* path, const void* data, int size) {
     return size;
 }
 
-int FileExists(const char* path) { return platform::PathExists(path) ? 1 : 0; }
+int FileExists(const char* path) {
+    return platform::PathExists(path) ? 1 : 0;
+}
 
 int GetAppDirectory(std::string& appDirectory) {
     std::string executable;
@@ -63,4 +67,6 @@ int CreateDirIfAbsent(const char* path) {
     return platform::MakeDirectory(path) ? 1 : 0;
 }
 
-int RemoveFile(const char* path) { return std::remove(path) == 0 ? 1 : 0; }
+int RemoveFile(const char* path) {
+    return std::remove(path) == 0 ? 1 : 0;
+}

@@ -10,11 +10,17 @@ namespace platform {
 
 const char* const kSeparators = "/";
 
-bool PathExists(const char* path) { return ::access(path, F_OK) == 0; }
+bool PathExists(const char* path) {
+    return ::access(path, F_OK) == 0;
+}
 
-bool MakeDirectory(const char* path) { return ::mkdir(path, 0777) == 0; }
+bool MakeDirectory(const char* path) {
+    return ::mkdir(path, 0777) == 0;
+}
 
-bool RenameReplacing(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool RenameReplacing(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
+}
 
 bool ExecutablePath(std::string& path) {
     std::vector<char> buffer(4096);

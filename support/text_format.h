@@ -8,7 +8,9 @@
 // 259 characters and the terminator. Anything longer is refused, never cut.
 inline constexpr std::size_t kPathBufferSize = 260;
 
-inline bool FitsPathBuffer(const std::string& text) { return text.size() < kPathBufferSize; }
+inline bool FitsPathBuffer(const std::string& text) {
+    return text.size() < kPathBufferSize;
+}
 
 #if defined(__GNUC__)
 #define NOVU_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))

@@ -1,3 +1,5 @@
+#include "engine/downloader.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/downloader.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
 #include "wait_until.h"
@@ -22,7 +23,7 @@ struct Report {
 };
 
 class RecordingDownloader : public CDownloader {
-public:
+  public:
     RecordingDownloader() { SetIdleSleepMs(5); }
     ~RecordingDownloader() override {
         StopAll();
@@ -31,7 +32,8 @@ public:
         Drain();
         Teardown();
     }
-    void OnJobDone(int result, const char* url, const char* path, std::unique_ptr<JobTag> tag) override {
+    void OnJobDone(int result, const char* url, const char* path,
+                   std::unique_ptr<JobTag> tag) override {
         std::lock_guard<std::mutex> lock(mutex_);
         reports_.push_back({result, url, path, *tag, std::this_thread::get_id()});
     }
@@ -41,7 +43,7 @@ public:
     }
     std::size_t ReportCount() { return Reports().size(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<Report> reports_;
 };
@@ -51,7 +53,7 @@ std::unique_ptr<JobTag> Tag(int number, int kind = JOB_BBS) {
 }
 
 class DownloaderTest : public ::testing::Test {
-protected:
+  protected:
     void Serve(ScriptedServer::Responder responder) {
         server_ = std::make_unique<ScriptedServer>(std::move(responder));
         ASSERT_TRUE(server_->Start());

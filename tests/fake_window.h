@@ -12,7 +12,7 @@
 // A window made of maps: what the controller writes can be read back, and tests type into it.
 // Thread-safe, since job reports write texts from worker threads.
 class FakeWindow : public CRunWindow {
-public:
+  public:
     int IsChecked(int id) override {
         std::lock_guard<std::mutex> lock(mutex_);
         return checked_[id];
@@ -23,7 +23,9 @@ public:
             std::size_t used = 0;
             const std::string& text = entries_[id];
             const long value = std::stol(text, &used);
-            return used == text.size() && value >= INT32_MIN && value <= INT32_MAX ? static_cast<int>(value) : 0;
+            return used == text.size() && value >= INT32_MIN && value <= INT32_MAX
+                       ? static_cast<int>(value)
+                       : 0;
         } catch (...) {
             return 0;
         }
@@ -101,7 +103,7 @@ public:
         return textLog_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::map<int, int> checked_;
     std::map<int, std::string> entries_;

@@ -21,7 +21,7 @@ std::string PatternBody(std::size_t size) {
 }
 
 class FetcherTest : public ::testing::Test {
-protected:
+  protected:
     // Serves `script` to every request and fetches `url` (the host part is replaced by the
     // server's loopback address) into "doc" in the temp folder.
     int Fetch(const ServerScript& script, int timeout = -1, std::string urlPath = "/a/1/1.xml") {
@@ -50,7 +50,8 @@ TEST_F(FetcherTest, SendsExactlyTheRequestLineAndBlankLine) {
 }
 
 TEST_F(FetcherTest, StoresSmallBodyExactly) {
-    const std::string response = "HTTP/1.0 200 OK\r\nServer: t\r\nContent-Type: text/xml\r\n\r\n0123456789";
+    const std::string response =
+        "HTTP/1.0 200 OK\r\nServer: t\r\nContent-Type: text/xml\r\n\r\n0123456789";
     ASSERT_EQ(Fetch(ServerScript().Send(response)), 1);
     EXPECT_EQ(ReadFileBytes(Target()), "0123456789");
 }
@@ -72,13 +73,15 @@ TEST_F(FetcherTest, HeaderSplitFromBodyAcrossSendsStillStoresBody) {
     EXPECT_EQ(ReadFileBytes(Target()), "abcd");
 }
 
-class StatusTest : public FetcherTest, public ::testing::WithParamInterface<std::pair<const char*, int>> {};
+class StatusTest : public FetcherTest,
+                   public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
 TEST_P(StatusTest, AcceptsOnly200To300) {
     const auto [statusLine, expected] = GetParam();
     WriteFileBytes(Target(), "earlier");
     EXPECT_EQ(Fetch(ServerScript().Send(std::string(statusLine) + "\r\n\r\nbody")), expected);
-    EXPECT_EQ(ReadFileBytes(Target()), expected ? "body" : "earlier");  // a refusal leaves the file be
+    EXPECT_EQ(ReadFileBytes(Target()),
+              expected ? "body" : "earlier");  // a refusal leaves the file be
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
@@ -93,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
                                            std::make_pair("garbage", 0)));
 
 TEST_F(FetcherTest, HeaderEndingBeyondFirstBlockFailsWithoutFile) {
-    const std::string header = "HTTP/1.0 200 OK\r\nX-Pad: " + std::string(600, 'p') + "\r\n\r\nbody";
+    const std::string header =
+        "HTTP/1.0 200 OK\r\nX-Pad: " + std::string(600, 'p') + "\r\n\r\nbody";
     EXPECT_EQ(Fetch(ServerScript().Send(header)), 0);
     EXPECT_FALSE(TargetExists());
 }
@@ -129,9 +133,8 @@ TEST_F(FetcherTest, ContentLengthMetIsStored) {
 }
 
 TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
-    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-        return ServerScript().Send(HttpResponse(200, "x"));
-    });
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send(HttpResponse(200, "x")); });
     ASSERT_TRUE(server_->Start());
     getter_.SetPort(server_->Port());
     const std::string path = dir_.File("missing-folder/doc");
@@ -180,9 +183,8 @@ TEST_F(FetcherTest, ConnectionRefusedFails) {
 }
 
 TEST_F(FetcherTest, OverlongUrlOrPathIsRefusedNotCut) {
-    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-        return ServerScript().Send(HttpResponse(200, "x"));
-    });
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send(HttpResponse(200, "x")); });
     ASSERT_TRUE(server_->Start());
     getter_.SetPort(server_->Port());
     const std::string base = "http://127.0.0.1/";
@@ -218,7 +220,9 @@ TEST(UrlTest, HostIsTextBetweenDoubleSlashAndNextSlash) {
 }
 
 TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
-    auto parse = [](const std::string& s) { return CHttpSocket::ParseStatusCode(s.data(), static_cast<int>(s.size())); };
+    auto parse = [](const std::string& s) {
+        return CHttpSocket::ParseStatusCode(s.data(), static_cast<int>(s.size()));
+    };
     EXPECT_EQ(parse("HTTP/1.0 200 OK\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 200\r\nServer: x\r\n\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 2004 X"), 200);
@@ -226,11 +230,16 @@ TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
     EXPECT_EQ(parse("HTTP/1.0200"), 0);
     EXPECT_EQ(parse("X abc"), 0);
     EXPECT_EQ(parse(""), 0);
-    EXPECT_EQ(parse(std::string("A 2\0" "05", 6)), 2);
+    EXPECT_EQ(parse(std::string("A 2\0"
+                                "05",
+                                6)),
+              2);
 }
 
 TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
-    auto find = [](const std::string& s) { return CHttpSocket::FindHeaderEnd(s.data(), static_cast<int>(s.size())); };
+    auto find = [](const std::string& s) {
+        return CHttpSocket::FindHeaderEnd(s.data(), static_cast<int>(s.size()));
+    };
     EXPECT_EQ(find("\r\n\r\n"), 4);
     EXPECT_EQ(find("ab\r\n\r\ncd\r\n\r\n"), 6);
     EXPECT_EQ(find("\r\n\r"), -1);
@@ -245,7 +254,9 @@ TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
 }
 
 TEST(ParseTest, ContentLengthOnlyFromItsOwnHeaderLine) {
-    auto length = [](const std::string& s) { return CHttpSocket::ParseContentLength(s.data(), static_cast<int>(s.size())); };
+    auto length = [](const std::string& s) {
+        return CHttpSocket::ParseContentLength(s.data(), static_cast<int>(s.size()));
+    };
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 42\r\n\r\n"), 42);
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\nCONTENT-LENGTH:7\r\n\r\n"), 7);
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\nX-Content-Length: 42\r\n\r\n"), -1);

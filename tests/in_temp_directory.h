@@ -11,7 +11,7 @@
 // Runs each test in a fresh current directory, where "debug.txt" goes, with the log closed
 // before and after so that every test starts its own.
 class InTempDirectory : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_.Path());

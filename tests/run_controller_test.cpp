@@ -1,3 +1,5 @@
+#include "run/run_controller.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 
 #include "fake_window.h"
 #include "run/job_names.h"
-#include "run/run_controller.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
 #include "wait_until.h"
@@ -13,7 +14,7 @@
 namespace {
 
 class RunControllerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         settings_.SetPath(SettingsPathFor(dir_.WithSeparator()));
         settings_.LoadOrCreateDefaults();
@@ -98,7 +99,8 @@ TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
     Type(0, 995, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
     Type(2, 0, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE);
     controller_.OnStart();
-    EXPECT_EQ(window_.Messages().at(0), "Notice : To browse these xml and htm files use \"MyNOVU\". ");
+    EXPECT_EQ(window_.Messages().at(0),
+              "Notice : To browse these xml and htm files use \"MyNOVU\". ");
     EXPECT_EQ(window_.Buttons(), "01010");
     EXPECT_TRUE(window_.TimerRuns(TIMER_GENERATE));
     EXPECT_EQ(SavedRecord().bbsNumber, 995);
@@ -148,7 +150,8 @@ TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
     controller_.OnPause();
     Tick(30);
     controller_.OnResume();
-    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded + controller_.Snapshot().failed > 3; }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return controller_.Snapshot().succeeded + controller_.Snapshot().failed > 3; }));
     controller_.OnPause();
     controller_.OnAbort();  // stop request wakes the paused workers
     ASSERT_TRUE(WaitUntil([&] {
@@ -176,7 +179,10 @@ TEST_F(RunControllerTest, CancelledJobNumberIsRecordedButNotSaved) {
     controller_.OnPause();
     Tick(3);  // 5000..5002 wait, never fetched
     controller_.OnAbort();
-    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return window_.Text(IDC_COUNTS).ends_with(": 0");
+    }));
     controller_.OnAbort();
     EXPECT_EQ(settings_.Record().bbsNumber, 5002);
     EXPECT_EQ(SavedRecord().bbsNumber, 5000);
@@ -198,7 +204,10 @@ TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
     EXPECT_EQ(SavedRecord().bbsNumber, bbsBefore);  // an unticked task keeps its number
     controller_.OnAbort();
     EXPECT_TRUE(controller_.HasRun());
-    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return window_.Text(IDC_COUNTS).ends_with(": 0");
+    }));
     controller_.OnAbort();
     EXPECT_FALSE(controller_.HasRun());
     EXPECT_EQ(window_.Messages().size(), 2u);  // the notice and one wait message
@@ -228,7 +237,10 @@ TEST_F(RunControllerTest, AbortWhilePausedThenNewStartBeginsUnpaused) {
     controller_.OnPause();
     EXPECT_EQ(window_.Buttons(), "00110");
     controller_.OnAbort();
-    ASSERT_TRUE(WaitUntil([&] { controller_.RefreshStatus(); return window_.Text(IDC_COUNTS).ends_with(": 0"); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return window_.Text(IDC_COUNTS).ends_with(": 0");
+    }));
     EXPECT_EQ(window_.Buttons(), "00110");  // the buttons stay until the run is torn down
     controller_.OnAbort();
     EXPECT_EQ(window_.Buttons(), "10001");
@@ -247,7 +259,8 @@ TEST_F(RunControllerTest, FilePartOf1000CarriesIntoTheThousands) {
     EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "0");
 }
 
-class DelayTest : public RunControllerTest, public ::testing::WithParamInterface<std::pair<std::string, int>> {};
+class DelayTest : public RunControllerTest,
+                  public ::testing::WithParamInterface<std::pair<std::string, int>> {};
 
 TEST_P(DelayTest, DelayEntryBecomesStoredTimeout) {
     const auto [typed, stored] = GetParam();

@@ -9,11 +9,13 @@ using namespace sample_site;
 namespace {
 
 TEST(SampleSiteTest, RecognisesTheProgramsRequestsOnly) {
-    const auto topic = ParseRequest("GET http://127.0.0.1/Expert/topic/1318/1318001.xml HTTP/1.0\r\n\r\n");
+    const auto topic =
+        ParseRequest("GET http://127.0.0.1/Expert/topic/1318/1318001.xml HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(topic);
     EXPECT_EQ(topic->series, Series::kTopic);
     EXPECT_EQ(topic->number, 1318001);
-    const auto article = ParseRequest("GET /develop/article/1/1001.shtm HTTP/1.1\r\nHost: x\r\n\r\n");
+    const auto article =
+        ParseRequest("GET /develop/article/1/1001.shtm HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(article);
     EXPECT_EQ(article->series, Series::kArticle);
     EXPECT_FALSE(ParseRequest("GET http://h/a/2/1001.xml HTTP/1.0\r\n\r\n"));  // wrong folder

@@ -8,7 +8,7 @@
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { file_.SetPath(SettingsPathFor(dir_.WithSeparator())); }
     std::string Path() const { return file_.GetPath(); }
 
@@ -67,7 +67,8 @@ TEST_F(SettingsFileTest, EmptyFileAppliesNoDefaults) {
 
 TEST_F(SettingsFileTest, LongerFileIsReadToByte540AndTruncatedBySave) {
     TaskSettings::Bytes bytes = TaskSettings::Defaults().ToBytes();
-    WriteFileBytes(Path(), std::string(reinterpret_cast<const char*>(bytes.data()), 540) + std::string(60, 'x'));
+    WriteFileBytes(Path(), std::string(reinterpret_cast<const char*>(bytes.data()), 540) +
+                               std::string(60, 'x'));
     EXPECT_EQ(file_.Load(), 540);
     EXPECT_EQ(file_.Record(), TaskSettings::Defaults());
     EXPECT_EQ(file_.Save(), 540);

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "in_temp_directory.h"
 #include "support/debug_log.h"
 #include "support/error_text.h"
 #include "support/file_helpers.h"
-#include "in_temp_directory.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ using DebugLogTest = InTempDirectory;
 
 TEST_F(DebugLogTest, TraceEntryIsStampTabTextAndNewline) {
     EXPECT_EQ(WriteDebugLog("Create WorkerThread\n"), 0);
-    EXPECT_TRUE(std::regex_match(Log(), std::regex(std::string(kStamp) + "\tCreate WorkerThread\n\n")))
+    EXPECT_TRUE(
+        std::regex_match(Log(), std::regex(std::string(kStamp) + "\tCreate WorkerThread\n\n")))
         << Log();
 }
 
@@ -68,7 +69,8 @@ TEST_F(DebugLogTest, ReportErrorWritesEntryAndShowsSameTextInErrorBox) {
     });
     EXPECT_EQ(ReportError(GetErrorText(KTERR_CREATE_THREAD)), 0);
     EXPECT_EQ(caption, "error");
-    EXPECT_TRUE(std::regex_match(shown, std::regex(std::string("\n\\(") + kStamp + "\\)"))) << shown;
+    EXPECT_TRUE(std::regex_match(shown, std::regex(std::string("\n\\(") + kStamp + "\\)")))
+        << shown;
     EXPECT_EQ(Log(), shown + "\n");
 }
 
@@ -86,8 +88,8 @@ TEST_F(DebugLogTest, UnwritableDirectoryWritesNothingAndShowsNoBox) {
     if (!PermissionsAreEnforced()) {
         GTEST_SKIP() << "running as root: directory permissions are not enforced";
     }
-    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read |
-                                                  std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        dir_.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     bool shown = false;
     SetErrorBoxHook([&](const std::string&, const std::string&) {
         shown = true;

@@ -1,18 +1,19 @@
 #pragma once
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include <stdlib.h>
-#include <unistd.h>
-
 // A fresh directory under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "novu-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "novu-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -29,7 +30,7 @@ public:
     std::string WithSeparator() const { return path_.string() + "/"; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -43,4 +44,6 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Runs as root? Then permission bits do not stop writes, and such tests must be skipped.
-inline bool PermissionsAreEnforced() { return ::geteuid() != 0; }
+inline bool PermissionsAreEnforced() {
+    return ::geteuid() != 0;
+}

@@ -1,12 +1,13 @@
+#include "engine/thread_pool.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <sstream>
 
-#include "engine/thread_pool.h"
-#include "support/debug_log.h"
 #include "in_temp_directory.h"
+#include "support/debug_log.h"
 #include "wait_until.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // Counts units of work; each unit takes about a millisecond. Ends a worker's loop once
 // `unitsBeforeEnd` units were done in all, when set.
 class CountingPool : public CThreadPool {
-public:
+  public:
     ~CountingPool() override {
         StopAll();
         WaitUntil([this] { return !HasLiveThreads(); });
@@ -105,7 +106,7 @@ TEST(ThreadPoolTest, ResumeAfterNestedPausesRestartsWork) {
 }
 
 class OneShotWorker : public CWorkerThread {
-public:
+  public:
     ~OneShotWorker() override {
         if (started) {
             RequestStop();
@@ -140,7 +141,7 @@ TEST(WorkerThreadTest, WorkerWithoutThreadAnswersLikeAFailedCall) {
 }
 
 class PoolLogTest : public InTempDirectory {
-protected:
+  protected:
     void TearDown() override {
         CWorkerThread::FailThreadCreationsForTest(0);
         InTempDirectory::TearDown();

@@ -24,7 +24,7 @@ namespace {
 // Answers every modal box that opens while it exists: records its text (or its caption, for
 // other dialogs) and presses OK.
 class BoxAnswerer {
-public:
+  public:
     BoxAnswerer() {
         timer_.setInterval(5);
         QObject::connect(&timer_, &QTimer::timeout, [this] { Answer(); });
@@ -33,7 +33,7 @@ public:
     QStringList texts;
     QStringList captions;
 
-private:
+  private:
     void Answer() {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr) {
@@ -50,17 +50,17 @@ private:
 
 // A label whose pointer position the test decides.
 class PointedLinkLabel : public CLinkLabel {
-public:
+  public:
     using CLinkLabel::CLinkLabel;
     QPoint pointer{-100, -100};
 
-protected:
+  protected:
     QPoint PointerPosition() const override { return pointer; }
 };
 
 void MoveMouseOver(QWidget* widget) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
 }
 
@@ -69,7 +69,7 @@ void MoveMouseOver(QWidget* widget) {
 class UiTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<ScriptedServer> server_;
 
@@ -107,7 +107,7 @@ private:
         QVERIFY(server->Start());
     }
 
-private slots:
+  private slots:
     void init() { dir_ = std::make_unique<TempDir>(); }
     void cleanup() {
         server_.reset();
@@ -122,7 +122,9 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QString("NOVUDownLoad"));
         QVERIFY(qobject_cast<QCheckBox*>(dialog.Control(IDC_BBS_CHECK))->isChecked());
         QVERIFY(qobject_cast<QCheckBox*>(dialog.Control(IDC_DOCUMENT_CHECK))->isChecked());
-        const auto entry = [&](int id) { return qobject_cast<QLineEdit*>(dialog.Control(id))->text(); };
+        const auto entry = [&](int id) {
+            return qobject_cast<QLineEdit*>(dialog.Control(id))->text();
+        };
         QCOMPARE(entry(IDC_BBS_DIRECTORY), QString("1318"));
         QCOMPARE(entry(IDC_BBS_FILE), QString("1"));
         QCOMPARE(entry(IDC_DOCUMENT_DIRECTORY), QString("1"));
@@ -144,9 +146,10 @@ private slots:
         QCOMPARE(dialog.Control(IDC_START)->geometry(), du.Rect(7, 179, 50, 14));
         QCOMPARE(dialog.Control(IDC_DELAY)->geometry(), du.Rect(260, 33, 24, 14));
         QCOMPARE(dialog.Control(IDC_PROGRESS)->geometry(), du.Rect(17, 107, 293, 14));
-        const QList<int> tabOrder = {IDC_START, IDCANCEL_BUTTON, IDC_BBS_CHECK, IDC_DOCUMENT_CHECK,
-                                     IDC_BBS_DIRECTORY, IDC_DOCUMENT_DIRECTORY, IDC_BBS_FILE,
-                                     IDC_DOCUMENT_FILE, IDC_ABORT, IDC_PAUSE, IDC_RESUME, IDC_DELAY};
+        const QList<int> tabOrder = {IDC_START,          IDCANCEL_BUTTON,   IDC_BBS_CHECK,
+                                     IDC_DOCUMENT_CHECK, IDC_BBS_DIRECTORY, IDC_DOCUMENT_DIRECTORY,
+                                     IDC_BBS_FILE,       IDC_DOCUMENT_FILE, IDC_ABORT,
+                                     IDC_PAUSE,          IDC_RESUME,        IDC_DELAY};
         QWidget* widget = dialog.Control(tabOrder.first());
         for (int i = 1; i < tabOrder.size(); ++i) {
             do {
@@ -171,7 +174,8 @@ private slots:
         BoxAnswerer boxes;
 
         Click(dialog, IDC_START);
-        QCOMPARE(boxes.texts.value(0), QString("Notice : To browse these xml and htm files use \"MyNOVU\". "));
+        QCOMPARE(boxes.texts.value(0),
+                 QString("Notice : To browse these xml and htm files use \"MyNOVU\". "));
         QCOMPARE(boxes.captions.value(0), QString("ui_test"));
         QCOMPARE(Buttons(dialog), QString("01010"));
         QTRY_VERIFY(std::filesystem::exists(App() + "xml_file/2/2005.xml"));
@@ -184,7 +188,8 @@ private slots:
         QCOMPARE(Buttons(dialog), QString("01010"));
 
         Click(dialog, IDC_ABORT);
-        QCOMPARE(boxes.texts.value(1), QString("Wait for the \"Active Thread\" equal 0, try again."));
+        QCOMPARE(boxes.texts.value(1),
+                 QString("Wait for the \"Active Thread\" equal 0, try again."));
         QCOMPARE(Buttons(dialog), QString("01010"));
         QTRY_VERIFY_WITH_TIMEOUT(Text(dialog, IDC_COUNTS).endsWith("Active Thread : 0"), 10000);
         Click(dialog, IDC_ABORT);
@@ -250,8 +255,9 @@ private slots:
             }
         });
         worker.join();
-        QCOMPARE(status->text(), QString("DownLoad Status"));  // nothing applied off the window thread
-        dialog.SetText(IDC_DETAIL, "later");  // applies what was posted before it
+        QCOMPARE(status->text(),
+                 QString("DownLoad Status"));  // nothing applied off the window thread
+        dialog.SetText(IDC_DETAIL, "later");   // applies what was posted before it
         QCOMPARE(status->text(), QString("499"));
         QCOMPARE(Text(dialog, IDC_DETAIL), QString("later"));
     }
@@ -266,7 +272,8 @@ private slots:
         for (int id : {16, 17, 31, 15, 32, 0xF060}) {
             dialog.OnSysCommand(id);
         }
-        QCOMPARE(boxes.captions, QStringList({"About NOVUDownLoad", "About NOVUDownLoad", "About NOVUDownLoad"}));
+        QCOMPARE(boxes.captions,
+                 QStringList({"About NOVUDownLoad", "About NOVUDownLoad", "About NOVUDownLoad"}));
     }
 
     void linkLabelSetUpCompletesTargetAndText() {
@@ -337,14 +344,17 @@ private slots:
             label.OnClicked();
             QVERIFY(!label.IsVisited());  // a failure clears an earlier visit
         }
-        QCOMPARE(boxes.texts, QStringList({"Unable to open hyperlink:\n\nA sharing violation occurred. ",
-                                           "Unable to open hyperlink:\n\nUnknown Error (4) occurred.",
-                                           "Unable to open hyperlink:\n\nUnknown Error (-1) occurred."}));
+        QCOMPARE(boxes.texts,
+                 QStringList({"Unable to open hyperlink:\n\nA sharing violation occurred. ",
+                              "Unable to open hyperlink:\n\nUnknown Error (4) occurred.",
+                              "Unable to open hyperlink:\n\nUnknown Error (-1) occurred."}));
     }
 
     void placeholderCutting() {
-        QCOMPARE(BuildOpenCommand("C:\\b.exe \"%1\"", "http://x/"), std::string("C:\\b.exe  http://x/"));
-        QCOMPARE(BuildOpenCommand("b.exe -url %1", "http://x/"), std::string("b.exe -url  http://x/"));
+        QCOMPARE(BuildOpenCommand("C:\\b.exe \"%1\"", "http://x/"),
+                 std::string("C:\\b.exe  http://x/"));
+        QCOMPARE(BuildOpenCommand("b.exe -url %1", "http://x/"),
+                 std::string("b.exe -url  http://x/"));
         QCOMPARE(BuildOpenCommand("b.exe", "http://x/"), std::string("b.exe http://x/"));
         QCOMPARE(CutAtPlaceholder("b %1 -x \"%1\""), std::string("b %1 -x "));  // quoted wins
         QCOMPARE(CutAtPlaceholder("firefox %u"), std::string("firefox "));
@@ -355,18 +365,24 @@ private slots:
         const QRect window(10, 20, 100, 15);
         const QSize client(100, 15);
         const QSize text(60, 10);
-        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignTop), QRect(10, 20, 60, 10));
-        QCOMPARE(FitRectToText(window, client, text, Qt::AlignHCenter | Qt::AlignTop), QRect(30, 20, 60, 10));
-        QCOMPARE(FitRectToText(window, client, text, Qt::AlignRight | Qt::AlignTop), QRect(50, 20, 60, 10));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignTop),
+                 QRect(10, 20, 60, 10));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignHCenter | Qt::AlignTop),
+                 QRect(30, 20, 60, 10));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignRight | Qt::AlignTop),
+                 QRect(50, 20, 60, 10));
         // Height difference 5, vertically centred: top down by 2, bottom up by 2.
-        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignVCenter), QRect(10, 22, 60, 11));
+        QCOMPARE(FitRectToText(window, client, text, Qt::AlignLeft | Qt::AlignVCenter),
+                 QRect(10, 22, 60, 11));
         // A border of 2 pixels on each side is carried over.
-        QCOMPARE(FitRectToText(QRect(0, 0, 100, 20), QSize(96, 16), text, Qt::AlignLeft), QRect(0, 0, 64, 14));
+        QCOMPARE(FitRectToText(QRect(0, 0, 100, 20), QSize(96, 16), text, Qt::AlignLeft),
+                 QRect(0, 0, 64, 14));
     }
 
     void failureReasonsByCode() {
         QCOMPARE(OpenFailureReason(2), QString("The specified file was not found."));
-        QCOMPARE(OpenFailureReason(31), QString("There is no application associated\nwith the given filename extension."));
+        QCOMPARE(OpenFailureReason(31),
+                 QString("There is no application associated\nwith the given filename extension."));
         QCOMPARE(OpenFailureReason(33), QString("Unknown Error (33) occurred."));
     }
 

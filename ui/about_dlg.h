@@ -5,6 +5,6 @@
 // The About box: icon, program name and version, one line about the program, OK.
 class CAboutDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 };

@@ -12,4 +12,5 @@ int AverageCharacterWidth(const QFontMetrics& metrics) {
 }  // namespace
 
 DialogUnits::DialogUnits(const QFont& font)
-    : baseWidth_(AverageCharacterWidth(QFontMetrics(font))), baseHeight_(QFontMetrics(font).height()) {}
+    : baseWidth_(AverageCharacterWidth(QFontMetrics(font))),
+      baseHeight_(QFontMetrics(font).height()) {}

@@ -6,7 +6,7 @@
 // Converts dialog-template units to pixels as the window system does: a horizontal unit is a
 // quarter of the dialog font's average character width, a vertical unit an eighth of its height.
 class DialogUnits {
-public:
+  public:
     explicit DialogUnits(const QFont& font);
     DialogUnits(int baseWidth, int baseHeight) : baseWidth_(baseWidth), baseHeight_(baseHeight) {}
 
@@ -16,7 +16,7 @@ public:
         return QRect(X(x), Y(y), X(width), Y(height));
     }
 
-private:
+  private:
     // units * base / divisor, rounded to the nearest pixel.
     static int Scale(int units, int base, int divisor) {
         return (units * base + divisor / 2) / divisor;

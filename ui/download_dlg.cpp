@@ -182,7 +182,9 @@ QWidget* CDownLoadDlg::Control(int id) const {
     return found != controls_.end() ? found->second : nullptr;
 }
 
-QPushButton* CDownLoadDlg::Button(int id) const { return qobject_cast<QPushButton*>(Control(id)); }
+QPushButton* CDownLoadDlg::Button(int id) const {
+    return qobject_cast<QPushButton*>(Control(id));
+}
 
 QMenu* CDownLoadDlg::BuildSystemMenu() {
     auto* menu = new QMenu(this);
@@ -242,7 +244,8 @@ void CDownLoadDlg::SetInt(int id, int value) {
 void CDownLoadDlg::SetText(int id, const std::string& text) {
     const QString value = QString::fromLocal8Bit(text.c_str());
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, id, value] { ApplyText(id, value); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id, value] { ApplyText(id, value); }, Qt::QueuedConnection);
         return;
     }
     // Texts still on their way from workers are older than this one.

@@ -32,7 +32,7 @@ inline constexpr const char* kMailTarget = "mailto:novudownload@novu.example";
 // worker threads; those texts are posted to the window's thread and applied in call order.
 class CDownLoadDlg : public QDialog, public CRunWindow {
     Q_OBJECT
-public:
+  public:
     // `appDirectory` replaces the executable's directory when given (tests use a fresh folder).
     explicit CDownLoadDlg(QWidget* parent = nullptr, const std::string& appDirectory = {});
     ~CDownLoadDlg() override;
@@ -56,16 +56,16 @@ public:
     void StartTimer(int id, int periodMs) override;
     void StopTimer(int id) override;
 
-public slots:
+  public slots:
     // OK does nothing: Enter never closes the window.
     void accept() override;
     // Cancel, Escape and the close box close the window only while Cancel is enabled.
     void reject() override;
 
-protected:
+  protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void CreateControls();
     void OnInitDialog(const std::string& appDirectory);
     void ApplyText(int id, const QString& text);

@@ -72,15 +72,21 @@ QColor CLinkLabel::CurrentColour() const {
     return QColor(hovering_ ? kHoverColour : visited_ ? kVisitedColour : kLinkColour);
 }
 
-void CLinkLabel::LoadHandCursor() { setCursor(Qt::PointingHandCursor); }
+void CLinkLabel::LoadHandCursor() {
+    setCursor(Qt::PointingHandCursor);
+}
 
-int CLinkLabel::OpenLinkTarget(const QString& target) { return opener_(target.toStdString()); }
+int CLinkLabel::OpenLinkTarget(const QString& target) {
+    return opener_(target.toStdString());
+}
 
 void CLinkLabel::ShowOpenFailure(int code) {
     QMessageBox::warning(this, ApplicationTitle(), OpenFailureMessage(code));
 }
 
-QPoint CLinkLabel::PointerPosition() const { return mapFromGlobal(QCursor::pos()); }
+QPoint CLinkLabel::PointerPosition() const {
+    return mapFromGlobal(QCursor::pos());
+}
 
 void CLinkLabel::OnHoverTimer() {
     if (rect().contains(PointerPosition())) {

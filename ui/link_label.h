@@ -16,7 +16,7 @@ inline constexpr int UNDERLINE_ALWAYS = 1;
 // fitted to its text, and a click that opens the target. Window thread only.
 class CLinkLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     using Opener = std::function<int(const std::string& target)>;
 
     static constexpr QRgb kLinkColour = qRgb(0, 0, 238);
@@ -48,7 +48,7 @@ public:
     // A click: open the target; mark visited, or beep and say why not.
     void OnClicked();
 
-protected:
+  protected:
     void LoadHandCursor();
     int OpenLinkTarget(const QString& target);
     void ShowOpenFailure(int code);
@@ -59,7 +59,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QString target_;
     bool hovering_ = false;
     bool visited_ = false;

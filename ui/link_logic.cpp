@@ -14,8 +14,9 @@ QString OpenFailureReason(int code) {
         {27, "The filename association is\nincomplete or invalid."},
         {28, "The DDE transaction could not\nbe completed because the request timed out."},
         {29, "The DDE transaction failed."},
-        {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
-             "being processed."},
+        {30,
+         "The DDE transaction could not\nbe completed because other DDE transactions\nwere "
+         "being processed."},
         {31, "There is no application associated\nwith the given filename extension."},
         {32, "The specified dynamic-link library was not found."},
     };
@@ -31,8 +32,8 @@ QString OpenFailureMessage(int code) {
 }
 
 std::string CutAtPlaceholder(const std::string& commandLine) {
-    static const char* const placeholders[] = {"\"%1\"", "%1", "\"%u\"", "%u", "\"%U\"", "%U",
-                                               "\"%f\"", "%f", "\"%F\"", "%F"};
+    static const char* const placeholders[] = {"\"%1\"", "%1",     "\"%u\"", "%u",     "\"%U\"",
+                                               "%U",     "\"%f\"", "%f",     "\"%F\"", "%F"};
     for (const char* placeholder : placeholders) {
         const std::size_t at = commandLine.find(placeholder);
         if (at != std::string::npos) {
@@ -72,4 +73,6 @@ QRect FitRectToText(const QRect& window, const QSize& client, const QSize& text,
     return QRect(left, top, right - left, bottom - top);
 }
 
-QRect LeaveRepaintRect(const QRect& label) { return label.adjusted(0, 0, 0, 10); }
+QRect LeaveRepaintRect(const QRect& label) {
+    return label.adjusted(0, 0, 0, 10);
+}

@@ -12,14 +12,16 @@
 // success; the rest name the reason (see OpenFailureReason).
 namespace open_result {
 inline constexpr int kOutOfResources = 0;
-inline constexpr int kFileNotFound = 2;   // the program to start does not exist
+inline constexpr int kFileNotFound = 2;  // the program to start does not exist
 inline constexpr int kPathNotFound = 3;
-inline constexpr int kAccessDenied = 5;   // it exists but may not be run
-inline constexpr int kNoAssociation = 31; // nothing is registered to open the target
+inline constexpr int kAccessDenied = 5;    // it exists but may not be run
+inline constexpr int kNoAssociation = 31;  // nothing is registered to open the target
 inline constexpr int kSuccess = 33;
 }  // namespace open_result
 
-inline bool IsOpenSuccess(int result) { return result > 32; }
+inline bool IsOpenSuccess(int result) {
+    return result > 32;
+}
 
 // The reason text for an open result: the table of known codes, else "Unknown Error (%d) occurred."
 QString OpenFailureReason(int code);

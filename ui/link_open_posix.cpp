@@ -18,14 +18,15 @@
 namespace link_open {
 
 int OpenWithDesktop(const std::string& target) {
-    return QDesktopServices::openUrl(QUrl(QString::fromStdString(target))) ? open_result::kSuccess
-                                                                            : open_result::kNoAssociation;
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(target)))
+               ? open_result::kSuccess
+               : open_result::kNoAssociation;
 }
 
 bool ReadHtmlOpenCommand(std::string& commandLine) {
     QProcess query;
-    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
-                                             QStringLiteral("text/html")});
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
     if (!query.waitForFinished(3000) || query.exitCode() != 0) {
         return false;
     }
@@ -33,7 +34,8 @@ bool ReadHtmlOpenCommand(std::string& commandLine) {
     if (entryName.isEmpty()) {
         return false;
     }
-    const QString entryPath = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entryName);
+    const QString entryPath =
+        QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entryName);
     QFile entry(entryPath);
     if (entryPath.isEmpty() || !entry.open(QIODevice::ReadOnly | QIODevice::Text)) {
         return false;
@@ -58,14 +60,16 @@ int StartCommandLine(const std::string& commandLine) {
         return open_result::kFileNotFound;
     }
     const QString program = words.takeFirst();
-    const QString found = QFileInfo(program).isAbsolute() ? program : QStandardPaths::findExecutable(program);
+    const QString found =
+        QFileInfo(program).isAbsolute() ? program : QStandardPaths::findExecutable(program);
     if (found.isEmpty() || !QFileInfo::exists(found)) {
         return open_result::kFileNotFound;
     }
     if (!QFileInfo(found).isExecutable()) {
         return open_result::kAccessDenied;
     }
-    return QProcess::startDetached(found, words) ? open_result::kSuccess : open_result::kAccessDenied;
+    return QProcess::startDetached(found, words) ? open_result::kSuccess
+                                                 : open_result::kAccessDenied;
 }
 
 }  // namespace link_open

@@ -1,4 +1,6 @@
+// windows.h must come first: shellapi.h builds on it.
 #include <windows.h>
+// (kept apart so that include sorting leaves the order alone)
 #include <shellapi.h>
 
 #include "ui/link_open.h"

@@ -35,14 +35,16 @@ std::uint32_t Mix(std::uint32_t x) {
     return x;
 }
 
-const char* const kWords[] = {"thread", "socket", "mirror", "archive", "forum", "reply", "article",
-                              "number", "folder", "status", "worker", "timeout", "release", "notice"};
+const char* const kWords[] = {"thread", "socket",  "mirror",  "archive", "forum",
+                              "reply",  "article", "number",  "folder",  "status",
+                              "worker", "timeout", "release", "notice"};
 
 std::string Paragraph(std::uint32_t seed, int words) {
     std::string text;
     for (int i = 0; i < words; ++i) {
         seed = Mix(seed + static_cast<std::uint32_t>(i));
-        if (i > 0) text += ' ';
+        if (i > 0)
+            text += ' ';
         text += kWords[seed % (sizeof kWords / sizeof kWords[0])];
     }
     return text;
@@ -51,22 +53,25 @@ std::string Paragraph(std::uint32_t seed, int words) {
 }  // namespace
 
 std::string Document(Series series, std::int32_t number) {
-    const auto seed = Mix(static_cast<std::uint32_t>(number) * 2u + (series == Series::kTopic ? 1u : 0u));
-    const int paragraphs = 1 + static_cast<int>(seed % 40);  // from a few hundred bytes to several KiB
+    const auto seed =
+        Mix(static_cast<std::uint32_t>(number) * 2u + (series == Series::kTopic ? 1u : 0u));
+    const int paragraphs =
+        1 + static_cast<int>(seed % 40);  // from a few hundred bytes to several KiB
     std::ostringstream out;
     if (series == Series::kTopic) {
         out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<topic id=\"" << number << "\">\r\n"
             << "  <title>Topic " << number << ": " << Paragraph(seed, 4) << "</title>\r\n";
         for (int i = 0; i < paragraphs; ++i) {
-            out << "  <reply n=\"" << i + 1 << "\">" << Paragraph(seed + static_cast<std::uint32_t>(i), 12 + i % 9)
-                << "</reply>\r\n";
+            out << "  <reply n=\"" << i + 1 << "\">"
+                << Paragraph(seed + static_cast<std::uint32_t>(i), 12 + i % 9) << "</reply>\r\n";
         }
         out << "</topic>\r\n";
     } else {
         out << "<html>\r\n<head><title>Article " << number << "</title></head>\r\n<body>\r\n<h1>"
             << Paragraph(seed, 5) << "</h1>\r\n";
         for (int i = 0; i < paragraphs; ++i) {
-            out << "<p>" << Paragraph(seed ^ static_cast<std::uint32_t>(i * 31), 20 + i % 13) << "</p>\r\n";
+            out << "<p>" << Paragraph(seed ^ static_cast<std::uint32_t>(i * 31), 20 + i % 13)
+                << "</p>\r\n";
         }
         out << "</body>\r\n</html>\r\n";
     }
@@ -81,17 +86,24 @@ bool ParseFaultRules(const std::string& text, std::vector<FaultRule>& rules) {
     std::istringstream list(text);
     for (std::string item; std::getline(list, item, ',');) {
         const std::size_t colon = item.find(':');
-        if (colon == std::string::npos) return false;
+        if (colon == std::string::npos)
+            return false;
         const std::string kind = item.substr(0, colon);
         char* end = nullptr;
         const long remainder = std::strtol(item.c_str() + colon + 1, &end, 10);
-        if (*end != '\0' || remainder < 0 || remainder > 99 || end == item.c_str() + colon + 1) return false;
+        if (*end != '\0' || remainder < 0 || remainder > 99 || end == item.c_str() + colon + 1)
+            return false;
         Fault fault;
-        if (kind == "404") fault = Fault::kNotFound;
-        else if (kind == "302") fault = Fault::kRedirect;
-        else if (kind == "stall") fault = Fault::kStall;
-        else if (kind == "short") fault = Fault::kShortBody;
-        else return false;
+        if (kind == "404")
+            fault = Fault::kNotFound;
+        else if (kind == "302")
+            fault = Fault::kRedirect;
+        else if (kind == "stall")
+            fault = Fault::kStall;
+        else if (kind == "short")
+            fault = Fault::kShortBody;
+        else
+            return false;
         rules.push_back({fault, static_cast<int>(remainder)});
     }
     return true;
@@ -100,7 +112,8 @@ bool ParseFaultRules(const std::string& text, std::vector<FaultRule>& rules) {
 Fault FaultFor(const std::vector<FaultRule>& rules, std::int32_t number) {
     const int remainder = static_cast<int>(((number % 100) + 100) % 100);
     for (const FaultRule& rule : rules) {
-        if (rule.remainder == remainder) return rule.fault;
+        if (rule.remainder == remainder)
+            return rule.fault;
     }
     return Fault::kNone;
 }

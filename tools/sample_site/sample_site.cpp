@@ -32,10 +32,14 @@ int Usage() {
 std::string Escaped(const std::string& bytes) {
     std::string line;
     for (char c : bytes) {
-        if (c == '\r') line += "\\r";
-        else if (c == '\n') line += "\\n";
-        else if (static_cast<unsigned char>(c) < 0x20) line += "\\x" + std::to_string(static_cast<unsigned char>(c));
-        else line += c;
+        if (c == '\r')
+            line += "\\r";
+        else if (c == '\n')
+            line += "\\n";
+        else if (static_cast<unsigned char>(c) < 0x20)
+            line += "\\x" + std::to_string(static_cast<unsigned char>(c));
+        else
+            line += c;
     }
     return line;
 }
@@ -49,15 +53,19 @@ ServerScript Answer(const std::string& request, const std::vector<FaultRule>& ru
     const std::string type = document->series == Series::kTopic ? "text/xml" : "text/html";
     switch (FaultFor(rules, document->number)) {
         case Fault::kNotFound:
-            return ServerScript().Send("HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nmissing\n");
+            return ServerScript().Send(
+                "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nmissing\n");
         case Fault::kRedirect:
             return ServerScript().Send("HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1/\r\n\r\n");
         case Fault::kStall:
-            return ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n\r\n" +
-                                       body.substr(0, body.size() / 2)).Stall();
+            return ServerScript()
+                .Send("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n\r\n" +
+                      body.substr(0, body.size() / 2))
+                .Stall();
         case Fault::kShortBody:
-            return ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
-                                       std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2));
+            return ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Type: " + type +
+                                       "\r\nContent-Length: " + std::to_string(body.size()) +
+                                       "\r\n\r\n" + body.substr(0, body.size() / 2));
         case Fault::kNone:
             break;
     }
@@ -75,9 +83,11 @@ int main(int argc, char* argv[]) {
         const std::string option = argv[i];
         if (option == "--print" && i + 2 < argc) {
             const std::string kind = argv[i + 1];
-            if (kind != "xml" && kind != "shtm") return Usage();
-            const std::string text = Document(kind == "xml" ? Series::kTopic : Series::kArticle,
-                                              static_cast<std::int32_t>(std::strtol(argv[i + 2], nullptr, 10)));
+            if (kind != "xml" && kind != "shtm")
+                return Usage();
+            const std::string text =
+                Document(kind == "xml" ? Series::kTopic : Series::kArticle,
+                         static_cast<std::int32_t>(std::strtol(argv[i + 2], nullptr, 10)));
             std::fwrite(text.data(), 1, text.size(), stdout);
             return 0;
         } else if (option == "--port" && i + 1 < argc) {
@@ -123,13 +133,17 @@ int main(int argc, char* argv[]) {
     server.SetRecordRequests(false);
     std::string error;
     if (!server.Start(port, &error)) {
-        std::fprintf(stderr, "sample_site: cannot listen on 127.0.0.1:%d: %s\n", port, error.c_str());
+        std::fprintf(stderr, "sample_site: cannot listen on 127.0.0.1:%d: %s\n", port,
+                     error.c_str());
         if (port < 1024) {
-            std::fprintf(stderr, "sample_site: ports below 1024 need root or the CAP_NET_BIND_SERVICE capability\n");
+            std::fprintf(
+                stderr,
+                "sample_site: ports below 1024 need root or the CAP_NET_BIND_SERVICE capability\n");
         }
         return 1;
     }
-    std::fprintf(stderr, "sample_site: serving on http://127.0.0.1:%d/ (faults: %s)\n", server.Port(), faults.c_str());
+    std::fprintf(stderr, "sample_site: serving on http://127.0.0.1:%d/ (faults: %s)\n",
+                 server.Port(), faults.c_str());
     int signal = 0;
     sigwait(&stopSignals, &signal);
     server.Stop();

@@ -48,12 +48,15 @@ std::string HttpResponse(int status, const std::string& body, const std::string&
 
 ScriptedServer::ScriptedServer(Responder responder) : responder_(std::move(responder)) {}
 
-ScriptedServer::~ScriptedServer() { Stop(); }
+ScriptedServer::~ScriptedServer() {
+    Stop();
+}
 
 bool ScriptedServer::Start(int port, std::string* error) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
-        if (error) *error = std::strerror(errno);
+        if (error)
+            *error = std::strerror(errno);
         return false;
     }
     const int yes = 1;
@@ -64,7 +67,8 @@ bool ScriptedServer::Start(int port, std::string* error) {
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 128) != 0) {
-        if (error) *error = std::strerror(errno);
+        if (error)
+            *error = std::strerror(errno);
         ::close(listener_);
         listener_ = -1;
         return false;

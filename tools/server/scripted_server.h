@@ -18,7 +18,7 @@ struct ServerStep {
 };
 
 class ServerScript {
-public:
+  public:
     ServerScript& Send(std::string bytes);
     ServerScript& Sleep(int milliseconds);
     // Sends `bytes` in pieces of `pieceSize`, sleeping between them.
@@ -29,7 +29,7 @@ public:
     ServerScript& Close();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
-private:
+  private:
     std::vector<ServerStep> steps_;
 };
 
@@ -40,7 +40,7 @@ std::string HttpResponse(int status, const std::string& body, const std::string&
 // its blank line (or up to the peer's half-close), records the raw bytes and plays the script the
 // responder gives for it. Stop() ends stalled connections and waits for every one to finish.
 class ScriptedServer {
-public:
+  public:
     using Responder = std::function<ServerScript(const std::string& request)>;
 
     explicit ScriptedServer(Responder responder);
@@ -59,7 +59,7 @@ public:
     void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
 
-private:
+  private:
     void AcceptLoop();
     void Serve(int connection);
     void Play(int connection, const ServerScript& script);
@@ -73,7 +73,7 @@ private:
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
-    int activeConnections_ = 0;                   // guarded by mutex_
+    int activeConnections_ = 0;  // guarded by mutex_
     std::condition_variable connectionEnded_;
-    std::vector<std::string> requests_;           // guarded by mutex_
+    std::vector<std::string> requests_;  // guarded by mutex_
 };

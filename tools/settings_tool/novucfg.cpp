@@ -15,19 +15,22 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: novucfg FILE\n"
-                 "       novucfg FILE set FIELD VALUE [FIELD VALUE ...]\n"
-                 "fields: bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber timeout\n");
+    std::fprintf(
+        stderr,
+        "usage: novucfg FILE\n"
+        "       novucfg FILE set FIELD VALUE [FIELD VALUE ...]\n"
+        "fields: bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber timeout\n");
     return 2;
 }
 
 bool ParseInt32(const std::string& text, std::int32_t& value) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    if (*end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
     value = static_cast<std::int32_t>(parsed);
     return true;
 }
@@ -61,8 +64,8 @@ void Print(const TaskSettings& r) {
     std::printf("documentUrl     %s\n", r.documentUrl.c_str());
     std::printf("bbsEnabled      %d\n", r.bbsEnabled);
     std::printf("documentEnabled %d\n", r.documentEnabled);
-    std::printf("bbsNumber       %d  (Directory %d, File %d)\n", r.bbsNumber, DirectoryPart(r.bbsNumber),
-                FilePart(r.bbsNumber));
+    std::printf("bbsNumber       %d  (Directory %d, File %d)\n", r.bbsNumber,
+                DirectoryPart(r.bbsNumber), FilePart(r.bbsNumber));
     std::printf("documentNumber  %d  (Directory %d, File %d)\n", r.documentNumber,
                 DirectoryPart(r.documentNumber), FilePart(r.documentNumber));
     std::printf("timeout         %d%s\n", r.timeout, r.timeout == -1 ? "  (no limit)" : "");
@@ -71,7 +74,8 @@ void Print(const TaskSettings& r) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2) return Usage();
+    if (argc < 2)
+        return Usage();
     CTaskSettingsFile file;
     file.SetPath(argv[1]);
     const int read = file.Load();
@@ -86,7 +90,8 @@ int main(int argc, char* argv[]) {
         Print(file.Record());
         return 0;
     }
-    if (std::string(argv[2]) != "set" || argc < 5 || (argc - 3) % 2 != 0) return Usage();
+    if (std::string(argv[2]) != "set" || argc < 5 || (argc - 3) % 2 != 0)
+        return Usage();
     if (read < 0) {
         file.Record() = TaskSettings::Defaults();
     }
