@@ -1,6 +1,5 @@
-// windows.h must come first: shellapi.h builds on it.
-#include <windows.h>
-// (kept apart so that include sorting leaves the order alone)
+#include <windows.h>  // first: shellapi.h builds on it
+
 #include <shellapi.h>
 
 #include "ui/link_open.h"
