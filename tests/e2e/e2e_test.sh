@@ -44,6 +44,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || skip "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb               # the suite runs the widget tests offscreen; this one is real
 (cd "$demo" && exec ./NOVUDownLoad) >"$work/app.out" 2>&1 &
 app_pid=$!
 pids+=($app_pid)
