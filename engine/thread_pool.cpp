@@ -10,7 +10,7 @@ int CThreadPool::Start(int threadCount) {
     }
     for (int i = 0; i < threadCount; ++i) {
         auto worker = std::make_unique<CPoolWorkerThread>(this);
-        worker->Start(CREATE_SUSPENDED);
+        worker->Start(kCreateSuspended);
         workers_.push_back(std::move(worker));
     }
     threadCount_ = threadCount;

@@ -51,7 +51,7 @@ int CWorkerThread::Start(unsigned creationFlags) {
     try {
         {
             std::lock_guard<std::mutex> lock(suspendMutex_);
-            suspendCount_ = (creationFlags & CREATE_SUSPENDED) ? 1 : 0;
+            suspendCount_ = (creationFlags & kCreateSuspended) ? 1 : 0;
         }
         if (ShouldFailCreation()) {
             throw KTERR_CREATE_THREAD;

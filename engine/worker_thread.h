@@ -13,7 +13,8 @@ enum WorkerState : int {
     WORKER_EXITED = 3,          // the thread runs no more work
 };
 
-inline constexpr unsigned CREATE_SUSPENDED = 4;
+// The creation flag that holds a new thread at its start (the platform's CREATE_SUSPENDED).
+inline constexpr unsigned kCreateSuspended = 4;
 // What Suspend and ResumeOnce return when there is no thread to address.
 inline constexpr std::uint32_t kNoThreadCount = 0xFFFFFFFF;
 
@@ -40,7 +41,7 @@ class CWorkerThread {
     virtual int RunOnce() = 0;
 
     // Sets WORKER_RUNNING and creates the thread, held at its start when `creationFlags` holds
-    // CREATE_SUSPENDED. Returns 1, or 0 when the thread could not be created: that failure is
+    // kCreateSuspended. Returns 1, or 0 when the thread could not be created: that failure is
     // reported through ReportError and the worker is marked exited so that a run can still end.
     int Start(unsigned creationFlags);
     // Adds one to the suspend count; returns the previous count (kNoThreadCount without thread).

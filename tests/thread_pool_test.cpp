@@ -122,7 +122,7 @@ class OneShotWorker : public CWorkerThread {
 
 TEST(WorkerThreadTest, SuspendCountsLikeTheOperatingSystem) {
     OneShotWorker worker;
-    ASSERT_EQ(worker.Start(CREATE_SUSPENDED), 1);
+    ASSERT_EQ(worker.Start(kCreateSuspended), 1);
     worker.started = true;
     EXPECT_EQ(worker.GetState(), WORKER_RUNNING);
     EXPECT_EQ(worker.Suspend(), 1u);  // created suspended: the count was 1
