@@ -197,6 +197,21 @@ TEST_F(FetcherTest, OverlongUrlOrPathIsRefusedNotCut) {
     EXPECT_EQ(server_->ConnectionCount(), 1);
 }
 
+TEST_F(FetcherTest, ReceiveToFileAppendsEverythingUntilThePeerCloses) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send("raw ").Sleep(10).Send("bytes"); });
+    ASSERT_TRUE(server_->Start());
+    WriteFileBytes(Target(), "kept:");
+    CHttpSocket socket;
+    ASSERT_EQ(socket.Connect("127.0.0.1", server_->Port()), 1);
+    const std::string request = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(socket.Send(request.data(), static_cast<int>(request.size()), 5), 1);
+    std::int64_t appended = 0;
+    EXPECT_EQ(socket.ReceiveToFile(Target().c_str(), 5, "ab", &appended), 1);
+    EXPECT_EQ(appended, 9);
+    EXPECT_EQ(ReadFileBytes(Target()), "kept:raw bytes");
+}
+
 TEST(UrlTest, SchemeByCaseSensitivePrefix) {
     EXPECT_EQ(GetUrlScheme("http://h/x"), URL_HTTP);
     EXPECT_EQ(GetUrlScheme("ftp://h/x"), URL_FTP);
