@@ -76,8 +76,6 @@ class CDownloader {
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
 
   private:
-    class Pool;
-
     CHttpGetter fetcher_;
     std::deque<std::unique_ptr<DownloadJob>> queue_;  // guarded by queueLock_
     unsigned queuedCount_ = 0;                        // guarded by queueLock_

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/http_socket.h"
+#include "support/text_format.h"
 
 int GetUrlScheme(const char* url) {
     if (url == nullptr) {
@@ -45,11 +46,11 @@ int CHttpGetter::Download(const char* url, const char* path) const {
 }
 
 int CHttpGetter::HttpDownload(const char* url, const char* path) const {
-    if (url == nullptr || path == nullptr || std::strlen(url) > kMaxTextLength ||
-        std::strlen(path) > kMaxTextLength) {
+    if (url == nullptr || path == nullptr || std::strlen(url) >= kPathBufferSize ||
+        std::strlen(path) >= kPathBufferSize) {
         return 0;
     }
-    char host[kMaxTextLength + 1];
+    char host[kPathBufferSize];
     if (!GetHostFromUrl(url, host, sizeof host)) {
         return 0;
     }

@@ -19,10 +19,9 @@ int GetHostFromUrl(const char* url, char* host, int hostCapacity);
 class CHttpGetter {
   public:
     static constexpr int kDefaultPort = 80;
-    // URL, host and path are each limited to 259 characters; longer ones are refused.
-    static constexpr int kMaxTextLength = 259;
 
-    // 1 stored (or an FTP URL, which counts as stored without a transfer), 0 failed.
+    // 1 stored (or an FTP URL, which counts as stored without a transfer), 0 failed. A URL, host
+    // or path that does not fit the system's 260-byte buffers is refused, never cut.
     int Download(const char* url, const char* path) const;
     // 1 stored, 0 failed.
     int HttpDownload(const char* url, const char* path) const;
@@ -30,10 +29,8 @@ class CHttpGetter {
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
     void SetTimeout(int seconds) { timeout_ = seconds; }
-    int GetTimeout() const { return timeout_; }
     // The server port; 80 unless a test points the fetcher at a loopback server.
     void SetPort(int port) { port_ = port; }
-    int GetPort() const { return port_; }
 
   private:
     int timeout_ = -1;

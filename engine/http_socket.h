@@ -23,15 +23,15 @@ class CHttpSocket : public CTcpClient {
     int ReceiveToFile(const char* path, int timeout, const char* mode,
                       std::int64_t* bytesWritten = nullptr);
 
-  private:
-    // Receives until the peer closes, appending to the open file; see ReceiveToFile.
-    int ReceiveBody(std::FILE* file, int timeout, std::int64_t* bytesWritten);
-
-  public:
     // The status code: at most three characters after the first space, read like atoi.
     static int ParseStatusCode(const char* bytes, int count);
     // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.
     static int FindHeaderEnd(const char* bytes, int count);
     // The Content-Length of a header block of `count` bytes, or -1 when it names none.
     static std::int64_t ParseContentLength(const char* bytes, int count);
+
+  private:
+    // Receives until the peer closes, appending to the open file and closing it; see
+    // ReceiveToFile.
+    int ReceiveBody(std::FILE* file, int timeout, std::int64_t* bytesWritten);
 };

@@ -1,7 +1,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cctype>
 #include <climits>
 
 #include "engine/socket_platform.h"

@@ -38,7 +38,6 @@ class CLinkLabel : public QLabel {
     int UnderlineMode() const { return underlineMode_; }
     bool IsHovering() const { return hovering_; }
     bool IsVisited() const { return visited_; }
-    bool IsAttached() const { return attached_; }
     QColor CurrentColour() const;
     // Replaces the way targets are opened (tests keep the desktop out of it).
     void SetOpener(Opener opener) { opener_ = std::move(opener); }

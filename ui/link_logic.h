@@ -11,9 +11,7 @@
 // Results of opening a target, in the numbering the link label reports. Anything above 32 is
 // success; the rest name the reason (see OpenFailureReason).
 namespace open_result {
-inline constexpr int kOutOfResources = 0;
-inline constexpr int kFileNotFound = 2;  // the program to start does not exist
-inline constexpr int kPathNotFound = 3;
+inline constexpr int kFileNotFound = 2;    // the program to start does not exist
 inline constexpr int kAccessDenied = 5;    // it exists but may not be run
 inline constexpr int kNoAssociation = 31;  // nothing is registered to open the target
 inline constexpr int kSuccess = 33;

@@ -5,7 +5,6 @@
 //   sample_site --print xml|shtm NUMBER                      write one document to stdout
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -28,18 +27,21 @@ int Usage() {
     return 2;
 }
 
-// Shows a raw request on one line: CR and LF written as \r and \n.
+// Shows a raw request on one line: CR and LF written as \r and \n, other controls in hex.
 std::string Escaped(const std::string& bytes) {
     std::string line;
     for (char c : bytes) {
-        if (c == '\r')
+        if (c == '\r') {
             line += "\\r";
-        else if (c == '\n')
+        } else if (c == '\n') {
             line += "\\n";
-        else if (static_cast<unsigned char>(c) < 0x20)
-            line += "\\x" + std::to_string(static_cast<unsigned char>(c));
-        else
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+            line += hex;
+        } else {
             line += c;
+        }
     }
     return line;
 }
