@@ -1,6 +1,7 @@
 #include "run/task_settings_file.h"
 
 #include "support/file_helpers.h"
+#include "support/text_format.h"
 
 int CTaskSettingsFile::Load() {
     TaskSettings::Bytes bytes = record_.ToBytes();
@@ -13,16 +14,35 @@ int CTaskSettingsFile::Load() {
     return read;
 }
 
-int CTaskSettingsFile::Save() const {
+int CTaskSettingsFile::Save() {
+    if (savesWithheld_) {
+        lastError_ = "it could not be read, so it is left as it is";
+        return -1;
+    }
     const TaskSettings::Bytes bytes = record_.ToBytes();
-    return ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()));
+    return ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()),
+                            &lastError_);
 }
 
-void CTaskSettingsFile::LoadOrCreateDefaults() {
-    if (Load() < 0) {
-        record_ = TaskSettings::Defaults();
-        Save();
+std::string CTaskSettingsFile::LoadOrCreateDefaults() {
+    if (Load() >= 0) {
+        return {};
     }
+    record_ = TaskSettings::Defaults();
+    if (IsRegularFile(path_.c_str())) {
+        // It exists but cannot be read: whatever it holds is the user's, not ours to replace.
+        savesWithheld_ = true;
+        return FormatText(
+            "The settings file %s cannot be read, so it was left as it is. This session uses the "
+            "default settings and saves nothing.",
+            path_.c_str());
+    }
+    if (Save() < 0) {
+        return FormatText(
+            "The settings file %s cannot be written (%s). This session uses the default settings.",
+            path_.c_str(), lastError_.c_str());
+    }
+    return {};
 }
 
 std::string SettingsPathFor(const std::string& appDirectory) {

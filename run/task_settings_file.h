@@ -16,12 +16,21 @@ class CTaskSettingsFile {
     const std::string& GetPath() const { return path_; }
 
     // Reads up to 540 bytes of the file over the start of the record. Returns the bytes read
-    // (0..540), or -1 when the file cannot be opened.
+    // (0..540), or -1 when the path is not a regular file that can be read.
     int Load();
-    // Writes the whole record, replacing the file in one step. Returns 540, or -1.
-    int Save() const;
-    // Load, and when the file cannot be opened, the defaults, saved at once.
-    void LoadOrCreateDefaults();
+    // Writes the whole record, replacing the file so that a crash leaves the old record or the
+    // new one. Returns 540, or -1 with the reason in LastError(). While saves are withheld it
+    // returns -1 and touches nothing.
+    int Save();
+    // Load; a missing file (or a path that is no regular file) gets the defaults, saved at once.
+    // A file that exists but cannot be read is never overwritten: the defaults serve this session
+    // and every save is withheld. Returns what the user must be told, or the empty text.
+    std::string LoadOrCreateDefaults();
+
+    // Why the last save failed.
+    const std::string& LastError() const { return lastError_; }
+    // True when the file was left as it is on purpose (it could not be read).
+    bool SavesWithheld() const { return savesWithheld_; }
 
     TaskSettings& Record() { return record_; }
     const TaskSettings& Record() const { return record_; }
@@ -29,6 +38,8 @@ class CTaskSettingsFile {
   private:
     TaskSettings record_;
     std::string path_;
+    std::string lastError_;
+    bool savesWithheld_ = false;
 };
 
 // "<appDirectory>NOVUDownLoad.cfg"; the directory ends in its separator.

@@ -1,11 +1,114 @@
 #include "support/file_helpers.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "support/file_platform.h"
 
+namespace fs = std::filesystem;
+
+namespace {
+
+// Writes all bytes and closes the file; false (errno set) when any of it failed.
+bool WriteAndClose(std::FILE* file, const void* data, int size) {
+    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
+    bool ok = std::fwrite(data, 1, wanted, file) == wanted;
+    int error = ok ? 0 : errno;
+    // Buffered bytes only reach the disk at close; a failed close means they may not have.
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    errno = error;
+    return ok;
+}
+
+// The file a chain of symbolic links ends at (the path itself when it is no link).
+fs::path FollowLinks(fs::path path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error))) {
+            break;
+        }
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+}
+
+void SetReason(std::string* reason, const std::string& text) {
+    if (reason != nullptr) {
+        *reason = text;
+    }
+}
+
+// A name beside `path` that no other save, of this process or another, uses at the same time.
+std::string TemporaryNameFor(const fs::path& path) {
+    static std::atomic<unsigned> counter{0};
+    return path.string() + "." + std::to_string(platform::ProcessId()) + "-" +
+           std::to_string(counter.fetch_add(1)) + ".tmp";
+}
+
+// The atomic way: a temporary file renamed over the target. errno tells why it failed.
+bool ReplaceThroughTemporary(const fs::path& target, bool targetExists, const void* data,
+                             int size) {
+    std::string temporary;
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
+        temporary = TemporaryNameFor(target);
+        file = platform::CreateNewFile(temporary.c_str());
+        if (file == nullptr && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (file == nullptr) {
+        return false;
+    }
+    bool ok = WriteAndClose(file, data, size);
+    int error = errno;
+    if (ok && targetExists) {
+        std::error_code modeError;
+        fs::permissions(temporary, fs::status(target, modeError).permissions(), modeError);
+    }
+    if (ok && !platform::RenameReplacing(temporary.c_str(), target.string().c_str())) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        std::remove(temporary.c_str());
+    }
+    errno = error;
+    return ok;
+}
+
+// The fallback for a folder that takes no new file: the old bytes overwritten in place.
+bool RewriteInPlace(const fs::path& target, const void* data, int size) {
+    std::FILE* file = std::fopen(target.string().c_str(), "r+b");
+    if (file == nullptr || !WriteAndClose(file, data, size)) {
+        return false;
+    }
+    std::error_code error;
+    if (fs::file_size(target, error) > static_cast<std::uintmax_t>(size)) {
+        fs::resize_file(target, static_cast<std::uintmax_t>(size), error);
+    }
+    errno = error.value();
+    return !error;
+}
+
+}  // namespace
+
 int ReadWholeFile(const char* path, void* buffer, int wanted) {
+    // A FIFO would block the reader and a directory holds no bytes: neither is opened.
+    if (!IsRegularFile(path)) {
+        return -1;
+    }
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         return -1;
@@ -21,30 +124,49 @@ int WriteWholeFile(const char* path, const void* data, int size) {
     if (file == nullptr) {
         return -1;
     }
-    const std::size_t written =
-        size > 0 ? std::fwrite(data, 1, static_cast<std::size_t>(size), file) : 0;
-    // Buffered bytes only reach the disk at close; a failed close means they may not have.
+    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
+    const std::size_t written = std::fwrite(data, 1, wanted, file);
     if (std::fclose(file) != 0) {
         return 0;
     }
     return static_cast<int>(written);
 }
 
-int ReplaceWholeFile(const char* path, const void* data, int size) {
-    const std::string temporary = std::string(path) + ".tmp";
-    if (WriteWholeFile(temporary.c_str(), data, size) != size) {
-        RemoveFile(temporary.c_str());
+int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason) {
+    const fs::path target = FollowLinks(path);
+    std::error_code error;
+    const fs::file_status status = fs::status(target, error);
+    const bool exists = fs::exists(status);
+    if (exists && !fs::is_regular_file(status)) {
+        SetReason(reason, "it is not a regular file");
         return -1;
     }
-    if (!platform::RenameReplacing(temporary.c_str(), path)) {
-        RemoveFile(temporary.c_str());
+    // Even a user who may write anything (root) leaves a file alone that has no write bit.
+    const fs::perms anyWrite =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    if (exists && (!platform::MayWrite(target.string().c_str()) ||
+                   (status.permissions() & anyWrite) == fs::perms::none)) {
+        SetReason(reason, SystemErrorText(EACCES) + " (the file is read-only)");
         return -1;
     }
-    return size;
+    if (ReplaceThroughTemporary(target, exists, data, size)) {
+        return size;
+    }
+    const int temporaryError = errno;
+    if (exists && RewriteInPlace(target, data, size)) {
+        return size;
+    }
+    SetReason(reason, SystemErrorText(exists ? errno : temporaryError));
+    return -1;
 }
 
 int FileExists(const char* path) {
     return platform::PathExists(path) ? 1 : 0;
+}
+
+int IsRegularFile(const char* path) {
+    std::error_code error;
+    return fs::is_regular_file(fs::status(path, error)) ? 1 : 0;
 }
 
 int GetAppDirectory(std::string& appDirectory) {
@@ -67,6 +189,26 @@ int CreateDirIfAbsent(const char* path) {
     return platform::MakeDirectory(path) ? 1 : 0;
 }
 
+int CanCreateFilesIn(const std::string& directory, std::string* reason) {
+    const std::string probe = TemporaryNameFor(fs::path(directory) / "write-test");
+    std::FILE* file = platform::CreateNewFile(probe.c_str());
+    if (file == nullptr) {
+        SetReason(reason, SystemErrorText(errno));
+        return 0;
+    }
+    std::fclose(file);
+    std::remove(probe.c_str());
+    return 1;
+}
+
 int RemoveFile(const char* path) {
     return std::remove(path) == 0 ? 1 : 0;
+}
+
+int RenameFile(const char* from, const char* to) {
+    return platform::RenameReplacing(from, to) ? 1 : 0;
+}
+
+std::string SystemErrorText(int error) {
+    return std::generic_category().message(error);
 }

@@ -6,7 +6,8 @@
 // results are the only report.
 
 // Reads up to `wanted` bytes of the file into `buffer`. Returns the number read (a short file
-// gives its own size), or -1 when the file cannot be opened.
+// gives its own size), or -1 when the path is not a regular file that can be opened for reading
+// (missing, unreadable, a directory, a FIFO: none of them is ever opened).
 int ReadWholeFile(const char* path, void* buffer, int wanted);
 
 // Replaces the file's content with exactly `size` bytes. Returns the number written, or -1 when
@@ -14,13 +15,19 @@ int ReadWholeFile(const char* path, void* buffer, int wanted);
 // reached the file, so any count below `size` means the write failed.
 int WriteWholeFile(const char* path, const void* data, int size);
 
-// As WriteWholeFile, but writes a temporary file beside `path` and renames it over the old one,
-// so that a process that dies half-way leaves either the old content or the new, never a torn
-// file. Returns `size` on success, else -1; the temporary file is removed on failure.
-int ReplaceWholeFile(const char* path, const void* data, int size);
+// Replaces the content of a state file so that a crash leaves either the old bytes or the new:
+// a uniquely named temporary file in the same folder, written whole, takes the old file's mode
+// and is renamed over it. Where the folder refuses a temporary file, the bytes are written over
+// the old ones in place instead. A symbolic link is followed and its target replaced; a file
+// that may not be written (no write permission, or no write bit at all) or that is not a regular
+// file is never replaced. Returns `size`, or -1 with the system's reason in `reason`.
+int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason = nullptr);
 
 // 1 when the path exists, as a file or a directory; else 0.
 int FileExists(const char* path);
+
+// 1 when the path is an existing regular file (after following links); else 0.
+int IsRegularFile(const char* path);
 
 // The directory of the running executable, ending in the path separator. Returns 1, or 0 when
 // the executable's path cannot be found; the output is then left as it was.
@@ -30,5 +37,15 @@ int GetAppDirectory(std::string& appDirectory);
 // failed. Only the last component is created.
 int CreateDirIfAbsent(const char* path);
 
+// 1 when a file can be created in the directory (tried by creating and removing one); else 0
+// with the system's reason in `reason`.
+int CanCreateFilesIn(const std::string& directory, std::string* reason = nullptr);
+
 // Removes a file; 1 on success, else 0.
 int RemoveFile(const char* path);
+
+// Renames `from` to `to`, replacing `to` in one step; 1 on success, else 0.
+int RenameFile(const char* from, const char* to);
+
+// The text of a system error number (errno), as the platform words it.
+std::string SystemErrorText(int error);

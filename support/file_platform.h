@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // The few file-system calls that differ between platforms. One source file per platform.
@@ -14,5 +15,16 @@ bool MakeDirectory(const char* path);
 bool RenameReplacing(const char* from, const char* to);
 // Full path of the running executable.
 bool ExecutablePath(std::string& path);
+// Whether this process may write the existing file; errno tells why not.
+bool MayWrite(const char* path);
+// Creates a file that must not exist yet, for binary writing; nullptr (errno set) otherwise.
+std::FILE* CreateNewFile(const char* path);
+// Unbuffered output: a descriptor opened for writing (created when missing, truncated unless
+// `append`), -1 with errno set on failure; writes of what the platform takes, -1 on error.
+int OpenDescriptor(const char* path, bool append);
+long WriteDescriptor(int descriptor, const void* data, std::size_t length);
+int CloseDescriptor(int descriptor);
+// A number that differs between processes running at the same time.
+unsigned long ProcessId();
 
 }  // namespace platform

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -35,6 +37,42 @@ bool ExecutablePath(std::string& path) {
         }
         buffer.resize(buffer.size() * 2);  // the link may have been cut: try a larger buffer
     }
+}
+
+bool MayWrite(const char* path) {
+    return ::access(path, W_OK) == 0;
+}
+
+std::FILE* CreateNewFile(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return file;
+}
+
+int OpenDescriptor(const char* path, bool append) {
+    return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0666);
+}
+
+long WriteDescriptor(int descriptor, const void* data, std::size_t length) {
+    ssize_t written;
+    do {
+        written = ::write(descriptor, data, length);
+    } while (written < 0 && errno == EINTR);
+    return static_cast<long>(written);
+}
+
+int CloseDescriptor(int descriptor) {
+    return ::close(descriptor);
+}
+
+unsigned long ProcessId() {
+    return static_cast<unsigned long>(::getpid());
 }
 
 }  // namespace platform

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <vector>
@@ -35,6 +38,41 @@ bool ExecutablePath(std::string& path) {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool MayWrite(const char* path) {
+    return ::_access(path, 2) == 0;
+}
+
+std::FILE* CreateNewFile(const char* path) {
+    const int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (file == nullptr) {
+        ::_close(fd);
+    }
+    return file;
+}
+
+int OpenDescriptor(const char* path, bool append) {
+    return ::_open(path, _O_WRONLY | _O_CREAT | _O_BINARY | (append ? _O_APPEND : _O_TRUNC),
+                   _S_IREAD | _S_IWRITE);
+}
+
+long WriteDescriptor(int descriptor, const void* data, std::size_t length) {
+    const unsigned int capped =
+        length > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(length);
+    return ::_write(descriptor, data, capped);
+}
+
+int CloseDescriptor(int descriptor) {
+    return ::_close(descriptor);
+}
+
+unsigned long ProcessId() {
+    return static_cast<unsigned long>(::_getpid());
 }
 
 }  // namespace platform

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
+#include "ordinary_user.h"
 #include "run/task_settings_file.h"
 #include "temp_dir.h"
 
@@ -92,7 +94,86 @@ TEST_F(SettingsFileTest, UnwritableFolderFailsSaveAndKeepsRecord) {
     file_.SetPath(dir_.File("missing/NOVUDownLoad.cfg"));
     file_.Record() = TaskSettings::Defaults();
     EXPECT_EQ(file_.Save(), -1);
+    EXPECT_EQ(file_.LastError(), "No such file or directory");
     EXPECT_EQ(file_.Record(), TaskSettings::Defaults());
+}
+
+TEST_F(SettingsFileTest, SaveFollowsLinksKeepsTheModeAndLeavesNoTemporaryFile) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir_.File("real"));
+    const std::string target = dir_.File("real/settings.bin");
+    WriteFileBytes(target, "old");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(target, Path());
+    file_.Record() = TaskSettings::Defaults();
+    ASSERT_EQ(file_.Save(), 540);
+    EXPECT_TRUE(fs::is_symlink(Path()));
+    EXPECT_EQ(fs::file_size(target), 540u);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.File("real")), fs::directory_iterator()),
+              1);
+}
+
+TEST_F(SettingsFileTest, ReadOnlyFileIsNeverReplaced) {
+    WriteFileBytes(Path(), "read-only");
+    std::filesystem::permissions(Path(), std::filesystem::perms::owner_read);
+    file_.Record() = TaskSettings::Defaults();
+    EXPECT_EQ(file_.Save(), -1);
+    EXPECT_EQ(ReadFileBytes(Path()), "read-only");
+    EXPECT_EQ(std::filesystem::status(Path()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read);
+}
+
+TEST_F(SettingsFileTest, FileInAFolderThatTakesNoNewFileIsRewrittenInPlace) {
+    const std::filesystem::path folder = dir_.Path() / "locked";
+    EXPECT_TRUE(AsOrdinaryUser(dir_.Path(), [&] {
+        std::filesystem::create_directory(folder);
+        const std::string path = SettingsPathFor(folder.string() + "/");
+        WriteFileBytes(path, std::string(600, 'x'));
+        std::filesystem::permissions(
+            folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        CTaskSettingsFile file;
+        file.SetPath(path);
+        file.Record() = TaskSettings::Defaults();
+        CHILD_CHECK(file.Save() == 540);
+        const auto bytes = TaskSettings::Defaults().ToBytes();
+        CHILD_CHECK(ReadFileBytes(path) == std::string(bytes.begin(), bytes.end()));
+        return true;
+    }));
+}
+
+TEST_F(SettingsFileTest, UnreadableFileIsLeftAsItIsAndTheDefaultsServe) {
+    EXPECT_TRUE(AsOrdinaryUser(dir_.Path(), [&] {
+        const std::string path = dir_.File("unreadable.cfg");
+        WriteFileBytes(path, "the user's own bytes");
+        // Writable but not readable: nothing but this program's care keeps it from being replaced.
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write);
+        CTaskSettingsFile file;
+        file.SetPath(path);
+        const std::string told = file.LoadOrCreateDefaults();
+        CHILD_CHECK(told.find("cannot be read, so it was left as it is") != std::string::npos);
+        CHILD_CHECK(file.Record() == TaskSettings::Defaults());
+        CHILD_CHECK(file.Save() == -1);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+        CHILD_CHECK(ReadFileBytes(path) == "the user's own bytes");
+        return true;
+    }));
+}
+
+TEST_F(SettingsFileTest, PathThatIsNoRegularFileGetsTheDefaultsAndTheFailureIsTold) {
+    std::filesystem::create_directory(dir_.File("a-folder"));
+    ASSERT_EQ(::mkfifo(dir_.File("a-fifo").c_str(), 0600), 0);
+    for (const char* name : {"a-folder", "a-fifo"}) {
+        CTaskSettingsFile file;
+        file.SetPath(dir_.File(name));
+        EXPECT_EQ(file.Load(), -1);  // a FIFO without a writer must not block
+        const std::string told = file.LoadOrCreateDefaults();
+        EXPECT_EQ(file.Record(), TaskSettings::Defaults()) << name;
+        EXPECT_NE(told.find("(it is not a regular file)"), std::string::npos) << told;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir_.File("a-folder")));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir_.File("a-fifo")));
 }
 
 TEST(DocumentNumberTest, SplitTruncatesTowardZeroAndComposeCarries) {
