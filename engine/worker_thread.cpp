@@ -119,7 +119,10 @@ int CWorkerThread::CloseThreadHandle() {
 
 int CWorkerThread::RequestStop() {
     Suspend();
-    state_.store(WORKER_STOP_REQUESTED);
+    // Only a running worker may be asked to stop: a plain store could overwrite WORKER_EXITED,
+    // which its thread has just written, and the pool would count a live worker for ever.
+    int running = WORKER_RUNNING;
+    state_.compare_exchange_strong(running, WORKER_STOP_REQUESTED);
     ResumeFully();
     return 1;
 }

@@ -23,8 +23,11 @@ class CountingPool : public CThreadPool {
     }
     int Work() override {
         const int done = ++units;
+        if (unitsBeforeEnd > 0 && done >= unitsBeforeEnd) {
+            return 0;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return unitsBeforeEnd > 0 && done >= unitsBeforeEnd ? 0 : 1;
+        return 1;
     }
     std::atomic<int> units{0};
     int unitsBeforeEnd = 0;
@@ -76,6 +79,22 @@ TEST(ThreadPoolTest, WorkReturningZeroEndsWorkersWithoutStopRequest) {
     pool.Start(3);
     ASSERT_TRUE(WaitUntil([&] { return pool.HasLiveThreads() == 0; }));
     EXPECT_EQ(pool.units.load(), 3);  // each worker did exactly the unit that ended it
+}
+
+TEST(ThreadPoolTest, StopRequestsRacingWithExitsNeverLeaveALiveWorker) {
+    // Workers that end on their own, asked to stop over and over, without a pause, while they
+    // leave: a request must never turn an exited worker back into a live one.
+    for (int round = 0; round < 100; ++round) {
+        CountingPool pool;
+        pool.unitsBeforeEnd = 1 + round % 20;
+        pool.Start(20);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (pool.HasLiveThreads() && std::chrono::steady_clock::now() < deadline) {
+            pool.StopAll();
+        }
+        ASSERT_FALSE(pool.HasLiveThreads()) << "round " << round << ": " << pool.CountLiveThreads()
+                                            << " workers counted live for ever";
+    }
 }
 
 TEST(ThreadPoolTest, PauseHoldsWorkAndStopWhilePausedEndsEveryWorker) {
