@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,9 +55,17 @@ int CDownLoadApp::InitInstance(const char* programPath) {
     char* argv[] = {const_cast<char*>(programPath), nullptr};
     QApplication application(argc, argv);
     qInstallMessageHandler(nullptr);
-    SetErrorBoxHook([](const std::string& caption, const std::string& text) {
-        return QMessageBox::critical(nullptr, QString::fromLocal8Bit(caption.c_str()),
-                                     QString::fromLocal8Bit(text.c_str()));
+    SetErrorBoxHook([&application](const std::string& caption, const std::string& text) {
+        const QString title = QString::fromLocal8Bit(caption.c_str());
+        const QString message = QString::fromLocal8Bit(text.c_str());
+        if (QThread::currentThread() != application.thread()) {
+            // A worker must never wait for the user: the box goes to the window's thread.
+            QMetaObject::invokeMethod(
+                &application, [title, message] { QMessageBox::critical(nullptr, title, message); },
+                Qt::QueuedConnection);
+            return 1;
+        }
+        return static_cast<int>(QMessageBox::critical(nullptr, title, message));
     });
     {
         CDownLoadDlg dialog;

@@ -15,7 +15,8 @@ namespace {
 
 class CountingDownloader : public CDownloader {
   public:
-    void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>) override {
+    void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>,
+                   const FetchFailure&) override {
         (result == 1 ? stored : failed)++;
     }
     std::atomic<int> stored{0};

@@ -40,8 +40,9 @@ int CDownloader::ProcessNextJob() {
         return 1;
     }
     // The fetcher refuses names that do not fit the system's 260-byte buffers.
-    const int result = fetcher_.Download(job->url.c_str(), job->path.c_str());
-    OnJobDone(result, job->url.c_str(), job->path.c_str(), std::move(job->tag));
+    FetchFailure failure;
+    const int result = fetcher_.Download(job->url.c_str(), job->path.c_str(), &failure);
+    OnJobDone(result, job->url.c_str(), job->path.c_str(), std::move(job->tag), failure);
     return 1;
 }
 
@@ -86,7 +87,8 @@ int CDownloader::Drain() {
     while (!queue_.empty()) {
         std::unique_ptr<DownloadJob> job = std::move(queue_.front());
         queue_.pop_front();
-        OnJobDone(JOB_CANCELLED, job->url.c_str(), job->path.c_str(), std::move(job->tag));
+        OnJobDone(JOB_CANCELLED, job->url.c_str(), job->path.c_str(), std::move(job->tag),
+                  FetchFailure{});
     }
     queuedCount_ = 0;
     return 1;

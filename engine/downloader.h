@@ -49,9 +49,9 @@ class CDownloader {
 
     // Result 1 stored, 0 failed (on the worker that fetched the job, up to one call per worker
     // at once), -1 cancelled (on the main thread, from Drain). URL and path are valid only during
-    // the call; the tag is the callee's.
+    // the call; the tag is the callee's. `failure` says why a fetch failed (kNone otherwise).
     virtual void OnJobDone(int result, const char* url, const char* path,
-                           std::unique_ptr<JobTag> tag) = 0;
+                           std::unique_ptr<JobTag> tag, const FetchFailure& failure) = 0;
 
     // Creates the lock and a pool of `threadCount` workers. 0 when already started.
     int Start(int threadCount);
@@ -64,6 +64,9 @@ class CDownloader {
     void Pause();
     void Resume();
     void StopAll();
+    // Gives every fetch still in progress `seconds` more; then its connection is closed and it
+    // fails. Only the first call of a run counts.
+    void CutOffFetchesAfter(int seconds) { fetcher_.CutOffAfter(seconds); }
     int HasLiveThreads() const;
     // Reports every queued job with -1, oldest first, on this thread. 0 while any worker lives.
     int Drain();

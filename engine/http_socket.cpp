@@ -1,20 +1,16 @@
 #include "engine/http_socket.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/checkpoint.h"
 #include "support/file_helpers.h"
+#include "support/output_file.h"
 
 namespace {
-
-// Writes all bytes; false on a short write.
-bool WriteBytes(std::FILE* file, const char* bytes, int count) {
-    return count <= 0 || std::fwrite(bytes, 1, static_cast<std::size_t>(count), file) ==
-                             static_cast<std::size_t>(count);
-}
 
 bool StartsWithNoCase(const char* text, const char* end, const char* prefix) {
     for (; *prefix != '\0'; ++text, ++prefix) {
@@ -23,6 +19,16 @@ bool StartsWithNoCase(const char* text, const char* end, const char* prefix) {
         }
     }
     return true;
+}
+
+// One body buffer per worker thread, reused by every fetch it makes.
+char* BodyBuffer() {
+    thread_local std::vector<char> buffer(CHttpSocket::kBodyBlockSize);
+    return buffer.data();
+}
+
+bool IsAppendMode(const char* mode) {
+    return mode != nullptr && std::strchr(mode, 'a') != nullptr;
 }
 
 }  // namespace
@@ -35,60 +41,73 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* mode
     }
     const int status = ParseStatusCode(block, length);
     if (status < 200 || status > 300) {
-        return 0;
+        return Fail(FetchError::kStatus, status);
     }
     // Only the first block is searched: a server whose header runs past it is refused.
     const int headerEnd = FindHeaderEnd(block, length);
     if (headerEnd < 0) {
-        return 0;
+        return Fail(FetchError::kNoHeaderEnd);
     }
     const std::int64_t expectedLength = ParseContentLength(block, headerEnd);
 
-    std::FILE* file = std::fopen(path, mode);
-    if (file == nullptr) {
-        return 0;
+    // The document is written under a name of its own until it is whole, so that neither a crash
+    // nor a failure leaves a truncated file under the final name.
+    const std::string partial = PartialPath(path);
+    COutputFile file;
+    if (!file.Open(partial.c_str(), IsAppendMode(mode))) {
+        return Fail(FetchError::kWriteError, file.Error());
     }
-    // The file stays open for the rest of the body: the same bytes land as when it is reopened
-    // for appending, at two system calls less per document.
     std::int64_t bodyBytes = length - headerEnd;
     bool stored = false;
-    if (WriteBytes(file, block + headerEnd, length - headerEnd)) {
-        stored = ReceiveBody(file, timeout, &bodyBytes) == 1;  // closes the file
+    if (file.Write(block + headerEnd, static_cast<std::size_t>(length - headerEnd))) {
+        stored = ReceiveBody(file, timeout, &bodyBytes) == 1;
     } else {
-        std::fclose(file);
+        Fail(FetchError::kWriteError, file.Error());
     }
-    if (stored && (expectedLength < 0 || bodyBytes >= expectedLength)) {
-        return 1;
+    if (!file.Close() && stored) {
+        stored = false;
+        Fail(FetchError::kWriteError, file.Error());
     }
-    // A document that is not whole must not look stored.
-    RemoveFile(path);
-    return 0;
+    if (stored && expectedLength >= 0 && bodyBytes < expectedLength) {
+        stored = false;
+        Fail(FetchError::kShortBody);
+    }
+    if (stored && !RenameFile(partial.c_str(), path)) {
+        stored = false;
+        Fail(FetchError::kWriteError, errno);
+    }
+    if (!stored) {
+        RemoveFile(partial.c_str());
+    }
+    return stored ? 1 : 0;
 }
 
 int CHttpSocket::ReceiveToFile(const char* path, int timeout, const char* mode,
                                std::int64_t* bytesWritten) {
-    std::FILE* file = std::fopen(path, mode);
-    if (file == nullptr) {
-        return 0;
+    COutputFile file;
+    if (!file.Open(path, IsAppendMode(mode))) {
+        return Fail(FetchError::kWriteError, file.Error());
     }
-    return ReceiveBody(file, timeout, bytesWritten);
+    const int result = ReceiveBody(file, timeout, bytesWritten);
+    if (!file.Close() && result == 1) {
+        return Fail(FetchError::kWriteError, file.Error());
+    }
+    return result;
 }
 
-int CHttpSocket::ReceiveBody(std::FILE* file, int timeout, std::int64_t* bytesWritten) {
-    char block[kBlockSize];
+int CHttpSocket::ReceiveBody(COutputFile& file, int timeout, std::int64_t* bytesWritten) {
+    char* const buffer = BodyBuffer();
     for (;;) {
         checkpoint::Pass();
-        int length = kBlockSize;
-        if (!Receive(block, length, timeout)) {
-            std::fclose(file);
+        int length = static_cast<int>(kBodyBlockSize);
+        if (!Receive(buffer, length, timeout)) {
             return 0;
         }
         if (length == 0) {
-            return std::fclose(file) == 0 ? 1 : 0;  // a failed close may have lost buffered bytes
+            return 1;  // the peer closed the connection: the body is complete
         }
-        if (!WriteBytes(file, block, length)) {
-            std::fclose(file);
-            return 0;
+        if (!file.Write(buffer, static_cast<std::size_t>(length))) {
+            return Fail(FetchError::kWriteError, file.Error());
         }
         if (bytesWritten != nullptr) {
             *bytesWritten += length;

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -6,60 +7,70 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "engine/socket_platform.h"
 
 namespace net {
 
+namespace {
+bool SetBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 &&
+           ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+}
+}  // namespace
+
 int StartSocketLibrary() {
     return 1;
 }
 
-SocketHandle ConnectTcp(const char* host, int port) {
-    sockaddr_in peer{};
-    if (!ResolveIPv4(host, port, peer)) {
-        return kNoSocket;
-    }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ConnectStart StartConnect(const sockaddr_in& peer, SocketHandle& socket) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        return kNoSocket;
+        return ConnectStart::kFailed;
     }
-    int result;
-    do {
-        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        ::close(fd);
-        return kNoSocket;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        SetBlocking(fd, true);
+        socket = fd;
+        return ConnectStart::kConnected;
     }
-    return fd;
+    if (errno == EINPROGRESS || errno == EINTR) {
+        socket = fd;
+        return ConnectStart::kPending;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return ConnectStart::kFailed;
 }
 
-int WaitReady(SocketHandle socket, bool forWriting, int seconds) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+int FinishConnect(SocketHandle socket) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return errno;
+    }
+    if (error == 0 && !SetBlocking(static_cast<int>(socket), true)) {
+        return errno;
+    }
+    return error;
+}
+
+int WaitReady(SocketHandle socket, bool forWriting, long long milliseconds) {
     pollfd entry{};
     entry.fd = static_cast<int>(socket);
     entry.events = forWriting ? POLLOUT : POLLIN;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const int waitMs = left.count() <= 0        ? 0
-                           : left.count() > INT_MAX ? INT_MAX
-                                                    : static_cast<int>(left.count());
-        const int result = ::poll(&entry, 1, waitMs);
-        if (result > 0) {
-            return 1;
-        }
-        if (result == 0) {
-            return 0;
-        }
-        if (errno != EINTR) {
-            return -1;
-        }
+    const int waitMs = milliseconds <= 0        ? 0
+                       : milliseconds > INT_MAX ? INT_MAX
+                                                : static_cast<int>(milliseconds);
+    const int result = ::poll(&entry, 1, waitMs);
+    if (result > 0) {
+        return 1;
     }
+    // An interrupted wait counts as a short one: the caller's loop waits again.
+    return result == 0 || errno == EINTR ? 0 : -1;
 }
 
 long SendOnce(SocketHandle socket, const char* data, std::size_t length) {
@@ -92,6 +103,14 @@ long ReceiveIfReady(SocketHandle socket, char* buffer, std::size_t capacity) {
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<int>(socket), SHUT_RDWR);
     ::close(static_cast<int>(socket));
+}
+
+int LastError() {
+    return errno;
+}
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
 }
 
 }  // namespace net

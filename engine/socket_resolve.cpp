@@ -9,8 +9,6 @@
 #include <sys/socket.h>
 #endif
 
-#include <cctype>
-
 #include "engine/socket_platform.h"
 
 namespace net {
@@ -19,12 +17,13 @@ bool ResolveIPv4(const char* host, int port, sockaddr_in& peer) {
     peer = sockaddr_in{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<unsigned short>(port));
-    if (host == nullptr) {
+    if (host == nullptr || *host == '\0') {
         return false;
     }
-    // A numeric address is used as it is: no lookup, and no reverse lookup that could fail.
-    if (!std::isalpha(static_cast<unsigned char>(host[0]))) {
-        return ::inet_pton(AF_INET, host, &peer.sin_addr) == 1;
+    // A dotted quad is used as it is: no lookup, and no reverse lookup that could fail. Anything
+    // else, a name that begins with a digit included, is the resolver's.
+    if (::inet_pton(AF_INET, host, &peer.sin_addr) == 1) {
+        return true;
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;

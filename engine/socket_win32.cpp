@@ -2,10 +2,18 @@
 #include <ws2tcpip.h>
 
 #include <climits>
+#include <string>
 
 #include "engine/socket_platform.h"
 
 namespace net {
+
+namespace {
+bool SetBlocking(SOCKET s, bool blocking) {
+    u_long nonBlocking = blocking ? 0 : 1;
+    return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
+}
+}  // namespace
 
 int StartSocketLibrary() {
     WSADATA data{};
@@ -16,29 +24,58 @@ int StartSocketLibrary() {
     return 1;
 }
 
-SocketHandle ConnectTcp(const char* host, int port) {
-    sockaddr_in peer{};
-    if (!ResolveIPv4(host, port, peer)) {
-        return kNoSocket;
-    }
+ConnectStart StartConnect(const sockaddr_in& peer, SocketHandle& socket) {
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
-        return kNoSocket;
+        return ConnectStart::kFailed;
     }
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    if (!SetBlocking(s, false)) {
         ::closesocket(s);
-        return kNoSocket;
+        return ConnectStart::kFailed;
     }
-    return static_cast<SocketHandle>(s);
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        SetBlocking(s, true);
+        socket = static_cast<SocketHandle>(s);
+        return ConnectStart::kConnected;
+    }
+    if (::WSAGetLastError() == WSAEWOULDBLOCK) {
+        socket = static_cast<SocketHandle>(s);
+        return ConnectStart::kPending;
+    }
+    const int error = ::WSAGetLastError();
+    ::closesocket(s);
+    ::WSASetLastError(error);
+    return ConnectStart::kFailed;
 }
 
-int WaitReady(SocketHandle socket, bool forWriting, int seconds) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(static_cast<SOCKET>(socket), &set);
-    timeval limit{seconds, 0};
-    const int result = forWriting ? ::select(0, nullptr, &set, nullptr, &limit)
-                                  : ::select(0, &set, nullptr, nullptr, &limit);
+int FinishConnect(SocketHandle socket) {
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_ERROR,
+                     reinterpret_cast<char*>(&error), &length) != 0) {
+        return ::WSAGetLastError();
+    }
+    if (error == 0 && !SetBlocking(static_cast<SOCKET>(socket), true)) {
+        return ::WSAGetLastError();
+    }
+    return error;
+}
+
+int WaitReady(SocketHandle socket, bool forWriting, long long milliseconds) {
+    fd_set ready;
+    fd_set failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(static_cast<SOCKET>(socket), &ready);
+    FD_SET(static_cast<SOCKET>(socket), &failed);
+    if (milliseconds < 0) {
+        milliseconds = 0;
+    }
+    timeval limit{static_cast<long>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000};
+    // A connection attempt that failed shows in the exception set, not as writable.
+    const int result = forWriting ? ::select(0, nullptr, &ready, &failed, &limit)
+                                  : ::select(0, &ready, nullptr, nullptr, &limit);
     return result > 0 ? 1 : result == 0 ? 0 : -1;
 }
 
@@ -61,6 +98,14 @@ long ReceiveIfReady(SocketHandle, char*, std::size_t) {
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
     ::closesocket(static_cast<SOCKET>(socket));
+}
+
+int LastError() {
+    return ::WSAGetLastError();
+}
+
+std::string ErrorText(int error) {
+    return "Winsock error " + std::to_string(error);
 }
 
 }  // namespace net

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "engine/cut_off.h"
+#include "engine/fetch_failure.h"
 #include "engine/socket_platform.h"
 
-// One TCP connection. Timeouts are in seconds: -1 means no wait before the platform call (it
-// blocks as long as the platform lets it); a positive value bounds each single wait; 0 or below
-// -1 makes the wait, and so the operation, fail at once.
+// One TCP connection. Timeouts are in seconds: -1 means no limit on a wait; a positive value
+// bounds each single wait; 0 or below -1 makes the wait, and so the operation, fail at once.
+// With a cut-off, no wait (the connection attempt included) goes on past it, and no send or
+// receive starts after it.
 class CTcpClient {
   public:
     CTcpClient() = default;
@@ -12,7 +15,10 @@ class CTcpClient {
     CTcpClient& operator=(const CTcpClient&) = delete;
     virtual ~CTcpClient();
 
-    // Resolves the host and connects to the port; the attempt itself is not time-limited.
+    // The cut-off that every wait of this connection obeys; not owned, may be null.
+    void SetCutOff(const CCutOff* cutOff) { cutOff_ = cutOff; }
+
+    // Resolves the host and connects to the port; the attempt is limited only by the cut-off.
     int Connect(const char* host, int port);
     // 1 when all `length` bytes were accepted by one send, else 0.
     int Send(const char* data, int length, int timeout);
@@ -24,9 +30,18 @@ class CTcpClient {
     int WaitReadable(int seconds);
     void Close();
 
+    // Why the last operation that failed did so.
+    const FetchFailure& Failure() const { return failure_; }
+
+  protected:
+    int Fail(FetchError error, int detail = 0);
+
   private:
-    // Applies the timeout rule before a send or receive; true when the call may go ahead.
-    bool WaitBeforeCall(bool forWriting, int timeout);
+    // Waits until the socket is ready within `timeout` (-1: no limit) and the cut-off.
+    bool AwaitReady(bool forWriting, int timeout);
+    bool CutOffPassed();
 
     net::SocketHandle socket_ = net::kNoSocket;
+    const CCutOff* cutOff_ = nullptr;
+    FetchFailure failure_;
 };

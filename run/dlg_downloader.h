@@ -9,8 +9,8 @@ class CDlgDownloader : public CDownloader {
   public:
     explicit CDlgDownloader(CRunController* dialog) : dialog_(dialog) {}
     // Frees the tag after the controller has taken its number.
-    void OnJobDone(int result, const char* url, const char* path,
-                   std::unique_ptr<JobTag> tag) override;
+    void OnJobDone(int result, const char* url, const char* path, std::unique_ptr<JobTag> tag,
+                   const FetchFailure& failure) override;
 
   private:
     CRunController* dialog_;  // not owned

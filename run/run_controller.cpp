@@ -1,10 +1,12 @@
 #include "run/run_controller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "run/dlg_downloader.h"
 #include "run/job_names.h"
+#include "support/debug_log.h"
 #include "support/file_helpers.h"
 #include "support/text_format.h"
 
@@ -52,23 +54,30 @@ void CRunController::OnStart() {
 
     const int bbsTicked = window_.IsChecked(IDC_BBS_CHECK) ? 1 : 0;
     const int documentTicked = window_.IsChecked(IDC_DOCUMENT_CHECK) ? 1 : 0;
+    std::string saveError;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
+        saveFailureReported_ = false;
         TaskSettings& record = settings_.Record();
         record.bbsEnabled = bbsTicked;
         if (bbsTicked) {
             record.bbsNumber =
                 ComposeNumber(window_.GetInt(IDC_BBS_DIRECTORY), window_.GetInt(IDC_BBS_FILE));
             state_.nextBbsNumber = record.bbsNumber;
+            bbsResume_.Begin(record.bbsNumber);
         }
         record.documentEnabled = documentTicked;
         if (documentTicked) {
             record.documentNumber = ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY),
                                                   window_.GetInt(IDC_DOCUMENT_FILE));
             state_.nextDocumentNumber = record.documentNumber;
+            documentResume_.Begin(record.documentNumber);
         }
         record.timeout = delay;
-        settings_.Save();
+        saveError = SaveLocked();
+    }
+    if (!saveError.empty()) {
+        ReportSaveFailure(saveError);
     }
     window_.StartTimer(TIMER_GENERATE, kGeneratePeriodMs);
 }
@@ -80,19 +89,25 @@ void CRunController::GenerateJobs() {
     // Only workers write the record during a run, and only its numbers: the flags are stable.
     const TaskSettings& record = settings_.Record();
     if (record.bbsEnabled) {
-        QueueJob(state_.nextBbsNumber, JOB_BBS);
-        state_.nextBbsNumber = NextNumber(state_.nextBbsNumber);
+        QueueJob(JOB_BBS);
     }
     if (record.documentEnabled) {
-        QueueJob(state_.nextDocumentNumber, JOB_DOCUMENT);
-        state_.nextDocumentNumber = NextNumber(state_.nextDocumentNumber);
+        QueueJob(JOB_DOCUMENT);
     }
 }
 
-void CRunController::QueueJob(std::int32_t number, std::int32_t kind) {
+void CRunController::QueueJob(std::int32_t kind) {
+    const bool bbs = kind == JOB_BBS;
+    std::int32_t number;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        number = (bbs ? bbsResume_ : documentResume_).Generate();
+        (bbs ? state_.nextBbsNumber : state_.nextDocumentNumber) = NextNumber(number);
+        ++state_.requested;
+    }
     const TaskSettings& record = settings_.Record();
-    const JobNames names = MakeJobNames(
-        appDirectory_, kind == JOB_BBS ? record.bbsUrl : record.documentUrl, number, kind);
+    const JobNames names =
+        MakeJobNames(appDirectory_, bbs ? record.bbsUrl : record.documentUrl, number, kind);
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
     // fetcher refuses it, so it is counted as failed without any network traffic.
     if (FitsPathBuffer(names.folder)) {
@@ -100,32 +115,62 @@ void CRunController::QueueJob(std::int32_t number, std::int32_t kind) {
     }
     state_.downloader->AddJob(names.url.c_str(), names.file.c_str(),
                               std::make_unique<JobTag>(JobTag{number, kind}));
-    std::lock_guard<std::mutex> lock(reportLock_);
-    ++state_.requested;
 }
 
-void CRunController::OnJobDone(int result, const char* url, const JobTag& tag) {
-    std::lock_guard<std::mutex> lock(reportLock_);
-    // Written under the lock so that the window shows URL and result of the same report.
-    window_.SetText(IDC_STATUS, url);
-    window_.SetText(IDC_DETAIL, result == JOB_STORED   ? "Success"
-                                : result == JOB_FAILED ? "Fail"
-                                                       : "Cancelled");
-    TaskSettings& record = settings_.Record();
-    if (tag.kind == JOB_BBS) {
-        record.bbsNumber = tag.number;
-    } else if (tag.kind == JOB_DOCUMENT) {
-        record.documentNumber = tag.number;
+void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
+                               const FetchFailure& /*failure*/) {
+    std::string saveError;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        // Written under the lock so that the window shows URL and result of the same report.
+        window_.SetText(IDC_STATUS, url);
+        window_.SetText(IDC_DETAIL, result == JOB_STORED   ? "Success"
+                                    : result == JOB_FAILED ? "Fail"
+                                                           : "Cancelled");
+        // A cancelled number is not finished: the next start fetches it.
+        if (result == JOB_CANCELLED) {
+            return;
+        }
+        TaskSettings& record = settings_.Record();
+        if (tag.kind == JOB_BBS && record.bbsEnabled) {
+            bbsResume_.Finish(tag.number);
+            record.bbsNumber = bbsResume_.Lowest();
+        } else if (tag.kind == JOB_DOCUMENT && record.documentEnabled) {
+            documentResume_.Finish(tag.number);
+            record.documentNumber = documentResume_.Lowest();
+        }
+        if (result != JOB_FAILED) {
+            ++state_.succeeded;
+        } else {
+            ++state_.failed;
+        }
+        saveError = SaveLocked();
     }
-    if (result == JOB_CANCELLED) {
-        return;
+    if (!saveError.empty()) {
+        ReportSaveFailure(saveError);
     }
-    if (result != JOB_FAILED) {
-        ++state_.succeeded;
-    } else {
-        ++state_.failed;
+}
+
+std::string CRunController::SaveLocked() {
+    if (settings_.Save() >= 0 || saveFailureReported_ || settings_.SavesWithheld()) {
+        return {};
     }
-    settings_.Save();
+    saveFailureReported_ = true;
+    return settings_.LastError().empty() ? "unknown reason" : settings_.LastError();
+}
+
+void CRunController::ReportSaveFailure(const std::string& reason) {
+    ReportError(FormatText("The settings file %s cannot be saved (%s). The run goes on, but the "
+                           "next start may not continue where this run stops.",
+                           settings_.GetPath().c_str(), reason.c_str())
+                    .c_str());
+}
+
+void CRunController::LoadSettings() {
+    const std::string problem = settings_.LoadOrCreateDefaults();
+    if (!problem.empty()) {
+        ReportError(problem.c_str());
+    }
 }
 
 void CRunController::RefreshStatus() {
@@ -198,6 +243,9 @@ void CRunController::OnAbort() {
     window_.StopTimer(TIMER_GENERATE);
     if (state_.downloader->HasLiveThreads()) {
         state_.downloader->StopAll();
+        // A server that never answers must not hold the run for ever.
+        state_.downloader->CutOffFetchesAfter(
+            std::max(state_.downloader->GetFetcher().GetTimeout(), stopGraceSeconds_));
         window_.ShowMessage(kWaitMessage);
         return;
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "run/dlg_downloader.h"
+#include "run/resume_point.h"
 #include "run/run_window.h"
 #include "run/task_settings_file.h"
 
@@ -13,6 +14,9 @@ inline constexpr const char* kStartNotice =
 inline constexpr const char* kWaitMessage = "Wait for the \"Active Thread\" equal 0, try again.";
 inline constexpr int kRunThreadCount = 20;
 inline constexpr unsigned kMaxWaitingJobs = 100;
+// After the first Abort, a document still in progress gets at most this long, or the Delay when
+// that is longer, before its connection is closed.
+inline constexpr int kMinimumStopGraceSeconds = 10;
 
 // The fields of one run. Counters are guarded by the controller's report lock once workers exist.
 struct RunState {
@@ -47,13 +51,18 @@ class CRunController {
     void GenerateJobs();
     void RefreshStatus();
     void UpdateButtons();
+    // Loads the settings file, or writes the defaults; says through the error report what the
+    // user must know (a file left as it is, a file that cannot be written).
+    void LoadSettings();
     // Shows the record in the check boxes and the number boxes.
     void ShowSettings();
     // Creates the two download folders in the program's directory where they are missing.
     void CreateDownloadFolders();
 
-    // The completion of one job (CDlgDownloader forwards it here).
-    void OnJobDone(int result, const char* url, const JobTag& tag);
+    // The completion of one job (CDlgDownloader forwards it here). A stored or failed job moves
+    // its task's saved number to the lowest number of the task not finished yet, and saves.
+    void OnJobDone(int result, const char* url, const JobTag& tag,
+                   const FetchFailure& failure = {});
 
     bool HasRun() const { return state_.downloader != nullptr; }
     // Copies of the counters and flags, read under the report lock.
@@ -63,16 +72,26 @@ class CRunController {
     void SetFetchPort(int port) { fetchPort_ = port; }
     // The idle sleep of the run's workers; 500 ms unless tests shorten it.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
+    // The least time a document in progress gets after the first Abort; tests shorten it.
+    void SetStopGraceSeconds(int seconds) { stopGraceSeconds_ = seconds; }
 
   private:
-    void QueueJob(std::int32_t number, std::int32_t kind);
+    void QueueJob(std::int32_t kind);
     void ShowRecord(const TaskSettings& record);
+    // Saves the record (report lock held); returns the reason to report, or the empty text when
+    // the save succeeded or its failure was reported already in this run.
+    std::string SaveLocked();
+    void ReportSaveFailure(const std::string& reason);
 
     CRunWindow& window_;
     CTaskSettingsFile& settings_;
     const std::string appDirectory_;
     RunState state_;
     std::mutex reportLock_;
+    CResumePoint bbsResume_;            // guarded by reportLock_
+    CResumePoint documentResume_;       // guarded by reportLock_
+    bool saveFailureReported_ = false;  // guarded by reportLock_; once per run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = 500;
+    int stopGraceSeconds_ = kMinimumStopGraceSeconds;
 };

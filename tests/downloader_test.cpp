@@ -1,4 +1,5 @@
 #include "engine/downloader.h"
+#include "engine/http_socket.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@ struct Report {
     std::string path;
     JobTag tag;
     std::thread::id thread;
+    FetchError error;
 };
 
 class RecordingDownloader : public CDownloader {
@@ -32,10 +34,10 @@ class RecordingDownloader : public CDownloader {
         Drain();
         Teardown();
     }
-    void OnJobDone(int result, const char* url, const char* path,
-                   std::unique_ptr<JobTag> tag) override {
+    void OnJobDone(int result, const char* url, const char* path, std::unique_ptr<JobTag> tag,
+                   const FetchFailure& failure) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        reports_.push_back({result, url, path, *tag, std::this_thread::get_id()});
+        reports_.push_back({result, url, path, *tag, std::this_thread::get_id(), failure.error});
     }
     std::vector<Report> Reports() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -169,16 +171,18 @@ TEST_F(DownloaderTest, PauseHoldsAFetchBetweenBlocksAndResumeFinishesIt) {
     });
     downloader_.Start(1);
     Add(1);
-    ASSERT_TRUE(WaitUntil([&] {
+    const std::string partial = CHttpSocket::PartialPath(Path(1).c_str());
+    const auto size = [&] {
         std::error_code ignored;
-        return std::filesystem::file_size(Path(1), ignored) >= 2048 &&
-               std::filesystem::file_size(Path(1), ignored) != static_cast<std::uintmax_t>(-1);
-    }));
+        const auto bytes = std::filesystem::file_size(partial, ignored);
+        return ignored ? 0 : bytes;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return size() >= 2048; }));
     downloader_.Pause();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    const auto held = std::filesystem::file_size(Path(1));
+    const auto held = size();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(std::filesystem::file_size(Path(1)), held);
+    EXPECT_EQ(size(), held);
     EXPECT_LT(held, body.size());
     EXPECT_EQ(downloader_.ReportCount(), 0u);
     downloader_.Resume();

@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -102,10 +104,98 @@ TEST_F(FetcherTest, HeaderEndingBeyondFirstBlockFailsWithoutFile) {
     EXPECT_FALSE(TargetExists());
 }
 
-TEST_F(FetcherTest, TimeoutAfterPartOfBodyDeletesFile) {
-    EXPECT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall(), 1), 0);
-    EXPECT_FALSE(TargetExists());
+struct BodyFault {
+    const char* name;
+    ServerScript script;
+    int timeout;
+    FetchError error;
+};
+
+class BodyFaultTest : public FetcherTest, public ::testing::WithParamInterface<BodyFault> {};
+
+// Whatever breaks a body off, the document is not stored, nothing is left under a partial name,
+// and an older copy of the same number stays as it was.
+TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
+    WriteFileBytes(Target(), "good old copy");
+    FetchFailure failure;
+    server_ = std::make_unique<ScriptedServer>(
+        [script = GetParam().script](const std::string&) { return script; });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    getter_.SetTimeout(GetParam().timeout);
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(failure.error, GetParam().error);
+    EXPECT_EQ(ReadFileBytes(Target()), "good old copy");
+    EXPECT_FALSE(std::filesystem::exists(CHttpSocket::PartialPath(Target().c_str())));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BodyFaultTest,
+    ::testing::Values(
+        BodyFault{"TimeLimit", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall(), 1,
+                  FetchError::kTimeLimit},
+        BodyFault{"ResetWithoutLength",
+                  ServerScript()
+                      .Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(3000, 'p'))
+                      .Sleep(50)
+                      .Reset(),
+                  -1, FetchError::kReceive},
+        BodyFault{"ShortOfLength",
+                  ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n")), -1,
+                  FetchError::kShortBody}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FetcherTest, DocumentIsUnderItsPartialNameUntilWhole) {
+    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+        return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(300).Send("second");
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    int result = -1;
+    std::thread fetch([&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
+    const std::string partial = CHttpSocket::PartialPath(Target().c_str());
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(partial) == "first "; }));
+    EXPECT_FALSE(TargetExists());  // a crash now would leave no truncated file under the name
+    fetch.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "first second");
+    EXPECT_FALSE(std::filesystem::exists(partial));
+}
+
+struct CutOffCase {
+    const char* name;
+    ServerScript script;
+    int timeout;
+};
+
+class CutOffTest : public FetcherTest, public ::testing::WithParamInterface<CutOffCase> {};
+
+// A server that never answers, or drips a byte a second, holds a fetch only until the cut-off.
+TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
+    server_ = std::make_unique<ScriptedServer>(
+        [script = GetParam().script](const std::string&) { return script; });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    getter_.SetTimeout(GetParam().timeout);
+    getter_.CutOffAfter(1);
+    FetchFailure failure;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(failure.error, FetchError::kCutOff);
+    EXPECT_FALSE(std::filesystem::exists(CHttpSocket::PartialPath(Target().c_str())));
+    server_->Stop();
+}
+
+const ServerScript kDrip =
+    ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(std::string(60, 'd'), 1, 1000);
+
+INSTANTIATE_TEST_SUITE_P(Servers, CutOffTest,
+                         ::testing::Values(CutOffCase{"SilentNoLimit", ServerScript().Stall(), -1},
+                                           CutOffCase{"SilentDelay3", ServerScript().Stall(), 3},
+                                           CutOffCase{"DripNoLimit", kDrip, -1},
+                                           CutOffCase{"DripDelay3", kDrip, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, SlowBlocksWithinTheirOwnLimitSucceed) {
     // Each wait is limited, not the download: three 400 ms gaps under a 1 s limit pass.
@@ -143,11 +233,21 @@ TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
 }
 
 TEST_F(FetcherTest, WriteErrorFailsAndRemovesOnlyTheLink) {
-    // A link to the always-full device: every write fails at flush. Only the link may go.
-    const std::string link = Target();
+    // A link to the always-full device where the body goes: every write fails. Only the link may
+    // go.
+    const std::string link = CHttpSocket::PartialPath(Target().c_str());
     std::filesystem::create_symlink("/dev/full", link);
-    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, std::string(2000, 'x')))), 0);
+    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+        return ServerScript().Send(HttpResponse(200, std::string(2000, 'x')));
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(failure.error, FetchError::kWriteError);
+    EXPECT_EQ(DescribeFetchFailure(failure), "write error (No space left on device)");
     EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_FALSE(TargetExists());
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
@@ -164,13 +264,43 @@ TEST_F(FetcherTest, UrlWithoutPathUsesWholeUrlAsTarget) {
     EXPECT_EQ(server_->Requests().at(0), "GET http://127.0.0.1 HTTP/1.0\r\n\r\n");
 }
 
-TEST_F(FetcherTest, HostWithPortIsLookedUpWholeAndFails) {
-    server_ = std::make_unique<ScriptedServer>([](const std::string&) { return ServerScript(); });
+TEST_F(FetcherTest, PortInTheUrlIsUsedAndTheRequestKeepsTheUrl) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send(HttpResponse(200, "x")); });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(1);  // the default port must not be the one used
+    const std::string url = "http://127.0.0.1:" + std::to_string(server_->Port()) + "/x";
+    EXPECT_EQ(getter_.Download(url.c_str(), Target().c_str()), 1);
+    EXPECT_EQ(server_->Requests().at(0), "GET " + url + " HTTP/1.0\r\n\r\n");
+    for (const char* bad : {"http://127.0.0.1:0/x", "http://127.0.0.1:65536/x",
+                            "http://127.0.0.1:8x/x", "http://127.0.0.1:/x"}) {
+        FetchFailure failure;
+        EXPECT_EQ(getter_.Download(bad, Target().c_str(), &failure), 0) << bad;
+        EXPECT_EQ(failure.error, FetchError::kBadPort) << bad;
+    }
+    EXPECT_EQ(server_->ConnectionCount(), 1);
+}
+
+TEST_F(FetcherTest, HostBeginningWithADigitGoesToTheResolver) {
+    // "127.1" is no dotted quad, but the resolver knows it as 127.0.0.1.
+    ASSERT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "resolved")), -1, ""), 1);
+    EXPECT_EQ(getter_.Download("http://127.1/x", Target().c_str()), 1);
+    EXPECT_EQ(server_->ConnectionCount(), 2);
+}
+
+TEST_F(FetcherTest, UnsafeUrlBytesNeverReachTheWire) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send(HttpResponse(200, "x")); });
     ASSERT_TRUE(server_->Start());
     getter_.SetPort(server_->Port());
-    const std::string url = "http://127.0.0.1:" + std::to_string(server_->Port()) + "/x";
-    EXPECT_EQ(getter_.Download(url.c_str(), Target().c_str()), 0);
+    for (const char* inject : {"\r\nX-Injected: 1", "\n", "\t", " ", "\x7f", "\x01"}) {
+        const std::string url = std::string("http://127.0.0.1/a") + inject + "b";
+        FetchFailure failure;
+        EXPECT_EQ(getter_.Download(url.c_str(), Target().c_str(), &failure), 0);
+        EXPECT_EQ(failure.error, FetchError::kUnsafeUrl);
+    }
     EXPECT_EQ(server_->ConnectionCount(), 0);
+    EXPECT_FALSE(TargetExists());
 }
 
 TEST_F(FetcherTest, ConnectionRefusedFails) {

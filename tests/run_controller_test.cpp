@@ -7,6 +7,7 @@
 
 #include "fake_window.h"
 #include "run/job_names.h"
+#include "support/debug_log.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
 #include "wait_until.h"
@@ -136,12 +137,10 @@ TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
     EXPECT_EQ(window_.Buttons(), "01010");
     EndRun();
     EXPECT_EQ(window_.Buttons(), "10001");
-    // After every finished job, the file holds the numbers of the jobs reported last.
+    // Every number below the saved ones was reported: the next start goes on from there.
     const TaskSettings saved = SavedRecord();
-    EXPECT_EQ(saved.bbsNumber, settings_.Record().bbsNumber);
-    EXPECT_GE(saved.bbsNumber, 995);
-    EXPECT_LE(saved.bbsNumber, 1004);
-    EXPECT_GE(saved.documentNumber, 2000);
+    EXPECT_EQ(saved.bbsNumber, 1005);
+    EXPECT_EQ(saved.documentNumber, 2010);
 }
 
 TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
@@ -171,23 +170,90 @@ TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
     EXPECT_EQ(state.requested, 60);
 }
 
-TEST_F(RunControllerTest, CancelledJobNumberIsRecordedButNotSaved) {
+TEST_F(RunControllerTest, CancelledNumbersAreFetchedByTheNextStart) {
     ServeDocuments();
     window_.Tick(IDC_DOCUMENT_CHECK, 0);
     Type(5, 0, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
     controller_.OnStart();
     controller_.OnPause();
     Tick(3);  // 5000..5002 wait, never fetched
-    controller_.OnAbort();
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return window_.Text(IDC_COUNTS).ends_with(": 0");
-    }));
-    controller_.OnAbort();
-    EXPECT_EQ(settings_.Record().bbsNumber, 5002);
-    EXPECT_EQ(SavedRecord().bbsNumber, 5000);
+    EndRun();
     EXPECT_EQ(window_.Text(IDC_STATUS), "http://127.0.0.1/bbs/5/5002.xml");
+    EXPECT_EQ(window_.Text(IDC_DETAIL), "Cancelled");
+    EXPECT_EQ(settings_.Record().bbsNumber, 5000);
+    // A start without the task saves its number as it stands: the first cancelled one.
+    window_.Tick(IDC_BBS_CHECK, 0);
+    window_.Tick(IDC_DOCUMENT_CHECK, 1);
+    controller_.OnStart();
+    EXPECT_EQ(SavedRecord().bbsNumber, 5000);
     EXPECT_EQ(server_->ConnectionCount(), 0);
+}
+
+TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfOrder) {
+    // Document 101 takes long; the others finish around it.
+    server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
+        const bool slow = request.find("/101.xml") != std::string::npos;
+        return ServerScript().Sleep(slow ? 400 : 0).Send(HttpResponse(200, "doc"));
+    });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    Type(0, 100, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.OnStart();
+    Tick(5);  // 100..104
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 4; }));
+    EXPECT_EQ(SavedRecord().bbsNumber, 101);
+    controller_.RefreshStatus();
+    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "101");
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 5; }));
+    EXPECT_EQ(SavedRecord().bbsNumber, 105);
+}
+
+TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
+    controller_.SetStopGraceSeconds(1);
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    window_.Type(IDC_DELAY, "0");  // no time limit of its own
+    controller_.OnStart();
+    Tick();
+    ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
+    controller_.OnAbort();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            controller_.RefreshStatus();
+            return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
+        },
+        std::chrono::seconds(5)));
+    controller_.OnAbort();
+    EXPECT_FALSE(controller_.HasRun());
+    EXPECT_EQ(controller_.Snapshot().failed, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(AppFile("xml_file/1318")));
+    server_->Stop();
+}
+
+TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
+    ServeDocuments();
+    std::vector<std::string> reports;
+    SetErrorBoxHook([&](const std::string&, const std::string& text) {
+        reports.push_back(text);
+        return 1;
+    });
+    std::filesystem::create_directory(AppFile("settings-folder"));
+    settings_.SetPath(AppFile("settings-folder"));
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    for (int run = 1; run <= 2; ++run) {
+        controller_.OnStart();
+        Tick(3);
+        ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 3; }));
+        EndRun();
+        ASSERT_EQ(reports.size(), static_cast<std::size_t>(run));
+    }
+    SetErrorBoxHook(nullptr);
+    EXPECT_NE(reports[0].find("cannot be saved (it is not a regular file)"), std::string::npos)
+        << reports[0];
 }
 
 TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
@@ -293,7 +359,6 @@ TEST_F(RunControllerTest, ProgressShowsSuccessesAmongFinishedJobs) {
     }
     controller_.RefreshStatus();
     EXPECT_EQ(window_.Progress(), (std::vector<int>{0, 40, 30}));
-    EXPECT_EQ(SavedRecord().bbsNumber, 39);
 }
 
 TEST_F(RunControllerTest, OverlongNamesFailWithoutNetwork) {

@@ -165,7 +165,7 @@ void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {
     controller_ = std::make_unique<CRunController>(*this, settings_, appDirectory_);
     controller_->CreateDownloadFolders();
     settings_.SetPath(SettingsPathFor(appDirectory_));
-    settings_.LoadOrCreateDefaults();
+    controller_->LoadSettings();
     StartTimer(TIMER_STATUS, kStatusPeriodMs);
     controller_->ShowSettings();
     controller_->UpdateButtons();

@@ -154,8 +154,16 @@ files="$(find "$demo/xml_file" "$demo/html_file" -type f | wc -l)"
 [ "$(stat -c %s "$demo/NOVUDownLoad.cfg")" -eq 540 ] || fail "the settings file is not 540 bytes"
 bbs="$(awk '$1 == "bbsNumber" {print $2}' "$work/settings.txt")"
 doc="$(awk '$1 == "documentNumber" {print $2}' "$work/settings.txt")"
-[ -n "${requested[xml$bbs]:-}" ] || fail "bbsNumber $bbs is not a document of the run"
-[ -n "${requested[shtm$doc]:-}" ] || fail "documentNumber $doc is not a document of the run"
+# Every number below the saved one was fetched, and nothing at or above it: the next start goes
+# on exactly where this run stopped.
+for task in "xml $bbs 5000" "shtm $doc 7000"; do
+    read -r kind saved first <<<"$task"
+    [ "$saved" -gt "$first" ] || fail "the $kind number did not move: $saved"
+    for ((n = first; n < saved; n++)); do
+        [ -n "${requested[$kind$n]:-}" ] || fail "$kind $n is below the saved $saved but was never fetched"
+    done
+    [ -z "${requested[$kind$saved]:-}" ] || fail "$kind $saved was fetched but is saved as the next start"
+done
 grep -q "^timeout *2$" "$work/settings.txt" || fail "timeout not kept: $(cat "$work/settings.txt")"
 [ "$(count_log 'Create WorkerThread')" -eq 20 ] || fail "debug.txt lacks 20 starts"
 [ "$(count_log 'WorkerThread exit')" -eq 20 ] || fail "debug.txt lacks 20 exits"

@@ -40,6 +40,11 @@ ServerScript& ServerScript::Close() {
     return *this;
 }
 
+ServerScript& ServerScript::Reset() {
+    steps_.push_back({ServerStep::kReset, {}, 0});
+    return *this;
+}
+
 std::string HttpResponse(int status, const std::string& body, const std::string& extraHeaders) {
     const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Status";
     return "HTTP/1.0 " + std::to_string(status) + " " + reason + "\r\n" + extraHeaders +
@@ -189,6 +194,11 @@ void ScriptedServer::Play(int connection, const ServerScript& script) {
             }
             case ServerStep::kClose:
                 return;
+            case ServerStep::kReset: {
+                const linger abort{1, 0};  // closing with a zero linger sends RST
+                ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                return;
+            }
         }
     }
 }

@@ -11,7 +11,7 @@
 
 // What the server does on one connection after it has read the request, step by step.
 struct ServerStep {
-    enum Kind { kSend, kSleep, kStall, kClose };
+    enum Kind { kSend, kSleep, kStall, kClose, kReset };
     Kind kind = kSend;
     std::string bytes;     // kSend
     int milliseconds = 0;  // kSleep
@@ -27,6 +27,8 @@ class ServerScript {
     ServerScript& Stall();
     // Closes the connection (also what happens after the last step).
     ServerScript& Close();
+    // Aborts the connection: the peer sees a reset, not a close.
+    ServerScript& Reset();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
   private:

@@ -1,0 +1,40 @@
+#include "engine/fetch_failure.h"
+
+#include "engine/socket_platform.h"
+#include "support/file_helpers.h"
+
+std::string DescribeFetchFailure(const FetchFailure& failure) {
+    switch (failure.error) {
+        case FetchError::kNone:
+            return "stored";
+        case FetchError::kNotHttp:
+            return "not an http:// URL";
+        case FetchError::kNameTooLong:
+            return "name too long";
+        case FetchError::kUnsafeUrl:
+            return "control character or space in the URL";
+        case FetchError::kBadPort:
+            return "bad port in the URL";
+        case FetchError::kNoSuchHost:
+            return "no such host";
+        case FetchError::kConnect:
+            return "cannot connect (" + net::ErrorText(failure.detail) + ")";
+        case FetchError::kTimeLimit:
+            return "time limit";
+        case FetchError::kCutOff:
+            return "cut off after Abort";
+        case FetchError::kStatus:
+            return "status " + std::to_string(failure.detail);
+        case FetchError::kNoHeaderEnd:
+            return "no end of header in the first block";
+        case FetchError::kShortBody:
+            return "body shorter than its Content-Length";
+        case FetchError::kReceive:
+            return "receive error (" + net::ErrorText(failure.detail) + ")";
+        case FetchError::kSend:
+            return "send error (" + net::ErrorText(failure.detail) + ")";
+        case FetchError::kWriteError:
+            return "write error (" + SystemErrorText(failure.detail) + ")";
+    }
+    return "unknown";
+}

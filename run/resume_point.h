@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+// Where one task must continue: the lowest number it generated that is not finished yet, or,
+// with nothing outstanding, the next number it would generate. Numbers are generated in rising
+// order (wrapping like 32-bit arithmetic) and finish in any order; a stored or failed report
+// finishes a number, a cancelled one does not. The point never moves backwards, and every
+// number below it has been reported. Not thread-safe: the run controller guards it.
+class CResumePoint {
+  public:
+    // A run starts at `first`, with nothing outstanding.
+    void Begin(std::int32_t first);
+    // The next number was handed out; returns it.
+    std::int32_t Generate();
+    // A number handed out was reported as stored or failed. Others are ignored.
+    void Finish(std::int32_t number);
+    std::int32_t Lowest() const { return lowest_; }
+
+  private:
+    std::int32_t lowest_ = 0;
+    std::deque<bool> finished_;  // finished_[i] is about number lowest_ + i
+};
