@@ -1,100 +1,30 @@
 #!/usr/bin/env bash
 # End-to-end: the real program in a real X server, driven as a person would, against the sample
-# site on 127.0.0.1:80. Exits 77 (skipped) where port 80, Xvfb or xdotool is not available.
+# site on a free loopback port (and, where it can be bound, on port 80 with URLs that name no
+# port). Exits 77 (skipped) where Xvfb or xdotool is not available.
 #   e2e_test.sh NOVUDownLoad sample_site novucfg
 set -uo pipefail
 app="$1" site="$2" cfg="$3"
-
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
-for tool in Xvfb xdotool; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/test installs it)"
-done
-
 work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# --- the sample site on port 80 -------------------------------------------------------------
-"$site" --port 80 --log "$work/site.log" 2>"$work/site.err" &
-pids+=($!)
-for _ in $(seq 50); do
-    grep -q serving "$work/site.err" && break
-    kill -0 "${pids[0]}" 2>/dev/null || skip "the sample site cannot listen on 127.0.0.1:80: $(cat "$work/site.err")"
-    sleep 0.1
-done
-grep -q serving "$work/site.err" || skip "the sample site did not start"
+start_site 0 "$work/site.log" || fail "the sample site did not start: $(cat "$work"/site-*.err)"
+start_x
 
 # --- a demo folder --------------------------------------------------------------------------
 demo="$work/demo"
 mkdir -p "$demo"
 cp "$app" "$demo/NOVUDownLoad"
-"$cfg" "$demo/NOVUDownLoad.cfg" set bbsUrl http://127.0.0.1/Expert/topic \
-    documentUrl http://127.0.0.1/develop/article bbsNumber 5000 documentNumber 7000 \
+base="http://127.0.0.1:$site_port"
+"$cfg" "$demo/NOVUDownLoad.cfg" set bbsUrl "$base/Expert/topic" \
+    documentUrl "$base/develop/article" bbsNumber 5000 documentNumber 7000 \
     bbsEnabled 1 documentEnabled 1 timeout 2 >/dev/null || fail "novucfg could not write the settings"
 
-# --- an X server and the program ------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || skip "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb               # the suite runs the widget tests offscreen; this one is real
 (cd "$demo" && exec ./NOVUDownLoad) >"$work/app.out" 2>&1 &
 app_pid=$!
 pids+=($app_pid)
+find_main_window || fail "the main window did not appear: $(cat "$work/app.out")"
 
-# Windows captioned NOVUDownLoad that are real windows (the toolkit keeps tiny helpers too).
-windows() {
-    for w in $(xdotool search --name '^NOVUDownLoad$' 2>/dev/null); do
-        local size
-        size="$(xdotool getwindowgeometry "$w" 2>/dev/null | awk '/Geometry/ {print $2}')"
-        [ "${size%x*}" -gt 50 ] 2>/dev/null && echo "$w $size"
-    done
-}
-main="" width=0 height=0
-for _ in $(seq 100); do
-    read -r main size < <(windows | head -n1) || true
-    [ -n "$main" ] && break
-    sleep 0.1
-done
-[ -n "$main" ] || fail "the main window did not appear: $(cat "$work/app.out")"
-width="${size%x*}" height="${size#*x}"
-
-# Presses a button of the window by its place in dialog units (318 x 200).
-click() {
-    local x=$(( ($1 + 25) * width / 318 )) y=$(( ($2 + 7) * height / 200 ))
-    xdotool mousemove --window "$main" "$x" "$y" click 1
-}
-START="7 179" PAUSE="69 179" RESUME="133 179" ABORT="198 179" CANCEL="261 179"
-
-# Waits for a message box, answers it with Enter, and fails if none comes.
-answer_box() {
-    local box=""
-    for _ in $(seq 100); do
-        box="$(windows | awk -v main="$main" '$1 != main {print $1}' | head -n1)"
-        [ -n "$box" ] && break
-        sleep 0.1
-    done
-    [ -n "$box" ] || fail "no message box appeared ($1)"
-    press_return "$box"
-    for _ in $(seq 50); do
-        windows | grep -q "^$box " || return 0
-        sleep 0.1
-    done
-    fail "the message box did not close ($1)"
-}
-# A real key press on the focused window, as a keyboard makes it (events sent to one window
-# lose their key release when it closes on the press).
-press_return() {
-    xdotool windowfocus --sync "$1" 2>/dev/null
-    xdotool key Return
-}
 log_lines() { wc -l <"$work/site.log"; }
 count_log() { grep -c "$1" "$demo/debug.txt" 2>/dev/null || echo 0; }
 
@@ -132,14 +62,11 @@ faulty() { case $(( $1 % 100 )) in 13|42|77|99) return 0 ;; esac; return 1; }
 requests=0 stored=0
 declare -A requested
 while IFS= read -r line; do
-    [[ "$line" =~ ^GET\ http://127\.0\.0\.1/(Expert/topic|develop/article)/([0-9]+)/([0-9]+)\.(xml|shtm)\ HTTP/1\.0\\r\\n\\r\\n$ ]] ||
-        fail "unexpected request bytes: $line"
-    dir="${BASH_REMATCH[2]}" number="${BASH_REMATCH[3]}" kind="${BASH_REMATCH[4]}"
+    document_file "$line" "$demo" || fail "unexpected request bytes: $line"
     [ $(( number / 1000 )) -eq "$dir" ] || fail "folder and number disagree: $line"
     [ -z "${requested[$kind$number]:-}" ] || fail "document requested twice: $line"
     requested[$kind$number]=1
     requests=$((requests + 1))
-    if [ "$kind" = xml ]; then file="$demo/xml_file/$dir/$number.xml"; else file="$demo/html_file/$dir/$number.htm"; fi
     if faulty "$number"; then
         [ ! -e "$file" ] || fail "a failed document left a file: $file"
     else
@@ -167,5 +94,22 @@ done
 grep -q "^timeout *2$" "$work/settings.txt" || fail "timeout not kept: $(cat "$work/settings.txt")"
 [ "$(count_log 'Create WorkerThread')" -eq 20 ] || fail "debug.txt lacks 20 starts"
 [ "$(count_log 'WorkerThread exit')" -eq 20 ] || fail "debug.txt lacks 20 exits"
-
 echo "e2e: $requests documents requested, $stored stored byte for byte, settings at $bbs and $doc"
+
+# --- URLs without a port go to port 80 ------------------------------------------------------
+if start_site 80 "$work/site80.log"; then
+    "$cfg" "$demo/NOVUDownLoad.cfg" set bbsUrl http://127.0.0.1/Expert/topic \
+        documentUrl http://127.0.0.1/develop/article >/dev/null
+    (cd "$demo" && exec ./NOVUDownLoad) >"$work/app.out" 2>&1 &
+    app_pid=$!
+    pids+=($app_pid)
+    find_main_window || fail "the main window did not appear again"
+    press_return "$main"
+    answer_box "the notice on port 80"
+    for _ in $(seq 100); do [ "$(wc -l <"$work/site80.log")" -ge 20 ] && break; sleep 0.1; done
+    [ "$(wc -l <"$work/site80.log")" -ge 20 ] || fail "nothing was requested on port 80"
+    kill "$app_pid"
+    echo "e2e: URLs without a port were fetched from port 80"
+else
+    echo "e2e: port 80 cannot be bound here; the portless case was left out"
+fi

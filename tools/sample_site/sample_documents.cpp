@@ -50,9 +50,13 @@ std::string Paragraph(std::uint32_t seed, int words) {
     return text;
 }
 
+std::string Padding(std::size_t bytes) {
+    return bytes == 0 ? std::string() : "<!--" + std::string(bytes, '-') + "-->\r\n";
+}
+
 }  // namespace
 
-std::string Document(Series series, std::int32_t number) {
+std::string Document(Series series, std::int32_t number, std::size_t padBytes) {
     const auto seed =
         Mix(static_cast<std::uint32_t>(number) * 2u + (series == Series::kTopic ? 1u : 0u));
     const int paragraphs =
@@ -65,7 +69,7 @@ std::string Document(Series series, std::int32_t number) {
             out << "  <reply n=\"" << i + 1 << "\">"
                 << Paragraph(seed + static_cast<std::uint32_t>(i), 12 + i % 9) << "</reply>\r\n";
         }
-        out << "</topic>\r\n";
+        out << Padding(padBytes) << "</topic>\r\n";
     } else {
         out << "<html>\r\n<head><title>Article " << number << "</title></head>\r\n<body>\r\n<h1>"
             << Paragraph(seed, 5) << "</h1>\r\n";
@@ -73,7 +77,7 @@ std::string Document(Series series, std::int32_t number) {
             out << "<p>" << Paragraph(seed ^ static_cast<std::uint32_t>(i * 31), 20 + i % 13)
                 << "</p>\r\n";
         }
-        out << "</body>\r\n</html>\r\n";
+        out << Padding(padBytes) << "</body>\r\n</html>\r\n";
     }
     return out.str();
 }

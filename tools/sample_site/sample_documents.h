@@ -19,7 +19,8 @@ struct DocumentRequest {
 // Recognises "GET <URL ending in /<n/1000>/<n>.xml or .shtm> HTTP/1.0" (or HTTP/1.1).
 std::optional<DocumentRequest> ParseRequest(const std::string& request);
 
-std::string Document(Series series, std::int32_t number);
+// The document of a number; `padBytes` more bytes of comment make it as large as a test needs.
+std::string Document(Series series, std::int32_t number, std::size_t padBytes = 0);
 
 // How the site misbehaves for a number: by its remainder modulo 100.
 enum class Fault { kNone, kNotFound, kRedirect, kStall, kShortBody };

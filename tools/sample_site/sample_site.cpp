@@ -1,10 +1,13 @@
 // The sample site: answers the program's requests for forum topics and articles on a loopback
 // address, logs every request, and misbehaves on chosen numbers so that failures show.
 //
-//   sample_site [--port N] [--log FILE] [--faults LIST]     serve until interrupted
-//   sample_site --print xml|shtm NUMBER                      write one document to stdout
+//   sample_site [--port N] [--log FILE] [--faults LIST] [--pad KIB] [--drip MS]
+//                                                     serve until interrupted
+//   sample_site [--pad KIB] --print xml|shtm NUMBER   write one document to stdout
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -19,10 +22,15 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: sample_site [--port N] [--log FILE] [--faults LIST|none]\n"
-                 "       sample_site --print xml|shtm NUMBER\n"
+                 "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
+                 "                   [--drip MS]\n"
+                 "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
+                 "--port: 0 to 65535 (0: any free port; the port is printed)\n"
                  "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
-                 "document number modulo 100 (default %s)\n",
+                 "document number modulo 100 (default %s)\n"
+                 "--pad: make every document KIB kibibytes larger\n"
+                 "--drip: send every document in 4 KiB pieces, 1 to 3 times MS milliseconds apart\n"
+                 "        (by the number), so that documents finish out of order\n",
                  kDefaultFaultRules);
     return 2;
 }
@@ -46,14 +54,39 @@ std::string Escaped(const std::string& bytes) {
     return line;
 }
 
-ServerScript Answer(const std::string& request, const std::vector<FaultRule>& rules) {
+// A whole decimal number within [low, high]; false for anything else.
+bool ParseNumber(const char* text, long low, long high, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+int Refuse(const std::string& what) {
+    std::fprintf(stderr, "sample_site: %s\n", what.c_str());
+    return 2;
+}
+
+struct Options {
+    std::vector<FaultRule> rules;
+    std::size_t padBytes = 0;
+    int dripMs = 0;
+};
+
+ServerScript Deliver(const std::string& response, std::int32_t number, const Options& options) {
+    const int pause = options.dripMs * (1 + static_cast<int>(((number % 3) + 3) % 3));
+    return options.dripMs > 0 ? ServerScript().Drip(response, 4096, pause)
+                              : ServerScript().Send(response);
+}
+
+ServerScript Answer(const std::string& request, const Options& options) {
     const auto document = ParseRequest(request);
     if (!document) {
         return ServerScript().Send(HttpResponse(404, "not a document of this site\n"));
     }
-    const std::string body = Document(document->series, document->number);
+    const std::string body = Document(document->series, document->number, options.padBytes);
     const std::string type = document->series == Series::kTopic ? "text/xml" : "text/html";
-    switch (FaultFor(rules, document->number)) {
+    switch (FaultFor(options.rules, document->number)) {
         case Fault::kNotFound:
             return ServerScript().Send(
                 "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nmissing\n");
@@ -71,39 +104,56 @@ ServerScript Answer(const std::string& request, const std::vector<FaultRule>& ru
         case Fault::kNone:
             break;
     }
-    return ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " +
-                               std::to_string(body.size()) + "\r\n\r\n" + body);
+    return Deliver("HTTP/1.0 200 OK\r\nContent-Type: " + type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                   document->number, options);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    int port = 80;
+    long port = 80;
     std::string logPath;
     std::string faults = kDefaultFaultRules;
+    Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long value = 0;
         if (option == "--print" && i + 2 < argc) {
             const std::string kind = argv[i + 1];
             if (kind != "xml" && kind != "shtm")
                 return Usage();
-            const std::string text =
-                Document(kind == "xml" ? Series::kTopic : Series::kArticle,
-                         static_cast<std::int32_t>(std::strtol(argv[i + 2], nullptr, 10)));
+            if (!ParseNumber(argv[i + 2], INT32_MIN, INT32_MAX, value)) {
+                return Refuse(std::string("not a document number: ") + argv[i + 2]);
+            }
+            const std::string text = Document(kind == "xml" ? Series::kTopic : Series::kArticle,
+                                              static_cast<std::int32_t>(value), options.padBytes);
             std::fwrite(text.data(), 1, text.size(), stdout);
             return 0;
-        } else if (option == "--port" && i + 1 < argc) {
-            port = std::atoi(argv[++i]);
-        } else if (option == "--log" && i + 1 < argc) {
+        } else if (option == "--port" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 65535, port)) {
+                return Refuse(std::string("not a port from 0 to 65535: ") + argv[i]);
+            }
+        } else if (option == "--log" && hasValue) {
             logPath = argv[++i];
-        } else if (option == "--faults" && i + 1 < argc) {
+        } else if (option == "--faults" && hasValue) {
             faults = argv[++i];
+        } else if (option == "--pad" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 1 << 20, value)) {
+                return Refuse(std::string("not a size in KiB: ") + argv[i]);
+            }
+            options.padBytes = static_cast<std::size_t>(value) * 1024;
+        } else if (option == "--drip" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 60000, value)) {
+                return Refuse(std::string("not a pause in milliseconds: ") + argv[i]);
+            }
+            options.dripMs = static_cast<int>(value);
         } else {
             return Usage();
         }
     }
-    std::vector<FaultRule> rules;
-    if (!ParseFaultRules(faults, rules)) {
+    if (!ParseFaultRules(faults, options.rules)) {
         return Usage();
     }
 
@@ -130,12 +180,12 @@ int main(int argc, char* argv[]) {
             std::lock_guard<std::mutex> lock(logMutex);
             log << Escaped(request) << std::endl;
         }
-        return Answer(request, rules);
+        return Answer(request, options);
     });
     server.SetRecordRequests(false);
     std::string error;
-    if (!server.Start(port, &error)) {
-        std::fprintf(stderr, "sample_site: cannot listen on 127.0.0.1:%d: %s\n", port,
+    if (!server.Start(static_cast<int>(port), &error)) {
+        std::fprintf(stderr, "sample_site: cannot listen on 127.0.0.1:%ld: %s\n", port,
                      error.c_str());
         if (port < 1024) {
             std::fprintf(
