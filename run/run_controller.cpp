@@ -30,6 +30,9 @@ void CRunController::OnStart() {
     if (state_.downloader) {
         return;  // Start is disabled during a run; Enter must not start a second one
     }
+    if (!DownloadFoldersWritable()) {
+        return;
+    }
     window_.ShowMessage(kStartNotice);
     {
         std::lock_guard<std::mutex> lock(reportLock_);
@@ -194,6 +197,22 @@ void CRunController::RefreshStatus() {
                                requested, succeeded, failed, static_cast<int>(waiting), active));
     ShowRecord(record);
     window_.SetProgress(IDC_PROGRESS, 0, succeeded + failed, succeeded);
+}
+
+bool CRunController::DownloadFoldersWritable() {
+    CreateDownloadFolders();
+    for (const char* folder : {"xml_file", "html_file"}) {
+        const std::string path = appDirectory_ + folder;
+        std::string reason;
+        if (!CanCreateFilesIn(path, &reason)) {
+            window_.ShowMessage(
+                FormatText("Documents cannot be stored in the folder %s: %s. No "
+                           "run was started.",
+                           path.c_str(), reason.c_str()));
+            return false;
+        }
+    }
+    return true;
 }
 
 void CRunController::CreateDownloadFolders() {

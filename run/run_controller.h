@@ -77,6 +77,9 @@ class CRunController {
 
   private:
     void QueueJob(std::int32_t kind);
+    // Whether files can be created in both download folders; if not, says so, naming the
+    // folder and the system's reason.
+    bool DownloadFoldersWritable();
     void ShowRecord(const TaskSettings& record);
     // Saves the record (report lock held); returns the reason to report, or the empty text when
     // the save succeeded or its failure was reported already in this run.

@@ -14,14 +14,15 @@ constexpr const char* kLogOpenMode = "a+";
 #endif
 
 std::mutex g_logMutex;
-std::FILE* g_log = nullptr;  // guarded by g_logMutex
+std::FILE* g_log = nullptr;           // guarded by g_logMutex
+std::string g_logPath = "debug.txt";  // guarded by g_logMutex
 
 std::mutex g_hookMutex;
 ErrorBoxHook g_errorBoxHook;  // guarded by g_hookMutex
 
 bool OpenLogLocked() {
     if (g_log == nullptr) {
-        g_log = std::fopen("debug.txt", kLogOpenMode);
+        g_log = std::fopen(g_logPath.c_str(), kLogOpenMode);
     }
     return g_log != nullptr;
 }
@@ -96,6 +97,15 @@ int ShowErrorBox(const char* format, ...) {
 void SetErrorBoxHook(ErrorBoxHook hook) {
     std::lock_guard<std::mutex> lock(g_hookMutex);
     g_errorBoxHook = std::move(hook);
+}
+
+void SetDebugLogPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    if (g_log != nullptr) {
+        std::fclose(g_log);
+        g_log = nullptr;
+    }
+    g_logPath = path;
 }
 
 void CloseDebugLog() {

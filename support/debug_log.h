@@ -27,6 +27,10 @@ int ShowErrorBox(const char* format, ...) NOVU_PRINTF(1, 2);
 using ErrorBoxHook = std::function<int(const std::string& caption, const std::string& text)>;
 void SetErrorBoxHook(ErrorBoxHook hook);
 
+// Where the log goes from the next entry on: "debug.txt" in the current directory unless the
+// program keeps its data in the per-user folder, where the log goes too.
+void SetDebugLogPath(const std::string& path);
+
 // Closes the log so that the next entry opens "debug.txt" again, in whatever directory is
 // then current. The program never needs it; tests that change directory do.
 void CloseDebugLog();

@@ -24,6 +24,9 @@ std::FILE* CreateNewFile(const char* path);
 int OpenDescriptor(const char* path, bool append);
 long WriteDescriptor(int descriptor, const void* data, std::size_t length);
 int CloseDescriptor(int descriptor);
+// The folder for per-user application data: $XDG_DATA_HOME, else ~/.local/share (Linux);
+// %LOCALAPPDATA% (Windows).
+std::string UserDataHome();
 // A number that differs between processes running at the same time.
 unsigned long ProcessId();
 

@@ -1,9 +1,11 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "support/file_platform.h"
@@ -69,6 +71,19 @@ long WriteDescriptor(int descriptor, const void* data, std::size_t length) {
 
 int CloseDescriptor(int descriptor) {
     return ::close(descriptor);
+}
+
+std::string UserDataHome() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/') {
+        return dataHome;  // the specification ignores a relative one
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user != nullptr ? user->pw_dir : "/tmp";
+    }
+    return std::string(home) + "/.local/share";
 }
 
 unsigned long ProcessId() {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "support/file_platform.h"
@@ -69,6 +70,11 @@ long WriteDescriptor(int descriptor, const void* data, std::size_t length) {
 
 int CloseDescriptor(int descriptor) {
     return ::_close(descriptor);
+}
+
+std::string UserDataHome() {
+    const char* localData = std::getenv("LOCALAPPDATA");
+    return localData != nullptr ? localData : ".";
 }
 
 unsigned long ProcessId() {

@@ -256,6 +256,18 @@ TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
         << reports[0];
 }
 
+TEST_F(RunControllerTest, StartRefusesADownloadFolderThatTakesNoFiles) {
+    std::filesystem::remove(AppFile("html_file"));
+    WriteFileBytes(AppFile("html_file"), "a file where the folder should be");
+    controller_.OnStart();
+    EXPECT_FALSE(controller_.HasRun());
+    EXPECT_EQ(window_.Buttons(), "10001");
+    ASSERT_EQ(window_.Messages().size(), 1u);  // no notice: the reason instead
+    EXPECT_EQ(window_.Messages()[0], "Documents cannot be stored in the folder " +
+                                         AppFile("html_file") +
+                                         ": Not a directory. No run was started.");
+}
+
 TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
     window_.Tick(IDC_BBS_CHECK, 0);
     window_.Tick(IDC_DOCUMENT_CHECK, 0);

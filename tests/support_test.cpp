@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "in_temp_directory.h"
+#include "ordinary_user.h"
+#include "support/data_location.h"
 #include "support/debug_log.h"
 #include "support/error_text.h"
 #include "support/file_helpers.h"
@@ -151,12 +154,57 @@ TEST(FileHelpersTest, FileExistsAndCreateDirIfAbsent) {
     EXPECT_FALSE(std::filesystem::is_directory(dir.File("file")));
 }
 
-TEST(FileHelpersTest, AppDirectoryIsExecutableFolderWithSeparator) {
+TEST(FileHelpersTest, AppDirectoryIsTheFolderTheBuildPutThisProgramIn) {
     std::string directory = "untouched";
     ASSERT_EQ(GetAppDirectory(directory), 1);
-    EXPECT_EQ(directory.back(), '/');
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe");
-    EXPECT_EQ(directory, executable.parent_path().string() + "/");
+    EXPECT_EQ(directory, NOVU_TEST_BINARY_DIR "/");
+}
+
+}  // namespace
+
+namespace {
+
+class DataLocationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* previous = std::getenv("XDG_DATA_HOME");
+        previous_ = previous != nullptr ? previous : "";
+        ::setenv("XDG_DATA_HOME", dir_.File("data-home").c_str(), 1);
+    }
+    void TearDown() override { ::setenv("XDG_DATA_HOME", previous_.c_str(), 1); }
+    std::string UserFolder() const { return dir_.File("data-home") + "/NOVUDownLoad/"; }
+
+    TempDir dir_;
+    std::string previous_;
+};
+
+TEST_F(DataLocationTest, WritableFolderOfAProgramThatIsNotInstalledIsUsed) {
+    const DataLocation location = ChooseDataLocation(dir_.WithSeparator());
+    EXPECT_EQ(location.directory, dir_.WithSeparator());
+    EXPECT_TRUE(location.besideExecutable);
+}
+
+TEST_F(DataLocationTest, InstalledProgramUsesThePerUserFolderEvenWhereItCouldWrite) {
+    std::filesystem::create_directories(dir_.File("usr/bin"));
+    std::filesystem::create_directories(dir_.File("usr/share/applications"));
+    WriteFileBytes(dir_.File("usr/share/applications/example.novu.NOVUDownLoad.desktop"), "");
+    const DataLocation location = ChooseDataLocation(dir_.File("usr/bin") + "/");
+    EXPECT_EQ(location.directory, UserFolder());
+    EXPECT_FALSE(location.besideExecutable);
+    EXPECT_TRUE(std::filesystem::is_directory(UserFolder()));
+}
+
+TEST_F(DataLocationTest, FolderThatTakesNoFilesSendsTheDataToThePerUserFolder) {
+    const std::string folder = dir_.File("read-only") + "/";
+    EXPECT_TRUE(AsOrdinaryUser(dir_.Path(), [&] {
+        std::filesystem::create_directory(folder);
+        std::filesystem::permissions(
+            folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        const DataLocation location = ChooseDataLocation(folder);
+        CHILD_CHECK(location.directory == UserFolder());
+        CHILD_CHECK(!location.besideExecutable);
+        return true;
+    }));
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QtTest>
+#include <cmath>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "run/task_settings_file.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
+#include "ui/about_dlg.h"
 #include "ui/dialog_units.h"
 #include "ui/download_dlg.h"
 #include "ui/link_label.h"
@@ -139,13 +145,55 @@ class UiTest : public QObject {
         QTRY_COMPARE(QApplication::focusWidget(), dialog.Control(IDC_START));
     }
 
-    void controlsSitAtTheirTemplatePlacesInTabOrder() {
-        CDownLoadDlg dialog(nullptr, App());
+    void dialogUnitsMapEachEdgeAsWorkedOutByHand() {
+        // Base 6 x 13: x = (units * 6 + 2) / 4, y = (units * 13 + 4) / 8, per edge.
+        const DialogUnits du(6, 13);
+        QCOMPARE(du.Rect(7, 179, 50, 14), QRect(11, 291, 75, 23));     // Start: 11..86, 291..314
+        QCOMPARE(du.Rect(17, 107, 293, 14), QRect(26, 174, 439, 23));  // bar: 26..465, 174..197
+    }
+
+    void controlsStayInsideTheirRectangles_data() {
+        QTest::addColumn<int>("pixelSize");
+        QTest::addColumn<int>("minWidth");
+        QTest::addColumn<int>("maxWidth");
+        // The 8-point dialog font at 96 and at 144 dots per inch.
+        QTest::newRow("96 dpi") << 11 << 400 << 600;
+        QTest::newRow("144 dpi") << 16 << 600 << 900;
+    }
+
+    void controlsStayInsideTheirRectangles() {
+        QFETCH(int, pixelSize);
+        QFETCH(int, minWidth);
+        QFETCH(int, maxWidth);
+        QFont font = QApplication::font();
+        font.setPixelSize(pixelSize);
+        CDownLoadDlg dialog(nullptr, App(), &font);
+        QVERIFY2(dialog.width() >= minWidth && dialog.width() <= maxWidth,
+                 qPrintable(QString::number(dialog.width())));
         const DialogUnits du(dialog.font());
-        QCOMPARE(dialog.size(), QSize(du.X(318), du.Y(200)));
-        QCOMPARE(dialog.Control(IDC_START)->geometry(), du.Rect(7, 179, 50, 14));
-        QCOMPARE(dialog.Control(IDC_DELAY)->geometry(), du.Rect(260, 33, 24, 14));
-        QCOMPARE(dialog.Control(IDC_PROGRESS)->geometry(), du.Rect(17, 107, 293, 14));
+        const QRect window(QPoint(0, 0), dialog.size());
+        for (const auto& [id, rect] :
+             std::vector<std::pair<int, QRect>>{{IDC_HOME_LINK, du.Rect(7, 138, 92, 8)},
+                                                {IDC_MAIL_LINK, du.Rect(219, 138, 92, 8)},
+                                                {IDC_PROGRESS, du.Rect(17, 107, 293, 14)},
+                                                {IDC_DELAY, du.Rect(260, 33, 24, 14)},
+                                                {IDCANCEL_BUTTON, du.Rect(261, 179, 50, 14)}}) {
+            QVERIFY2(rect.contains(dialog.Control(id)->geometry()),
+                     qPrintable(QString::number(id)));
+            QVERIFY(window.contains(dialog.Control(id)->geometry()));
+        }
+        // The bar ends inside the Status frame, clear of its edge lines.
+        const int line = dialog.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        for (QGroupBox* frame : dialog.findChildren<QGroupBox*>()) {
+            if (frame->title() == "Status") {
+                QVERIFY(dialog.Control(IDC_PROGRESS)->geometry().right() + line <=
+                        frame->geometry().right());
+            }
+        }
+    }
+
+    void tabOrderIsTheTemplateOrder() {
+        CDownLoadDlg dialog(nullptr, App());
         const QList<int> tabOrder = {IDC_START,          IDCANCEL_BUTTON,   IDC_BBS_CHECK,
                                      IDC_DOCUMENT_CHECK, IDC_BBS_DIRECTORY, IDC_DOCUMENT_DIRECTORY,
                                      IDC_BBS_FILE,       IDC_DOCUMENT_FILE, IDC_ABORT,
@@ -159,9 +207,38 @@ class UiTest : public QObject {
         }
     }
 
-    void dialogUnitsFollowTheFontBase() {
-        const DialogUnits du(6, 13);
-        QCOMPARE(du.Rect(7, 179, 50, 14), QRect(11, 291, 75, 23));
+    void screenReadersCanTellTheBoxesApart() {
+        CDownLoadDlg dialog(nullptr, App());
+        const std::map<int, QString> names = {{IDC_BBS_DIRECTORY, "BBS directory"},
+                                              {IDC_BBS_FILE, "BBS file"},
+                                              {IDC_DOCUMENT_DIRECTORY, "Document directory"},
+                                              {IDC_DOCUMENT_FILE, "Document file"},
+                                              {IDC_DELAY, "Delay in seconds"},
+                                              {IDC_PROGRESS, "Share of documents stored"}};
+        for (const auto& [id, name] : names) {
+            QCOMPARE(dialog.Control(id)->accessibleName(), name);
+        }
+    }
+
+    void windowAndAboutBoxShowTheProgramIcon() {
+        CDownLoadDlg dialog(nullptr, App());
+        QVERIFY(!dialog.windowIcon().pixmap(32, 32).isNull());
+        CAboutDlg about(nullptr, "/data/folder/");
+        QVERIFY(!about.windowIcon().pixmap(32, 32).isNull());
+        QCOMPARE(about.findChild<QLabel*>("dataFolder")->toolTip(), QString("/data/folder/"));
+        QVERIFY(about.findChild<QLabel*>("dataFolder")->text().startsWith("Files in /data"));
+    }
+
+    void enterPressesTheFocusedButton() {
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        BoxAnswerer boxes;
+        dialog.Control(IDCANCEL_BUTTON)->setFocus();
+        QTest::keyClick(dialog.Control(IDCANCEL_BUTTON), Qt::Key_Return);
+        QVERIFY(!dialog.isVisible());  // Cancel, not Start
+        QCOMPARE(boxes.texts.size(), 0);
+        QCOMPARE(Buttons(dialog), QString("10001"));
     }
 
     void aWholeRunFromTheWindow() {
@@ -328,9 +405,9 @@ class UiTest : public QObject {
         label.Attach();
         int result = open_result::kSuccess;
         QStringList opened;
-        label.SetOpener([&](const std::string& target) {
+        label.SetOpener([&](const std::string& target, std::function<void(int)> done) {
             opened << QString::fromStdString(target);
-            return result;
+            done(result);
         });
         BoxAnswerer boxes;
         label.OnClicked();
@@ -348,6 +425,58 @@ class UiTest : public QObject {
                  QStringList({"Unable to open hyperlink:\n\nA sharing violation occurred. ",
                               "Unable to open hyperlink:\n\nUnknown Error (4) occurred.",
                               "Unable to open hyperlink:\n\nUnknown Error (-1) occurred."}));
+    }
+
+    void linkThatTheDesktopCannotOpenIsNotVisited() {
+        // A desktop opener that starts and then fails, and no registered browser to fall back on.
+        const std::string bin = App() + "bin";
+        std::filesystem::create_directory(bin);
+        WriteFileBytes(bin + "/xdg-open", "#!/bin/sh\nsleep 0.2\nexit 4\n");
+        WriteFileBytes(bin + "/xdg-mime", "#!/bin/sh\nexit 1\n");
+        for (const char* tool : {"/xdg-open", "/xdg-mime"}) {
+            std::filesystem::permissions(bin + tool, std::filesystem::perms::owner_all);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QByteArray::fromStdString(bin) + ":" + path);
+        QWidget parent;
+        CLinkLabel label("http://www.novu.example/", &parent);
+        label.Attach();
+        BoxAnswerer boxes;
+        QElapsedTimer clock;
+        clock.start();
+        label.OnClicked();
+        QVERIFY(clock.elapsed() < 150);  // the window does not wait for the opener
+        QTRY_COMPARE(boxes.texts.size(), 1);
+        qputenv("PATH", path);
+        QVERIFY(!label.IsVisited());
+        QCOMPARE(boxes.texts[0], OpenFailureMessage(open_result::kNoAssociation));
+    }
+
+    void linkColoursStayReadableOnADarkBackground() {
+        QWidget parent;
+        CLinkLabel label("link", &parent);
+        label.Attach();
+        QPalette dark = label.palette();
+        dark.setColor(QPalette::Window, QColor(32, 32, 32));
+        label.setPalette(dark);
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+                   0.0722 * channel(c.blueF());
+        };
+        const auto contrast = [&](const QColor& a, const QColor& b) {
+            const double la = luminance(a), lb = luminance(b);
+            return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+        };
+        for (bool visited : {false, true}) {
+            label.MarkVisited(visited);
+            QVERIFY(contrast(label.CurrentColour(), QColor(32, 32, 32)) >= 4.5);
+        }
+        label.MarkVisited(false);
+        label.setPalette(QPalette(QColor(240, 240, 240)));
+        QCOMPARE(label.CurrentColour(), QColor(0, 0, 238));  // light: the colours as designed
     }
 
     void placeholderCutting() {

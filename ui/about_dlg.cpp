@@ -7,7 +7,7 @@
 #include "ui/dialog_units.h"
 #include "ui/program_icon.h"
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, const QString& dataFolder) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About NOVUDownLoad"));
     setWindowIcon(ProgramIcon());
     QFont dialogFont = font();
@@ -26,6 +26,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* about = new QLabel(QStringLiteral("Mirrors forum topics and articles."), this);
     about->setObjectName(QStringLiteral("aboutText"));
     about->setGeometry(du.Rect(40, 25, 119, 8));
+
+    auto* folder = new QLabel(this);
+    folder->setObjectName(QStringLiteral("dataFolder"));
+    folder->setTextFormat(Qt::PlainText);
+    folder->setGeometry(du.Rect(40, 40, 188, 8));
+    const QString text = QStringLiteral("Files in ") + dataFolder;
+    folder->setText(folder->fontMetrics().elidedText(text, Qt::ElideMiddle, folder->width()));
+    folder->setToolTip(dataFolder);
+    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("1"));

@@ -12,8 +12,10 @@ class DialogUnits {
 
     int X(int units) const { return Scale(units, baseWidth_, 4); }
     int Y(int units) const { return Scale(units, baseHeight_, 8); }
+    // Each edge is mapped on its own, as the window system maps a template rectangle, so that
+    // rounding never carries a control past the right or bottom edge of its rectangle.
     QRect Rect(int x, int y, int width, int height) const {
-        return QRect(X(x), Y(y), X(width), Y(height));
+        return QRect(QPoint(X(x), Y(y)), QPoint(X(x + width) - 1, Y(y + height) - 1));
     }
 
   private:

@@ -10,8 +10,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QThread>
 
+#include "support/data_location.h"
+#include "support/debug_log.h"
 #include "support/file_helpers.h"
 #include "support/text_format.h"
 #include "ui/about_dlg.h"
@@ -29,6 +32,8 @@ struct ControlTemplate {
     Kind kind;
     const char* text;
     int x, y, width, height;  // dialog units
+    // What a screen reader says for a control whose own text does not tell it apart.
+    const char* accessibleName = nullptr;
 };
 
 // Template 102, in template order, which is also the tab order.
@@ -39,23 +44,23 @@ const ControlTemplate kMainTemplate[] = {
     {IDC_DOCUMENT_CHECK, Kind::kCheck, "Document", 20, 40, 49, 10},
     {-1, Kind::kLabel, "Directory : ", 79, 21, 35, 8},
     {-1, Kind::kLabel, "Directory : ", 79, 40, 35, 8},
-    {IDC_BBS_DIRECTORY, Kind::kEdit, "", 118, 18, 40, 14},
-    {IDC_DOCUMENT_DIRECTORY, Kind::kEdit, "", 117, 38, 40, 14},
+    {IDC_BBS_DIRECTORY, Kind::kEdit, "", 118, 18, 40, 14, "BBS directory"},
+    {IDC_DOCUMENT_DIRECTORY, Kind::kEdit, "", 117, 38, 40, 14, "Document directory"},
     {-1, Kind::kLabel, "File : ", 177, 21, 18, 8},
     {-1, Kind::kLabel, "File : ", 177, 40, 18, 8},
-    {IDC_BBS_FILE, Kind::kEdit, "", 202, 18, 40, 14},
-    {IDC_DOCUMENT_FILE, Kind::kEdit, "", 202, 38, 40, 14},
+    {IDC_BBS_FILE, Kind::kEdit, "", 202, 18, 40, 14, "BBS file"},
+    {IDC_DOCUMENT_FILE, Kind::kEdit, "", 202, 38, 40, 14, "Document file"},
     {-1, Kind::kLine, "", 7, 169, 304, 1},
     {IDC_STATUS, Kind::kLabel, "DownLoad Status", 17, 79, 293, 8},
     {IDC_DETAIL, Kind::kLabel, "DownLoad detail", 17, 92, 293, 8},
-    {IDC_PROGRESS, Kind::kProgress, "", 17, 107, 293, 14},
+    {IDC_PROGRESS, Kind::kProgress, "", 17, 107, 293, 14, "Share of documents stored"},
     {IDC_ABORT, Kind::kButton, "Abort", 198, 179, 50, 14},
     {-1, Kind::kGroup, "Status", 7, 65, 304, 63},
     {IDC_PAUSE, Kind::kButton, "Pause", 69, 179, 50, 14},
     {IDC_RESUME, Kind::kButton, "Resume", 133, 179, 50, 14},
     {IDC_COUNTS, Kind::kLabel, "Count", 7, 155, 304, 8},
     {-1, Kind::kGroup, "Task", 7, 7, 304, 52},
-    {IDC_DELAY, Kind::kEdit, "", 260, 33, 24, 14},
+    {IDC_DELAY, Kind::kEdit, "", 260, 33, 24, 14, "Delay in seconds"},
     {-1, Kind::kGroup, "Delay", 251, 18, 57, 34},
     {-1, Kind::kLabel, "(S)", 288, 37, 11, 8},
     {IDC_HOME_LINK, Kind::kLink, kHomePageText, 7, 138, 92, 8},
@@ -68,7 +73,8 @@ QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
         case Kind::kButton:
         case Kind::kDefaultButton: {
             auto* button = new QPushButton(text, parent);
-            button->setAutoDefault(false);
+            // Enter presses the button that has the focus; elsewhere it presses Start.
+            button->setAutoDefault(true);
             button->setDefault(t.kind == Kind::kDefaultButton);
             return button;
         }
@@ -111,12 +117,13 @@ int ParseDialogInt(const QString& text) {
     return ok ? value : 0;
 }
 
-CDownLoadDlg::CDownLoadDlg(QWidget* parent, const std::string& appDirectory)
+CDownLoadDlg::CDownLoadDlg(QWidget* parent, const std::string& appDirectory,
+                           const QFont* dialogFont)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       icon_(ProgramIcon()) {
     setWindowTitle(QStringLiteral("NOVUDownLoad"));
-    CreateControls();
+    CreateControls(dialogFont);
     OnInitDialog(appDirectory);
 }
 
@@ -125,11 +132,11 @@ CDownLoadDlg::~CDownLoadDlg() {
     controller_.reset();
 }
 
-void CDownLoadDlg::CreateControls() {
+void CDownLoadDlg::CreateControls(const QFont* givenFont) {
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
-    setFont(dialogFont);
-    const DialogUnits du(dialogFont);
+    setFont(givenFont != nullptr ? *givenFont : dialogFont);
+    const DialogUnits du(font());
     setFixedSize(du.X(318), du.Y(200));
     for (const ControlTemplate& t : kMainTemplate) {
         QWidget* control = CreateControl(t, this);
@@ -141,7 +148,11 @@ void CDownLoadDlg::CreateControls() {
         if (t.id != -1) {
             controls_[t.id] = control;
         }
+        if (t.accessibleName != nullptr) {
+            control->setAccessibleName(QString::fromLatin1(t.accessibleName));
+        }
     }
+    KeepClearOfFrameLines();
     homeLink_ = static_cast<CLinkLabel*>(controls_.at(IDC_HOME_LINK));
     mailLink_ = static_cast<CLinkLabel*>(controls_.at(IDC_MAIL_LINK));
     // The e-mail link is bound first, as the dialog's data exchange does.
@@ -155,12 +166,29 @@ void CDownLoadDlg::CreateControls() {
     connect(Button(IDCANCEL_BUTTON), &QPushButton::clicked, this, &CDownLoadDlg::reject);
 }
 
+void CDownLoadDlg::KeepClearOfFrameLines() {
+    // Rounding dialog units to pixels can bring a framed control within a pixel of its frame's
+    // edge, where the frame's lines are drawn: such a control gives up the pixels it would cover.
+    const int line = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    for (const QGroupBox* frame : findChildren<QGroupBox*>()) {
+        const QRect inner = frame->geometry().adjusted(line, 0, -line, -line);
+        for (const auto& [id, control] : controls_) {
+            if (frame->geometry().contains(control->geometry())) {
+                control->setGeometry(control->geometry().intersected(inner));
+            }
+        }
+    }
+}
+
 void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {
     setWindowIcon(icon_);
     appDirectory_ = appDirectory;
-    if (appDirectory_.empty() && !GetAppDirectory(appDirectory_)) {
-        // Without the executable's path, the current directory holds downloads and settings.
-        appDirectory_ = std::string(".") + PathSeparator();
+    if (appDirectory_.empty()) {
+        const DataLocation location = ChooseDataLocationOfThisProgram();
+        appDirectory_ = location.directory;
+        if (!location.besideExecutable) {
+            SetDebugLogPath(appDirectory_ + "debug.txt");
+        }
     }
     controller_ = std::make_unique<CRunController>(*this, settings_, appDirectory_);
     controller_->CreateDownloadFolders();
@@ -205,7 +233,7 @@ void CDownLoadDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 void CDownLoadDlg::OnSysCommand(int commandId) {
     if ((commandId & 0xFFF0) == ID_ABOUTBOX) {
-        CAboutDlg about(this);
+        CAboutDlg about(this, QString::fromLocal8Bit(appDirectory_.c_str()));
         about.exec();
     }
 }

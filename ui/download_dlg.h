@@ -22,8 +22,8 @@ int ParseDialogInt(const QString& text);
 inline constexpr int ID_ABOUTBOX = 16;
 inline constexpr const char* kHomePageText = "www.novu.example";
 inline constexpr const char* kHomePageTarget = "http://www.novu.example/";
-inline constexpr const char* kMailText = "novudownload@novu.example";
-inline constexpr const char* kMailTarget = "mailto:novudownload@novu.example";
+inline constexpr const char* kMailText = "mail@novu.example";
+inline constexpr const char* kMailTarget = "mailto:mail@novu.example";
 
 // The main window: task entries, status texts, progress bar, two links and five buttons. It
 // owns the settings and the run controller and is the controller's window.
@@ -33,8 +33,10 @@ inline constexpr const char* kMailTarget = "mailto:novudownload@novu.example";
 class CDownLoadDlg : public QDialog, public CRunWindow {
     Q_OBJECT
   public:
-    // `appDirectory` replaces the executable's directory when given (tests use a fresh folder).
-    explicit CDownLoadDlg(QWidget* parent = nullptr, const std::string& appDirectory = {});
+    // `appDirectory` replaces the data folder when given (tests use a fresh folder); `dialogFont`
+    // replaces the 8-point font of the screen (tests stand in for screens of other DPIs).
+    explicit CDownLoadDlg(QWidget* parent = nullptr, const std::string& appDirectory = {},
+                          const QFont* dialogFont = nullptr);
     ~CDownLoadDlg() override;
 
     QWidget* Control(int id) const;
@@ -66,7 +68,8 @@ class CDownLoadDlg : public QDialog, public CRunWindow {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    void CreateControls();
+    void CreateControls(const QFont* dialogFont);
+    void KeepClearOfFrameLines();
     void OnInitDialog(const std::string& appDirectory);
     void ApplyText(int id, const QString& text);
     QPushButton* Button(int id) const;

@@ -14,7 +14,9 @@ CLinkLabel::CLinkLabel(const QString& text, QWidget* parent) : QLabel(text, pare
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     hoverTimer_.setInterval(kHoverTimerMs);
     connect(&hoverTimer_, &QTimer::timeout, this, &CLinkLabel::OnHoverTimer);
-    opener_ = [](const std::string& target) { return link_open::OpenTarget(target); };
+    opener_ = [this](const std::string& target, std::function<void(int)> done) {
+        link_open::OpenTargetAsync(target, this, std::move(done));
+    };
 }
 
 void CLinkLabel::Attach() {
@@ -69,6 +71,11 @@ void CLinkLabel::FitWindowToText() {
 }
 
 QColor CLinkLabel::CurrentColour() const {
+    if (palette().color(QPalette::Window).lightness() < 128) {
+        return QColor(hovering_  ? kHoverColourOnDark
+                      : visited_ ? kVisitedColourOnDark
+                                 : kLinkColourOnDark);
+    }
     return QColor(hovering_ ? kHoverColour : visited_ ? kVisitedColour : kLinkColour);
 }
 
@@ -76,8 +83,8 @@ void CLinkLabel::LoadHandCursor() {
     setCursor(Qt::PointingHandCursor);
 }
 
-int CLinkLabel::OpenLinkTarget(const QString& target) {
-    return opener_(target.toStdString());
+void CLinkLabel::OpenLinkTarget(const QString& target) {
+    opener_(target.toStdString(), [this](int result) { OnOpened(result); });
 }
 
 void CLinkLabel::ShowOpenFailure(int code) {
@@ -105,7 +112,10 @@ void CLinkLabel::OnHoverTimer() {
 
 void CLinkLabel::OnClicked() {
     hovering_ = false;  // the timer runs on: its next tick ends the hover if the pointer has gone
-    const int result = OpenLinkTarget(target_);
+    OpenLinkTarget(target_);
+}
+
+void CLinkLabel::OnOpened(int result) {
     visited_ = IsOpenSuccess(result);
     if (visited_) {
         MarkVisited(true);

@@ -17,11 +17,17 @@ inline constexpr int UNDERLINE_ALWAYS = 1;
 class CLinkLabel : public QLabel {
     Q_OBJECT
   public:
-    using Opener = std::function<int(const std::string& target)>;
+    // Opens a target and calls back with the result (above 32: success), at once or later.
+    using Opener =
+        std::function<void(const std::string& target, std::function<void(int result)> done)>;
 
     static constexpr QRgb kLinkColour = qRgb(0, 0, 238);
     static constexpr QRgb kVisitedColour = qRgb(85, 26, 139);
     static constexpr QRgb kHoverColour = qRgb(255, 0, 0);
+    // The same hues, lighter, for a dark window background.
+    static constexpr QRgb kLinkColourOnDark = qRgb(138, 180, 248);
+    static constexpr QRgb kVisitedColourOnDark = qRgb(197, 138, 249);
+    static constexpr QRgb kHoverColourOnDark = qRgb(255, 120, 120);
     static constexpr int kHoverTimerMs = 100;
 
     explicit CLinkLabel(const QString& text, QWidget* parent = nullptr);
@@ -44,13 +50,16 @@ class CLinkLabel : public QLabel {
 
     // The hover timer's tick: ends the hover when the pointer has left.
     void OnHoverTimer();
-    // A click: open the target; mark visited, or beep and say why not.
+    // A click: open the target; once the opener has answered, mark visited, or beep and say why
+    // not.
     void OnClicked();
 
   protected:
     void LoadHandCursor();
-    int OpenLinkTarget(const QString& target);
+    // Starts opening the target; OnOpened gets the result.
+    void OpenLinkTarget(const QString& target);
     void ShowOpenFailure(int code);
+    void OnOpened(int result);
     // Where the pointer is, in this label's coordinates.
     virtual QPoint PointerPosition() const;
 

@@ -1,3 +1,8 @@
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <thread>
+
 #include "ui/link_logic.h"
 #include "ui/link_open.h"
 
@@ -13,6 +18,18 @@ int OpenTarget(const std::string& target) {
         return shellResult;
     }
     return StartCommandLine(BuildOpenCommand(command, target));
+}
+
+void OpenTargetAsync(const std::string& target, QObject* receiver, std::function<void(int)> done) {
+    QPointer<QObject> guard(receiver);
+    std::thread([target, guard, done = std::move(done)] {
+        const int result = OpenTarget(target);
+        QObject* context = guard.data();
+        if (context != nullptr) {
+            QMetaObject::invokeMethod(
+                context, [done, result] { done(result); }, Qt::QueuedConnection);
+        }
+    }).detach();
 }
 
 }  // namespace link_open

@@ -1,5 +1,6 @@
 #include <windows.h>  // first: shellapi.h builds on it
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "ui/link_open.h"
@@ -30,6 +31,8 @@ LONG ReadKeyDefault(HKEY root, const std::string& subKey, std::string& value) {
 }  // namespace
 
 int OpenWithDesktop(const std::string& target) {
+    // The shell may use COM; this runs on a thread of its own, which must start it itself.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOW));
     return static_cast<int>(result);
