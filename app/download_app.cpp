@@ -13,9 +13,11 @@
 namespace {
 
 const char* const kWindowSystemFailure = "AfxOleInit() 初始化失败!";
+const char* const kNoDisplayExplanation =
+    "cannot open a window: no display (is DISPLAY or WAYLAND_DISPLAY set?)";
 
 void ReportStartFailureAndExit() {
-    std::fprintf(stderr, "%s\n", kWindowSystemFailure);
+    std::fprintf(stderr, "%s\n%s\n", kWindowSystemFailure, kNoDisplayExplanation);
     std::fflush(stderr);
     std::_Exit(1);
 }

@@ -1,27 +1,27 @@
 // Reads and changes the program's 540-byte settings file.
 //
-//   novucfg FILE                      print the record
-//   novucfg FILE set FIELD VALUE...   change fields (a missing file starts from the defaults)
+//   novucfg [FILE]                      print the record
+//   novucfg [FILE] set FIELD VALUE...   change fields (a missing file starts from the defaults)
 //
-// Fields: bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber timeout.
+// Without FILE, the settings file of the program beside this tool (its own folder, or the
+// per-user data folder when that folder is not to be written). Exit status: 0 done, 1 the file
+// cannot be read or written, 2 a refused argument or file.
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "engine/http_getter.h"
 #include "run/task_settings_file.h"
+#include "support/data_location.h"
 #include "support/file_helpers.h"
 
 namespace {
 
-int Usage() {
-    std::fprintf(
-        stderr,
-        "usage: novucfg FILE\n"
-        "       novucfg FILE set FIELD VALUE [FIELD VALUE ...]\n"
-        "fields: bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber timeout\n");
-    return 2;
-}
+constexpr int kRefused = 2;
 
 bool ParseInt32(const std::string& text, std::int32_t& value) {
     if (text.empty())
@@ -35,11 +35,33 @@ bool ParseInt32(const std::string& text, std::int32_t& value) {
     return true;
 }
 
+// Why a base URL cannot be stored, or the empty text.
+std::string UrlProblem(const std::string& url) {
+    if (url.size() >= TaskSettings::kUrlFieldSize) {
+        return "holds at most 259 characters";
+    }
+    if (HasUnsafeUrlBytes(url.c_str())) {
+        return "must not hold spaces or control characters (they would reach the request line)";
+    }
+    if (GetUrlScheme(url.c_str()) == URL_FTP) {
+        return "is an ftp:// URL: its documents would count as stored without anything being "
+               "fetched";
+    }
+    if (GetUrlScheme(url.c_str()) != URL_HTTP) {
+        return "must begin with http://";
+    }
+    if (url.back() == '/') {
+        return "must not end in a slash (the program adds \"/<directory>/<number>...\")";
+    }
+    return {};
+}
+
 // Applies one change; an error message when the field or value is refused.
 std::string SetField(TaskSettings& record, const std::string& field, const std::string& value) {
     if (field == "bbsUrl" || field == "documentUrl") {
-        if (value.size() >= TaskSettings::kUrlFieldSize) {
-            return field + " holds at most 259 characters";
+        const std::string problem = UrlProblem(value);
+        if (!problem.empty()) {
+            return field + " " + problem;
         }
         (field == "bbsUrl" ? record.bbsUrl : record.documentUrl) = value;
         return {};
@@ -71,39 +93,81 @@ void Print(const TaskSettings& r) {
     std::printf("timeout         %d%s\n", r.timeout, r.timeout == -1 ? "  (no limit)" : "");
 }
 
+int Refuse(const std::string& message) {
+    std::fprintf(stderr, "novucfg: %s\n", message.c_str());
+    return kRefused;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 2)
-        return Usage();
+    CLI::App app{"Reads and changes the settings file of NOVUDownLoad.", "novucfg"};
+    app.set_version_flag("--version", "novucfg 1.0");
+    std::string path;
+    bool force = false;
+    app.add_option("FILE", path,
+                   "the settings file; without it, the one the program beside this tool uses");
+    app.add_flag("--force", force, "use a file that is not 540 bytes long");
+    CLI::App* set = app.add_subcommand("set", "change fields, then print the record");
+    std::vector<std::string> changes;
+    set->add_option("FIELD VALUE", changes,
+                    "bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber "
+                    "timeout, each followed by its value")
+        ->required();
+    app.footer(
+        "A base URL begins with http://, may name a port (http://host:8080/path), and ends "
+        "without a slash.\nExit status: 0 done, 1 the file cannot be read or written, 2 a "
+        "refused argument or file.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : kRefused;
+    }
+    if (path.empty()) {
+        path = SettingsPathFor(ChooseDataLocationOfThisProgram().directory);
+    }
+
+    std::error_code error;
+    const bool exists = std::filesystem::exists(path, error);
+    if (exists && !IsRegularFile(path.c_str())) {
+        return Refuse(path + " is not a regular file");
+    }
+    const auto size = exists ? std::filesystem::file_size(path, error) : 0;
+    if (exists && size != TaskSettings::kRecordSize && !force) {
+        return Refuse(path + " holds " + std::to_string(size) +
+                      " bytes, not 540: it may not be a settings file (--force uses it anyway)");
+    }
     CTaskSettingsFile file;
-    file.SetPath(argv[1]);
+    file.SetPath(path);
     const int read = file.Load();
-    if (argc == 2) {
-        if (read < 0) {
-            std::fprintf(stderr, "novucfg: cannot read %s\n", argv[1]);
+    if (exists && read < 0) {
+        std::fprintf(stderr, "novucfg: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    if (!set->parsed()) {
+        if (!exists) {
+            std::fprintf(stderr, "novucfg: %s does not exist\n", path.c_str());
             return 1;
-        }
-        if (read < static_cast<int>(TaskSettings::kRecordSize)) {
-            std::printf("(the file holds only %d of 540 bytes; the rest reads as zero)\n", read);
         }
         Print(file.Record());
         return 0;
     }
-    if (std::string(argv[2]) != "set" || argc < 5 || (argc - 3) % 2 != 0)
-        return Usage();
-    if (read < 0) {
+    if (changes.size() % 2 != 0) {
+        return Refuse("set takes FIELD VALUE pairs; " + changes.back() + " has no value");
+    }
+    if (!exists) {
         file.Record() = TaskSettings::Defaults();
     }
-    for (int i = 3; i < argc; i += 2) {
-        const std::string error = SetField(file.Record(), argv[i], argv[i + 1]);
-        if (!error.empty()) {
-            std::fprintf(stderr, "novucfg: %s; the file is unchanged\n", error.c_str());
-            return 2;
+    for (std::size_t i = 0; i < changes.size(); i += 2) {
+        const std::string problem = SetField(file.Record(), changes[i], changes[i + 1]);
+        if (!problem.empty()) {
+            return Refuse(problem + "; the file is unchanged");
         }
     }
     if (file.Save() < 0) {
-        std::fprintf(stderr, "novucfg: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "novucfg: cannot write %s: %s\n", path.c_str(),
+                     file.LastError().c_str());
         return 1;
     }
     Print(file.Record());
