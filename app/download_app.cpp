@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "engine/socket_platform.h"
+#include "support/data_location.h"
 #include "support/debug_log.h"
 #include "ui/download_dlg.h"
 
@@ -56,6 +57,8 @@ int CDownLoadApp::InitInstance(const char* programPath) {
     int argc = 1;
     char* argv[] = {const_cast<char*>(programPath), nullptr};
     QApplication application(argc, argv);
+    // Ties the windows to the installed desktop entry (its icon and name in task bars).
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
     qInstallMessageHandler(nullptr);
     SetErrorBoxHook([&application](const std::string& caption, const std::string& text) {
         const QString title = QString::fromLocal8Bit(caption.c_str());
