@@ -33,7 +33,7 @@ bool IsAppendMode(const char* mode) {
 
 }  // namespace
 
-int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* mode) {
+int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* /*mode: always anew*/) {
     char block[kBlockSize];
     int length = kBlockSize;
     if (!Receive(block, length, timeout)) {
@@ -50,11 +50,10 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* mode
     }
     const std::int64_t expectedLength = ParseContentLength(block, headerEnd);
 
-    // The document is written under a name of its own until it is whole, so that neither a crash
-    // nor a failure leaves a truncated file under the final name.
-    const std::string partial = PartialPath(path);
-    COutputFile file;
-    if (!file.Open(partial.c_str(), IsAppendMode(mode))) {
+    // The document takes its name only when it is whole, so that neither a crash nor a failure
+    // leaves a truncated file under it, and an older copy stays until a whole one replaces it.
+    CWholeFile file;
+    if (!file.Create(path)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
     std::int64_t bodyBytes = length - headerEnd;
@@ -64,20 +63,16 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* mode
     } else {
         Fail(FetchError::kWriteError, file.Error());
     }
-    if (!file.Close() && stored) {
-        stored = false;
-        Fail(FetchError::kWriteError, file.Error());
-    }
     if (stored && expectedLength >= 0 && bodyBytes < expectedLength) {
         stored = false;
         Fail(FetchError::kShortBody);
     }
-    if (stored && !RenameFile(partial.c_str(), path)) {
+    if (stored && !file.Commit()) {
         stored = false;
-        Fail(FetchError::kWriteError, errno);
+        Fail(FetchError::kWriteError, file.Error());
     }
     if (!stored) {
-        RemoveFile(partial.c_str());
+        file.Discard();
     }
     return stored ? 1 : 0;
 }
@@ -95,7 +90,8 @@ int CHttpSocket::ReceiveToFile(const char* path, int timeout, const char* mode,
     return result;
 }
 
-int CHttpSocket::ReceiveBody(COutputFile& file, int timeout, std::int64_t* bytesWritten) {
+template <typename File>
+int CHttpSocket::ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten) {
     char* const buffer = BodyBuffer();
     for (;;) {
         checkpoint::Pass();

@@ -5,8 +5,7 @@
 #include <string>
 
 #include "engine/tcp_client.h"
-
-class COutputFile;
+#include "support/output_file.h"
 
 // Reads one HTTP response into a local file. The status and the end of the header block are
 // looked for in a first block of at most 512 bytes; the body after it is read in large blocks.
@@ -16,11 +15,11 @@ class CHttpSocket : public CTcpClient {
     // The size of each body read after the first block.
     static constexpr std::size_t kBodyBlockSize = 256 * 1024;
 
-    // Takes the first block, checks its status (200..300) and header end, writes the body into
-    // "<path>.part" and, once it is whole, renames that over `path`. Returns 1 when the document
-    // was stored. Failures before the body leave the file system untouched; failures after it (a
-    // receive, a write, a body shorter than its Content-Length) remove the ".part" file, so an
-    // older copy at `path` stays as it was.
+    // Takes the first block, checks its status (200..300) and header end, writes the body into a
+    // file that takes the name `path` only once it is whole (see CWholeFile). Returns 1 when the
+    // document was stored. Failures before the body leave the file system untouched; failures
+    // after it (a receive, a write, a body shorter than its Content-Length) leave nothing behind,
+    // and an older copy at `path` stays as it was.
     int ReceiveResponse(const char* path, int timeout, const char* mode);
 
     // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
@@ -35,11 +34,9 @@ class CHttpSocket : public CTcpClient {
     // The Content-Length of a header block of `count` bytes, or -1 when it names none.
     static std::int64_t ParseContentLength(const char* bytes, int count);
 
-    // Where a document is written until it is whole.
-    static std::string PartialPath(const char* path) { return std::string(path) + ".part"; }
-
   private:
     // Receives until the peer closes, appending to the open file. Passes a checkpoint before every
     // block, so the calling thread can be held between blocks.
-    int ReceiveBody(COutputFile& file, int timeout, std::int64_t* bytesWritten);
+    template <typename File>
+    int ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten);
 };

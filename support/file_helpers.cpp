@@ -27,12 +27,14 @@ bool WriteAndClose(std::FILE* file, const void* data, int size) {
     return ok;
 }
 
-// The file a chain of symbolic links ends at (the path itself when it is no link).
-fs::path FollowLinks(fs::path path) {
+// The file a chain of symbolic links ends at (the path itself when it is no link), and its
+// status.
+fs::path FollowLinks(fs::path path, fs::file_status& status) {
+    std::error_code error;
     for (int hops = 0; hops < 40; ++hops) {
-        std::error_code error;
-        if (!fs::is_symlink(fs::symlink_status(path, error))) {
-            break;
+        status = fs::symlink_status(path, error);
+        if (!fs::is_symlink(status)) {
+            return path;
         }
         const fs::path target = fs::read_symlink(path, error);
         if (error) {
@@ -40,6 +42,7 @@ fs::path FollowLinks(fs::path path) {
         }
         path = target.is_absolute() ? target : path.parent_path() / target;
     }
+    status = fs::status(path, error);
     return path;
 }
 
@@ -56,26 +59,28 @@ std::string TemporaryNameFor(const fs::path& path) {
            std::to_string(counter.fetch_add(1)) + ".tmp";
 }
 
-// The atomic way: a temporary file renamed over the target. errno tells why it failed.
-bool ReplaceThroughTemporary(const fs::path& target, bool targetExists, const void* data,
+// The atomic way: a temporary file with the target's permission bits, renamed over the target.
+// errno tells why it failed.
+bool ReplaceThroughTemporary(const fs::path& target, unsigned permissions, const void* data,
                              int size) {
     std::string temporary;
-    std::FILE* file = nullptr;
-    for (int attempt = 0; attempt < 8 && file == nullptr; ++attempt) {
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
         temporary = TemporaryNameFor(target);
-        file = platform::CreateNewFile(temporary.c_str());
-        if (file == nullptr && errno != EEXIST) {
+        descriptor = platform::CreateNewDescriptor(temporary.c_str(), permissions);
+        if (descriptor < 0 && errno != EEXIST) {
             return false;
         }
     }
-    if (file == nullptr) {
+    if (descriptor < 0) {
         return false;
     }
-    bool ok = WriteAndClose(file, data, size);
-    int error = errno;
-    if (ok && targetExists) {
-        std::error_code modeError;
-        fs::permissions(temporary, fs::status(target, modeError).permissions(), modeError);
+    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
+    bool ok = platform::WriteDescriptor(descriptor, data, wanted) == static_cast<long>(wanted);
+    int error = ok ? 0 : (errno != 0 ? errno : ENOSPC);
+    if (platform::CloseDescriptor(descriptor) != 0 && ok) {
+        ok = false;
+        error = errno;
     }
     if (ok && !platform::RenameReplacing(temporary.c_str(), target.string().c_str())) {
         ok = false;
@@ -133,9 +138,8 @@ int WriteWholeFile(const char* path, const void* data, int size) {
 }
 
 int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason) {
-    const fs::path target = FollowLinks(path);
-    std::error_code error;
-    const fs::file_status status = fs::status(target, error);
+    fs::file_status status;
+    const fs::path target = FollowLinks(path, status);
     const bool exists = fs::exists(status);
     if (exists && !fs::is_regular_file(status)) {
         SetReason(reason, "it is not a regular file");
@@ -149,7 +153,10 @@ int ReplaceWholeFile(const char* path, const void* data, int size, std::string* 
         SetReason(reason, SystemErrorText(EACCES) + " (the file is read-only)");
         return -1;
     }
-    if (ReplaceThroughTemporary(target, exists, data, size)) {
+    const unsigned permissions = exists
+                                     ? static_cast<unsigned>(status.permissions() & fs::perms::all)
+                                     : platform::kNewFilePermissions;
+    if (ReplaceThroughTemporary(target, permissions, data, size)) {
         return size;
     }
     const int temporaryError = errno;

@@ -19,6 +19,10 @@ bool ExecutablePath(std::string& path);
 bool MayWrite(const char* path);
 // Creates a file that must not exist yet, for binary writing; nullptr (errno set) otherwise.
 std::FILE* CreateNewFile(const char* path);
+// The same as a descriptor with the given permission bits, exactly (the umask does not apply),
+// or, for kNewFilePermissions, those of any new file; -1 with errno set on failure.
+inline constexpr unsigned kNewFilePermissions = ~0u;
+int CreateNewDescriptor(const char* path, unsigned permissions);
 // Unbuffered output: a descriptor opened for writing (created when missing, truncated unless
 // `append`), -1 with errno set on failure; writes of what the platform takes, -1 on error.
 int OpenDescriptor(const char* path, bool append);
@@ -27,7 +31,12 @@ int CloseDescriptor(int descriptor);
 // The folder for per-user application data: $XDG_DATA_HOME, else ~/.local/share (Linux);
 // %LOCALAPPDATA% (Windows).
 std::string UserDataHome();
-// A number that differs between processes running at the same time.
+// A file without a name in `directory`, open for writing (-1 with errno set where the platform
+// or the file system has no such thing), and the giving of a name to it: false (errno set) when
+// the name exists already or naming fails.
+int OpenUnnamedIn(const char* directory);
+bool NameDescriptor(int descriptor, const char* path);
+// A number that differs between processes running at the same time (read once).
 unsigned long ProcessId();
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "support/file_platform.h"
@@ -57,6 +58,20 @@ std::FILE* CreateNewFile(const char* path) {
     return file;
 }
 
+int CreateNewDescriptor(const char* path, unsigned permissions) {
+    const bool exact = permissions != kNewFilePermissions;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exact ? 0600 : 0666);
+    // Set after creation: the mode given to open would be cut by the umask.
+    if (fd >= 0 && exact && ::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 int OpenDescriptor(const char* path, bool append) {
     return ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0666);
 }
@@ -86,8 +101,24 @@ std::string UserDataHome() {
     return std::string(home) + "/.local/share";
 }
 
+int OpenUnnamedIn(const char* directory) {
+#ifdef O_TMPFILE
+    return ::open(directory, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)directory;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+bool NameDescriptor(int descriptor, const char* path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
 unsigned long ProcessId() {
-    return static_cast<unsigned long>(::getpid());
+    static const unsigned long id = static_cast<unsigned long>(::getpid());
+    return id;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -57,6 +58,12 @@ std::FILE* CreateNewFile(const char* path) {
     return file;
 }
 
+int CreateNewDescriptor(const char* path, unsigned permissions) {
+    const bool readOnly = permissions != kNewFilePermissions && (permissions & 0222) == 0;
+    const int mode = readOnly ? _S_IREAD : _S_IREAD | _S_IWRITE;
+    return ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, mode);
+}
+
 int OpenDescriptor(const char* path, bool append) {
     return ::_open(path, _O_WRONLY | _O_CREAT | _O_BINARY | (append ? _O_APPEND : _O_TRUNC),
                    _S_IREAD | _S_IWRITE);
@@ -75,6 +82,16 @@ int CloseDescriptor(int descriptor) {
 std::string UserDataHome() {
     const char* localData = std::getenv("LOCALAPPDATA");
     return localData != nullptr ? localData : ".";
+}
+
+int OpenUnnamedIn(const char*) {
+    errno = ENOSYS;  // the caller falls back to a named temporary file
+    return -1;
+}
+
+bool NameDescriptor(int, const char*) {
+    errno = ENOSYS;
+    return false;
 }
 
 unsigned long ProcessId() {

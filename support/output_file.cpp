@@ -1,6 +1,8 @@
 #include "support/output_file.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 
 #include "support/file_platform.h"
 
@@ -40,4 +42,84 @@ bool COutputFile::Close() {
         return false;
     }
     return true;
+}
+
+bool CWholeFile::Create(const std::string& finalPath) {
+    Discard();
+    finalPath_ = finalPath;
+    partialPath_.clear();
+    const std::string folder = std::filesystem::path(finalPath).parent_path().string();
+    file_.descriptor_ = platform::OpenUnnamedIn(folder.empty() ? "." : folder.c_str());
+    if (file_.descriptor_ < 0) {
+        partialPath_ = PartialPath(finalPath);
+        if (!file_.Open(partialPath_.c_str(), false)) {
+            error_ = file_.Error();
+            partialPath_.clear();
+            return false;
+        }
+    }
+    open_ = true;
+    return true;
+}
+
+bool CWholeFile::Write(const void* data, std::size_t length) {
+    if (!file_.Write(data, length)) {
+        error_ = file_.Error();
+        return false;
+    }
+    return true;
+}
+
+bool CWholeFile::Fail() {
+    error_ = errno;
+    Discard();
+    return false;
+}
+
+bool CWholeFile::Commit() {
+    if (!open_) {
+        return false;
+    }
+    if (partialPath_.empty()) {
+        // The common case, a number fetched for the first time, needs one name and no rename.
+        if (platform::NameDescriptor(file_.descriptor_, finalPath_.c_str())) {
+            open_ = false;
+            if (!file_.Close()) {
+                error_ = file_.Error();  // its bytes may not all be there: it must not stay
+                std::remove(finalPath_.c_str());
+                return false;
+            }
+            return true;
+        }
+        if (errno != EEXIST) {
+            return Fail();
+        }
+        // An older copy is there: named beside it first, then renamed over it in one step.
+        partialPath_ = PartialPath(finalPath_);
+        std::remove(partialPath_.c_str());
+        if (!platform::NameDescriptor(file_.descriptor_, partialPath_.c_str())) {
+            partialPath_.clear();
+            return Fail();
+        }
+    }
+    if (!file_.Close() || !platform::RenameReplacing(partialPath_.c_str(), finalPath_.c_str())) {
+        error_ = file_.Error() != 0 ? file_.Error() : errno;
+        Discard();
+        return false;
+    }
+    open_ = false;
+    partialPath_.clear();
+    return true;
+}
+
+void CWholeFile::Discard() {
+    if (!open_) {
+        return;
+    }
+    open_ = false;
+    file_.Close();
+    if (!partialPath_.empty()) {
+        std::remove(partialPath_.c_str());
+        partialPath_.clear();
+    }
 }

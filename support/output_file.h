@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // A file written straight through to the system, one call per block: no second buffer, and every
 // error, the one at close included, is seen. Move-free, one owner.
@@ -21,6 +22,40 @@ class COutputFile {
     int Error() const { return error_; }
 
   private:
+    friend class CWholeFile;
     int descriptor_ = -1;
+    int error_ = 0;
+};
+
+// A document that appears under its final name only once it is whole: written without a name
+// (or, where the file system cannot do that, as "<final>.part"), then named, replacing an older
+// copy in one step. A crash or a discard leaves nothing under the final name and an older copy as
+// it was.
+class CWholeFile {
+  public:
+    CWholeFile() = default;
+    CWholeFile(const CWholeFile&) = delete;
+    CWholeFile& operator=(const CWholeFile&) = delete;
+    ~CWholeFile() { Discard(); }
+
+    // False with Error() set when no file could be started.
+    bool Create(const std::string& finalPath);
+    bool Write(const void* data, std::size_t length);
+    // Closes the file and gives it its final name; false with Error() set (nothing is left).
+    bool Commit();
+    // Closes and removes what was written.
+    void Discard();
+    int Error() const { return error_; }
+
+    // The name a document has while it is written where files cannot be written unnamed.
+    static std::string PartialPath(const std::string& finalPath) { return finalPath + ".part"; }
+
+  private:
+    bool Fail();
+
+    COutputFile file_;
+    std::string finalPath_;
+    std::string partialPath_;  // empty while the file has no name
+    bool open_ = false;
     int error_ = 0;
 };

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -36,6 +39,14 @@ class FetcherTest : public ::testing::Test {
     }
     std::string Target() const { return dir_.File("doc"); }
     bool TargetExists() const { return std::filesystem::exists(Target()); }
+    // The names in the folder besides the target: a failed or unfinished fetch leaves none.
+    int OtherFiles() const {
+        int count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+            count += entry.path() != Target();
+        }
+        return count;
+    }
 
     TempDir dir_;
     CHttpGetter getter_;
@@ -126,7 +137,7 @@ TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(failure.error, GetParam().error);
     EXPECT_EQ(ReadFileBytes(Target()), "good old copy");
-    EXPECT_FALSE(std::filesystem::exists(CHttpSocket::PartialPath(Target().c_str())));
+    EXPECT_EQ(OtherFiles(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -145,21 +156,28 @@ INSTANTIATE_TEST_SUITE_P(
                   FetchError::kShortBody}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FetcherTest, DocumentIsUnderItsPartialNameUntilWhole) {
-    server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-        return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(300).Send("second");
-    });
-    ASSERT_TRUE(server_->Start());
-    getter_.SetPort(server_->Port());
-    int result = -1;
-    std::thread fetch([&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
-    const std::string partial = CHttpSocket::PartialPath(Target().c_str());
-    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(partial) == "first "; }));
-    EXPECT_FALSE(TargetExists());  // a crash now would leave no truncated file under the name
-    fetch.join();
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(ReadFileBytes(Target()), "first second");
-    EXPECT_FALSE(std::filesystem::exists(partial));
+TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
+    for (const bool olderCopy : {false, true}) {
+        if (olderCopy) {
+            WriteFileBytes(Target(), "older copy");
+        }
+        server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(300).Send("second");
+        });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        int result = -1;
+        std::thread fetch(
+            [&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
+        ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        // A crash now would leave no truncated file under the name, and the older copy whole.
+        EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", olderCopy ? "older copy" : "");
+        fetch.join();
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(ReadFileBytes(Target()), "first second");
+        EXPECT_EQ(OtherFiles(), 0);
+    }
 }
 
 struct CutOffCase {
@@ -183,7 +201,8 @@ TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
     EXPECT_EQ(failure.error, FetchError::kCutOff);
-    EXPECT_FALSE(std::filesystem::exists(CHttpSocket::PartialPath(Target().c_str())));
+    EXPECT_FALSE(TargetExists());
+    EXPECT_EQ(OtherFiles(), 0);
     server_->Stop();
 }
 
@@ -232,23 +251,29 @@ TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(FetcherTest, WriteErrorFailsAndRemovesOnlyTheLink) {
-    // A link to the always-full device where the body goes: every write fails. Only the link may
-    // go.
-    const std::string link = CHttpSocket::PartialPath(Target().c_str());
-    std::filesystem::create_symlink("/dev/full", link);
+TEST_F(FetcherTest, WriteErrorFailsAndLeavesTheOlderCopy) {
+    WriteFileBytes(Target(), "older copy");
     server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-        return ServerScript().Send(HttpResponse(200, std::string(2000, 'x')));
+        return ServerScript().Send(HttpResponse(200, std::string(4000, 'x')));
     });
     ASSERT_TRUE(server_->Start());
     getter_.SetPort(server_->Port());
+    // Files of this process may not grow past 1000 bytes: every larger write fails, for any user.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     FetchFailure failure;
-    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    const int result = getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(failure.error, FetchError::kWriteError);
-    EXPECT_EQ(DescribeFetchFailure(failure), "write error (No space left on device)");
-    EXPECT_FALSE(std::filesystem::is_symlink(link));
-    EXPECT_FALSE(TargetExists());
-    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    EXPECT_EQ(DescribeFetchFailure(failure), "write error (File too large)");
+    EXPECT_EQ(ReadFileBytes(Target()), "older copy");
+    EXPECT_EQ(OtherFiles(), 0);
 }
 
 TEST_F(FetcherTest, FtpCountsAsStoredWithoutTrafficOrFile) {

@@ -1,0 +1,300 @@
+// Large documents at full speed and small ones at little cost: this program's fetcher and curl
+// fetch the same documents from the same local server in the same run, files written to disk.
+//
+//   1 and 20 concurrent fetches of 64 MiB documents: MB/s, median of 5 runs, ours / curl
+//   10,000 documents of 4-300 KB over 20 connections at a time: CPU microseconds per document
+//   the settings save that follows every document: its cost beside the cost of a fetch
+//
+// The server runs in a process of its own and answers with sendfile, so that neither client's
+// CPU time includes it.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "engine/downloader.h"
+#include "engine/http_socket.h"
+#include "run/task_settings_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRuns = 5;
+constexpr std::size_t kLargeSize = 64u << 20;
+constexpr int kSmallDocuments = 10000;
+constexpr int kSmallVariants = 97;
+
+// Serves /large/<n> and /small/<n> from files in `folder` until killed. Returns the child's pid
+// and sets `port`.
+pid_t StartFileServer(const std::string& folder, int& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 256) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    const pid_t child = ::fork();
+    if (child != 0) {
+        ::close(listener);
+        return child;
+    }
+    for (;;) {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        if (connection < 0) {
+            continue;
+        }
+        std::thread([connection, folder] {
+            std::string request;
+            char buffer[2048];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) {
+                    break;
+                }
+                request.append(buffer, static_cast<std::size_t>(got));
+            }
+            const bool large = request.find("/large/") != std::string::npos;
+            const std::size_t at = request.find(large ? "/large/" : "/small/");
+            const int number = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 7);
+            const std::string file =
+                folder + (large ? "/large" : "/small-" + std::to_string(number % kSmallVariants));
+            const int fd = ::open(file.c_str(), O_RDONLY);
+            struct stat info {};
+            ::fstat(fd, &info);
+            const std::string header =
+                "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(info.st_size) + "\r\n\r\n";
+            ::send(connection, header.data(), header.size(), MSG_NOSIGNAL);
+            off_t offset = 0;
+            while (offset<info.st_size&& ::sendfile(connection, fd, &offset,
+                                                    static_cast<std::size_t>(info.st_size))> 0) {
+            }
+            ::close(fd);
+            ::close(connection);
+        }).detach();
+    }
+}
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+class CountingDownloader : public CDownloader {
+  public:
+    void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>,
+                   const FetchFailure&) override {
+        (result == 1 ? stored : failed)++;
+    }
+    std::atomic<int> stored{0};
+    std::atomic<int> failed{0};
+};
+
+// Seconds for `count` concurrent fetches of the large document by our fetcher.
+double OursLarge(int count, const std::string& base, const std::string& out) {
+    CHttpGetter getter;
+    getter.SetTimeout(10);
+    std::vector<std::thread> threads;
+    std::atomic<int> stored{0};
+    const auto start = bench::Clock::now();
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            const std::string url = base + "/large/" + std::to_string(i);
+            const std::string path = out + "/ours-" + std::to_string(i);
+            stored += getter.Download(url.c_str(), path.c_str());
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const double seconds = bench::SecondsSince(start);
+    return stored == count ? seconds : -1;
+}
+
+// CPU seconds of this process for fetching the small documents with 20 workers.
+double OursSmall(const std::string& base, const std::string& out) {
+    CountingDownloader downloader;
+    downloader.GetFetcher().SetTimeout(10);
+    downloader.Start(20);
+    downloader.Pause();
+    for (int n = 0; n < kSmallDocuments; ++n) {
+        const std::string url = base + "/small/" + std::to_string(n);
+        const std::string path = out + "/" + std::to_string(n);
+        downloader.AddJob(url.c_str(), path.c_str(), std::make_unique<JobTag>(JobTag{n, 0}));
+    }
+    const double before = CpuSeconds(RUSAGE_SELF);
+    downloader.Resume();
+    while (downloader.stored + downloader.failed < kSmallDocuments) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const double cpu = CpuSeconds(RUSAGE_SELF) - before;
+    if (downloader.failed > 0) {
+        std::printf("ours: %d small documents failed\n", downloader.failed.load());
+    }
+    downloader.StopAll();
+    while (downloader.HasLiveThreads()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    downloader.Drain();
+    downloader.Teardown();
+    return cpu;
+}
+
+// Runs curl with a config file of url/output pairs, `parallel` transfers at a time. Returns the
+// wall seconds and adds curl's CPU seconds to `cpu`.
+double Curl(const std::vector<std::pair<std::string, std::string>>& transfers, int parallel,
+            const std::string& configPath, double* cpu = nullptr) {
+    {
+        std::ofstream config(configPath);
+        for (const auto& [url, output] : transfers) {
+            config << "url = \"" << url << "\"\noutput = \"" << output << "\"\n";
+        }
+    }
+    const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
+    const double seconds =
+        bench::TimeCommand("curl -s -f --no-progress-meter --http1.0 --parallel --parallel-max " +
+                           std::to_string(parallel) + " -K " + configPath);
+    if (cpu != nullptr) {
+        *cpu += CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    }
+    return seconds;
+}
+
+void ClearFolder(const std::string& folder) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+}
+
+}  // namespace
+
+int main() {
+    if (!bench::ToolInstalled("curl")) {
+        std::printf("curl is not installed: nothing to compare with\n");
+        return 1;
+    }
+    const std::string root = bench::TempPath("novu-throughput-bench");
+    const std::string served = root + "/served";
+    const std::string out = root + "/out";
+    fs::create_directories(served);
+    {
+        std::string large(kLargeSize, '\0');
+        for (std::size_t i = 0; i < large.size(); ++i) {
+            large[i] = static_cast<char>((i * 131) >> 7);
+        }
+        std::ofstream(served + "/large", std::ios::binary) << large;
+        for (int v = 0; v < kSmallVariants; ++v) {
+            const std::size_t size = 4000 + static_cast<std::size_t>(v) * 3050;  // 4 KB .. 300 KB
+            std::ofstream(served + "/small-" + std::to_string(v), std::ios::binary)
+                << std::string(size, static_cast<char>('a' + v % 26));
+        }
+    }
+    int port = 0;
+    const pid_t server = StartFileServer(served, port);
+    if (server < 0) {
+        std::printf("cannot start the file server\n");
+        return 1;
+    }
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    std::printf("server: 127.0.0.1:%d, %d CPUs, block size %zu KiB after the first 512 bytes\n",
+                port, static_cast<int>(std::thread::hardware_concurrency()),
+                CHttpSocket::kBodyBlockSize / 1024);
+
+    for (int streams : {1, 20}) {
+        if (std::getenv("NOVU_BENCH_SMALL_ONLY") != nullptr) {
+            break;
+        }
+        std::vector<double> ours, curls;
+        std::vector<std::pair<std::string, std::string>> transfers;
+        for (int i = 0; i < streams; ++i) {
+            transfers.push_back(
+                {base + "/large/" + std::to_string(i), out + "/curl-" + std::to_string(i)});
+        }
+        for (int run = 0; run < kRuns; ++run) {
+            ClearFolder(out);
+            ours.push_back(OursLarge(streams, base, out));
+            ClearFolder(out);
+            curls.push_back(Curl(transfers, 20, root + "/large.curl"));
+        }
+        const double megabytes = streams * static_cast<double>(kLargeSize) / 1e6;
+        const double oursRate = megabytes / Median(ours);
+        const double curlRate = megabytes / Median(curls);
+        std::printf(
+            "%2d x 64 MiB: ours %6.0f MB/s, curl %6.0f MB/s, ours / curl %.2f (median of %d)\n",
+            streams, oursRate, curlRate, oursRate / curlRate, kRuns);
+    }
+
+    // Small documents: CPU per document, 20 at a time, ours and curl by turns. The large files'
+    // write-back must not be charged to them.
+    std::vector<std::pair<std::string, std::string>> smallTransfers;
+    for (int n = 0; n < kSmallDocuments; ++n) {
+        smallTransfers.push_back(
+            {base + "/small/" + std::to_string(n), out + "/" + std::to_string(n)});
+    }
+    std::vector<double> oursCpu, curlCpu;
+    for (int run = 0; run < 3; ++run) {
+        ClearFolder(out);
+        ::sync();
+        oursCpu.push_back(OursSmall(base, out) / kSmallDocuments * 1e6);
+        ClearFolder(out);
+        ::sync();
+        double cpu = 0;
+        Curl(smallTransfers, 20, root + "/small.curl", &cpu);
+        curlCpu.push_back(cpu / kSmallDocuments * 1e6);
+    }
+    const double oursPerDocument = Median(oursCpu);
+    const double curlPerDocument = Median(curlCpu);
+    std::printf(
+        "10,000 x 4-300 KB: ours %.0f us CPU per document, curl %.0f us, ours / curl %.2f "
+        "(median of 3)\n",
+        oursPerDocument, curlPerDocument, oursPerDocument / curlPerDocument);
+
+    // The settings save that follows every finished document.
+    ClearFolder(out);
+    ::sync();
+    CTaskSettingsFile settings;
+    settings.SetPath(out + "/NOVUDownLoad.cfg");
+    settings.Record() = TaskSettings::Defaults();
+    const int saves = 5000;
+    const double before = CpuSeconds(RUSAGE_SELF);
+    for (int i = 0; i < saves; ++i) {
+        settings.Record().bbsNumber = i;
+        settings.Save();
+    }
+    const double saveCpu = (CpuSeconds(RUSAGE_SELF) - before) / saves * 1e6;
+    std::printf("settings save: %.0f us CPU each, %.0f%% of ours per document\n", saveCpu,
+                100 * saveCpu / oursPerDocument);
+
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    fs::remove_all(root);
+    return 0;
+}
