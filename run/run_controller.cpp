@@ -12,7 +12,9 @@
 
 CRunController::CRunController(CRunWindow& window, CTaskSettingsFile& settings,
                                std::string appDirectory)
-    : window_(window), settings_(settings), appDirectory_(std::move(appDirectory)) {}
+    : window_(window), settings_(settings), appDirectory_(std::move(appDirectory)) {
+    failureReport_.SetPath(appDirectory_ + kFailureReportName);
+}
 
 CRunController::~CRunController() {
     // The window cannot close while a run exists; should the controller go anyway, it ends the run
@@ -61,26 +63,27 @@ void CRunController::OnStart() {
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         saveFailureReported_ = false;
+        reportFailureReported_ = false;
         TaskSettings& record = settings_.Record();
         record.bbsEnabled = bbsTicked;
         if (bbsTicked) {
-            record.bbsNumber =
+            const std::int32_t first =
                 ComposeNumber(window_.GetInt(IDC_BBS_DIRECTORY), window_.GetInt(IDC_BBS_FILE));
-            state_.nextBbsNumber = record.bbsNumber;
-            bbsResume_.Begin(record.bbsNumber);
+            record.bbsNumber = BeginTask(JOB_BBS, first, record.bbsNumber);
+            state_.nextBbsNumber = first;
         }
         record.documentEnabled = documentTicked;
         if (documentTicked) {
-            record.documentNumber = ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY),
-                                                  window_.GetInt(IDC_DOCUMENT_FILE));
-            state_.nextDocumentNumber = record.documentNumber;
-            documentResume_.Begin(record.documentNumber);
+            const std::int32_t first = ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY),
+                                                     window_.GetInt(IDC_DOCUMENT_FILE));
+            record.documentNumber = BeginTask(JOB_DOCUMENT, first, record.documentNumber);
+            state_.nextDocumentNumber = first;
         }
         record.timeout = delay;
         saveError = SaveLocked();
     }
     if (!saveError.empty()) {
-        ReportSaveFailure(saveError);
+        ReportError(saveError.c_str());
     }
     window_.StartTimer(TIMER_GENERATE, kGeneratePeriodMs);
 }
@@ -99,12 +102,50 @@ void CRunController::GenerateJobs() {
     }
 }
 
+std::int32_t CRunController::BeginTask(std::int32_t kind, std::int32_t first,
+                                       std::int32_t recorded) {
+    TaskRun& task = Task(kind);
+    task.listIndex = 0;
+    if (task.plan.isList) {
+        task.remaining = static_cast<std::int64_t>(task.plan.numbers.size());
+        return recorded;  // a retry of old numbers leaves the task's place as it is
+    }
+    task.resume.Begin(first);
+    task.remaining =
+        !task.plan.last ? -1 : std::max<std::int64_t>(0, std::int64_t{*task.plan.last} - first + 1);
+    return first;
+}
+
+void CRunController::SetPlan(std::int32_t kind, TaskPlan plan) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    Task(kind).plan = std::move(plan);
+}
+
+bool CRunController::AllJobsReported() {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    const TaskSettings& record = settings_.Record();
+    for (const std::int32_t kind : {JOB_BBS, JOB_DOCUMENT}) {
+        const bool ticked = kind == JOB_BBS ? record.bbsEnabled : record.documentEnabled;
+        if (ticked && Task(kind).remaining != 0) {
+            return false;
+        }
+    }
+    return state_.downloader && state_.requested == state_.succeeded + state_.failed;
+}
+
 void CRunController::QueueJob(std::int32_t kind) {
     const bool bbs = kind == JOB_BBS;
     std::int32_t number;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
-        number = (bbs ? bbsResume_ : documentResume_).Generate();
+        TaskRun& task = Task(kind);
+        if (task.remaining == 0) {
+            return;
+        }
+        number = task.plan.isList ? task.plan.numbers[task.listIndex++] : task.resume.Generate();
+        if (task.remaining > 0) {
+            --task.remaining;
+        }
         (bbs ? state_.nextBbsNumber : state_.nextDocumentNumber) = NextNumber(number);
         ++state_.requested;
     }
@@ -121,8 +162,8 @@ void CRunController::QueueJob(std::int32_t kind) {
 }
 
 void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
-                               const FetchFailure& /*failure*/) {
-    std::string saveError;
+                               const FetchFailure& failure) {
+    std::string problems;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         // Written under the lock so that the window shows URL and result of the same report.
@@ -135,23 +176,37 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             return;
         }
         TaskSettings& record = settings_.Record();
-        if (tag.kind == JOB_BBS && record.bbsEnabled) {
-            bbsResume_.Finish(tag.number);
-            record.bbsNumber = bbsResume_.Lowest();
-        } else if (tag.kind == JOB_DOCUMENT && record.documentEnabled) {
-            documentResume_.Finish(tag.number);
-            record.documentNumber = documentResume_.Lowest();
+        const bool ticked = tag.kind == JOB_BBS        ? record.bbsEnabled != 0
+                            : tag.kind == JOB_DOCUMENT ? record.documentEnabled != 0
+                                                       : false;
+        if (ticked && !Task(tag.kind).plan.isList) {
+            CResumePoint& resume = Task(tag.kind).resume;
+            resume.Finish(tag.number);
+            (tag.kind == JOB_BBS ? record.bbsNumber : record.documentNumber) = resume.Lowest();
         }
         if (result != JOB_FAILED) {
             ++state_.succeeded;
         } else {
             ++state_.failed;
+            problems = ReportFailureLocked(tag, url, failure);
         }
-        saveError = SaveLocked();
+        const std::string saveProblem = SaveLocked();
+        problems += problems.empty() || saveProblem.empty() ? saveProblem : "\n" + saveProblem;
     }
-    if (!saveError.empty()) {
-        ReportSaveFailure(saveError);
+    if (!problems.empty()) {
+        ReportError(problems.c_str());
     }
+}
+
+std::string CRunController::ReportFailureLocked(const JobTag& tag, const char* url,
+                                                const FetchFailure& failure) {
+    if (failureReport_.Append(tag.kind, tag.number, url, DescribeFetchFailure(failure)) ||
+        reportFailureReported_) {
+        return {};
+    }
+    reportFailureReported_ = true;
+    return FormatText("The list of failed documents %s cannot be written (%s).",
+                      failureReport_.GetPath().c_str(), SystemErrorText(errno).c_str());
 }
 
 std::string CRunController::SaveLocked() {
@@ -159,14 +214,11 @@ std::string CRunController::SaveLocked() {
         return {};
     }
     saveFailureReported_ = true;
-    return settings_.LastError().empty() ? "unknown reason" : settings_.LastError();
-}
-
-void CRunController::ReportSaveFailure(const std::string& reason) {
-    ReportError(FormatText("The settings file %s cannot be saved (%s). The run goes on, but the "
-                           "next start may not continue where this run stops.",
-                           settings_.GetPath().c_str(), reason.c_str())
-                    .c_str());
+    return FormatText(
+        "The settings file %s cannot be saved (%s). The run goes on, but the next "
+        "start may not continue where this run stops.",
+        settings_.GetPath().c_str(),
+        settings_.LastError().empty() ? "unknown reason" : settings_.LastError().c_str());
 }
 
 void CRunController::LoadSettings() {
@@ -273,6 +325,8 @@ void CRunController::OnAbort() {
     state_.downloader->Drain();
     state_.downloader->Teardown();
     state_.downloader.reset();
+    std::lock_guard<std::mutex> lock(reportLock_);
+    failureReport_.Close();
 }
 
 void CRunController::OnTimer(int timerId) {

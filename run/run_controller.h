@@ -5,8 +5,10 @@
 #include <string>
 
 #include "run/dlg_downloader.h"
+#include "run/failure_report.h"
 #include "run/resume_point.h"
 #include "run/run_window.h"
+#include "run/task_plan.h"
 #include "run/task_settings_file.h"
 
 inline constexpr const char* kStartNotice =
@@ -65,6 +67,16 @@ class CRunController {
                    const FetchFailure& failure = {});
 
     bool HasRun() const { return state_.downloader != nullptr; }
+    // Which numbers the next runs fetch of a task (JOB_BBS or JOB_DOCUMENT); open-ended unless
+    // set.
+    void SetPlan(std::int32_t kind, TaskPlan plan);
+    // True once every ticked task of the run has handed out all its numbers and every job was
+    // reported: a run with an end is then complete. Never true for an open-ended task.
+    bool AllJobsReported();
+    // Worker threads of the run not yet finished (0 without a run).
+    int ActiveThreads() const {
+        return state_.downloader ? state_.downloader->GetActiveCount() : 0;
+    }
     // Copies of the counters and flags, read under the report lock.
     RunState Snapshot();
 
@@ -76,24 +88,37 @@ class CRunController {
     void SetStopGraceSeconds(int seconds) { stopGraceSeconds_ = seconds; }
 
   private:
+    // One task within a run: what it fetches and how far it got.
+    struct TaskRun {
+        TaskPlan plan;
+        CResumePoint resume;          // open runs and ranges
+        std::size_t listIndex = 0;    // lists
+        std::int64_t remaining = -1;  // numbers still to hand out; -1: no end
+    };
+    TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
+    // Prepares a ticked task at Start (report lock held); returns the number the record keeps.
+    std::int32_t BeginTask(std::int32_t kind, std::int32_t first, std::int32_t recorded);
     void QueueJob(std::int32_t kind);
     // Whether files can be created in both download folders; if not, says so, naming the
     // folder and the system's reason.
     bool DownloadFoldersWritable();
     void ShowRecord(const TaskSettings& record);
-    // Saves the record (report lock held); returns the reason to report, or the empty text when
-    // the save succeeded or its failure was reported already in this run.
+    // Saves the record (report lock held); returns what to report, or the empty text when the
+    // save succeeded or its failure was reported already in this run.
     std::string SaveLocked();
-    void ReportSaveFailure(const std::string& reason);
+    // Adds a failed job to failed.txt (report lock held); returns what to report, as SaveLocked.
+    std::string ReportFailureLocked(const JobTag& tag, const char* url,
+                                    const FetchFailure& failure);
 
     CRunWindow& window_;
     CTaskSettingsFile& settings_;
     const std::string appDirectory_;
     RunState state_;
     std::mutex reportLock_;
-    CResumePoint bbsResume_;            // guarded by reportLock_
-    CResumePoint documentResume_;       // guarded by reportLock_
-    bool saveFailureReported_ = false;  // guarded by reportLock_; once per run
+    TaskRun tasks_[2];                    // guarded by reportLock_
+    CFailureReport failureReport_;        // guarded by reportLock_
+    bool saveFailureReported_ = false;    // guarded by reportLock_; once per run
+    bool reportFailureReported_ = false;  // guarded by reportLock_; once per run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = 500;
     int stopGraceSeconds_ = kMinimumStopGraceSeconds;

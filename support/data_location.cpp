@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "support/debug_log.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
 #include "support/text_format.h"
@@ -35,5 +36,9 @@ DataLocation ChooseDataLocationOfThisProgram() {
         // Without the executable's path, the current directory stands in for it.
         executableDirectory = std::string(".") + PathSeparator();
     }
-    return ChooseDataLocation(executableDirectory);
+    const DataLocation location = ChooseDataLocation(executableDirectory);
+    if (!location.besideExecutable) {
+        SetDebugLogPath(location.directory + "debug.txt");  // the data's folder holds the log too
+    }
+    return location;
 }

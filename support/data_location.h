@@ -19,5 +19,6 @@ struct DataLocation {
 // own folder, even where it could (as root).
 DataLocation ChooseDataLocation(const std::string& executableDirectory);
 
-// The data location of the running executable (its own folder found with GetAppDirectory).
+// The data location of the running executable (its own folder found with GetAppDirectory). In
+// the per-user folder, the debug log goes there too.
 DataLocation ChooseDataLocationOfThisProgram();

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 
 namespace {
@@ -27,17 +26,6 @@ bool OpenLogLocked() {
     return g_log != nullptr;
 }
 
-std::tm LocalTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
-}
-
 }  // namespace
 
 std::uint16_t WriteDebugLog(const char* format, ...) {
@@ -45,9 +33,7 @@ std::uint16_t WriteDebugLog(const char* format, ...) {
     if (!OpenLogLocked()) {
         return 0xFFFF;
     }
-    const std::tm t = LocalTimeNow();
-    std::fprintf(g_log, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d\t", t.tm_year + 1900, t.tm_mon + 1,
-                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::fprintf(g_log, "%s\t", LocalTimeText().c_str());
     std::va_list args;
     va_start(args, format);
     std::vfprintf(g_log, format, args);
@@ -64,10 +50,7 @@ std::uint16_t ReportError(const char* message) {
         if (!OpenLogLocked()) {
             return 0xFFFF;
         }
-        const std::tm t = LocalTimeNow();
-        composed =
-            FormatText("%s\n(%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d)", message ? message : "",
-                       t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+        composed = FormatText("%s\n(%s)", message ? message : "", LocalTimeText().c_str());
         std::fputs(composed.c_str(), g_log);
         std::fputs("\n", g_log);
         std::fflush(g_log);

@@ -36,6 +36,8 @@ std::string UserDataHome();
 // the name exists already or naming fails.
 int OpenUnnamedIn(const char* directory);
 bool NameDescriptor(int descriptor, const char* path);
+// Whether the stream is a terminal (a person watches it) rather than a file or a pipe.
+bool IsTerminal(std::FILE* stream);
 // A number that differs between processes running at the same time (read once).
 unsigned long ProcessId();
 

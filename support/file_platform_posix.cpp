@@ -116,6 +116,10 @@ bool NameDescriptor(int descriptor, const char* path) {
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
 }
 
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) == 1;
+}
+
 unsigned long ProcessId() {
     static const unsigned long id = static_cast<unsigned long>(::getpid());
     return id;

@@ -94,6 +94,10 @@ bool NameDescriptor(int, const char*) {
     return false;
 }
 
+bool IsTerminal(std::FILE* stream) {
+    return ::_isatty(::_fileno(stream)) != 0;
+}
+
 unsigned long ProcessId() {
     return static_cast<unsigned long>(::_getpid());
 }

@@ -1,6 +1,7 @@
 #include "support/text_format.h"
 
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 std::string FormatTextV(const char* format, std::va_list args) {
@@ -31,4 +32,16 @@ const char* PathSeparator() {
 #else
     return "/";
 #endif
+}
+
+std::string LocalTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+#ifdef _WIN32
+    localtime_s(&t, &now);
+#else
+    localtime_r(&now, &t);
+#endif
+    return FormatText("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.tm_year + 1900, t.tm_mon + 1,
+                      t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }

@@ -24,3 +24,6 @@ std::string FormatTextV(const char* format, std::va_list args);
 
 // The platform's path separator as a one-character string ("\\" on Windows, "/" elsewhere).
 const char* PathSeparator();
+
+// The local time now as "YYYY-MM-DD hh:mm:ss".
+std::string LocalTimeText();

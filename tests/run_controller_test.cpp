@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "fake_window.h"
 #include "run/job_names.h"
@@ -254,6 +255,52 @@ TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
     SetErrorBoxHook(nullptr);
     EXPECT_NE(reports[0].find("cannot be saved (it is not a regular file)"), std::string::npos)
         << reports[0];
+}
+
+TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsReason) {
+    ServeDocuments();
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    Type(0, 990, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.SetPlan(JOB_BBS, TaskPlan::UpTo(1009));
+    controller_.OnStart();
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return controller_.AllJobsReported();
+    }));
+    Tick(5);  // nothing more to hand out
+    const RunState state = controller_.Snapshot();
+    EXPECT_EQ(state.requested, 20);
+    EXPECT_EQ(state.failed, 2);
+    EXPECT_EQ(SavedRecord().bbsNumber, 1010);
+    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tbbs\t(997|1007)\t)"
+                          R"(http://127\.0\.0\.1/bbs/[01]/\1\.xml\tstatus 404\n)");
+    std::istringstream lines(ReadFileBytes(AppFile("failed.txt")));
+    int listed = 0;
+    for (std::string text; std::getline(lines, text);) {
+        EXPECT_TRUE(std::regex_match(text + "\n", line)) << text;
+        ++listed;
+    }
+    EXPECT_EQ(listed, 2);
+}
+
+TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
+    ServeDocuments();
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    const int savedBefore = settings_.Record().bbsNumber;
+    controller_.SetPlan(JOB_BBS, TaskPlan::List({2005, 1999, 2017}));
+    controller_.OnStart();
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return controller_.AllJobsReported();
+    }));
+    std::vector<std::string> asked;
+    for (const std::string& request : server_->Requests()) {
+        asked.push_back(Match(request)[1]);
+    }
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{"1999", "2005", "2017"}));
+    EXPECT_EQ(controller_.Snapshot().failed, 1);
+    EXPECT_EQ(SavedRecord().bbsNumber, savedBefore);
 }
 
 TEST_F(RunControllerTest, StartRefusesADownloadFolderThatTakesNoFiles) {

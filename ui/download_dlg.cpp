@@ -14,7 +14,6 @@
 #include <QThread>
 
 #include "support/data_location.h"
-#include "support/debug_log.h"
 #include "support/file_helpers.h"
 #include "support/text_format.h"
 #include "ui/about_dlg.h"
@@ -184,11 +183,7 @@ void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {
     setWindowIcon(icon_);
     appDirectory_ = appDirectory;
     if (appDirectory_.empty()) {
-        const DataLocation location = ChooseDataLocationOfThisProgram();
-        appDirectory_ = location.directory;
-        if (!location.besideExecutable) {
-            SetDebugLogPath(appDirectory_ + "debug.txt");
-        }
+        appDirectory_ = ChooseDataLocationOfThisProgram().directory;
     }
     controller_ = std::make_unique<CRunController>(*this, settings_, appDirectory_);
     controller_->CreateDownloadFolders();

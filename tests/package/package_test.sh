@@ -31,8 +31,9 @@ else
     echo "package: installed into a scratch root (as root, NOVU_PACKAGE_INSTALL=system installs it for real)"
 fi
 
-for file in usr/bin/NOVUDownLoad usr/bin/novucfg usr/share/applications/$id.desktop \
-    usr/share/metainfo/$id.metainfo.xml usr/share/man/man1/novucfg.1 \
+for file in usr/bin/NOVUDownLoad usr/bin/novucfg usr/bin/novudl \
+    usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
+    usr/share/man/man1/novucfg.1 usr/share/man/man1/novudl.1 \
     usr/share/icons/hicolor/scalable/apps/$id.svg; do
     [ -f "$root/$file" ] || fail "the package lacks /$file"
 done

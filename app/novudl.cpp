@@ -1,0 +1,216 @@
+// novudl: the downloads of NOVUDownLoad without a window, for servers and scripts. The same run
+// controller, workers, settings file and folders as the window; a range or a list of numbers may
+// end a run by itself; Ctrl-C stops it as Abort does.
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/console_window.h"
+#include "app/progress_line.h"
+#include "engine/socket_platform.h"
+#include "run/run_controller.h"
+#include "support/data_location.h"
+#include "support/debug_log.h"
+#include "support/file_helpers.h"
+#include "support/file_platform.h"
+#include "support/text_format.h"
+
+namespace {
+
+enum ExitStatus {
+    kAllStored = 0,
+    kSomeFailed = 1,
+    kBadArguments = 2,
+    kStorageUnwritable = 3,
+    kInterrupted = 130,
+};
+
+volatile std::sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int) {
+    // The first Ctrl-C stops the run as Abort does; the second ends the process at once. The
+    // settings file already holds the lowest number not finished, and no document is under its
+    // final name before it is whole.
+    g_interrupts = g_interrupts + 1;
+    if (g_interrupts >= 2) {
+        std::_Exit(kInterrupted);
+    }
+}
+
+struct Range {
+    std::int32_t first = 0;
+    std::int32_t last = 0;
+};
+
+// "A-B" (both included) or "A+N" (N numbers from A); false for anything else.
+bool ParseRange(const std::string& text, Range& range) {
+    char* end = nullptr;
+    const long long first = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || (*end != '-' && *end != '+') || first < 0 || first > INT32_MAX) {
+        return false;
+    }
+    const char kind = *end;
+    const char* second = end + 1;
+    const long long value = std::strtoll(second, &end, 10);
+    if (end == second || *end != '\0' || value < 0) {
+        return false;
+    }
+    const long long last = kind == '-' ? value : first + value - 1;
+    if (last < first || last > INT32_MAX) {
+        return false;
+    }
+    range = {static_cast<std::int32_t>(first), static_cast<std::int32_t>(last)};
+    return true;
+}
+
+void SetStart(CConsoleWindow& window, int directoryId, int fileId, std::int32_t number) {
+    window.SetInt(directoryId, DirectoryPart(number));
+    window.SetInt(fileId, FilePart(number));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    CLI::App app{"Fetches the forum topics and articles of NOVUDownLoad without a window.",
+                 "novudl"};
+    app.set_version_flag("--version", "novudl 1.0");
+    std::string bbsText, documentText, retryPath;
+    int delay = 0;
+    CLI::Option* bbsOption = app.add_option(
+        "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
+    CLI::Option* documentOption =
+        app.add_option("--doc", documentText, "fetch exactly these articles: A-B, or A+N");
+    CLI::Option* delayOption = app.add_option(
+        "--delay", delay,
+        "seconds that each network wait may take; 0: no limit (default: the settings file's)");
+    app.add_option("--retry", retryPath,
+                   "fetch again the numbers listed in a failure report (failed.txt); the old "
+                   "report is kept as failed.txt.old")
+        ->excludes(bbsOption)
+        ->excludes(documentOption);
+    app.footer(
+        "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
+        "the last run stopped, until Ctrl-C.\nCtrl-C stops the run as Abort does; a second "
+        "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
+        "failed.txt), 2 bad arguments, 3 the download folders cannot be written, 130 "
+        "interrupted.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? kAllStored : kBadArguments;
+    }
+    Range bbsRange, documentRange;
+    const bool bbsGiven = !bbsText.empty(), documentGiven = !documentText.empty();
+    if ((bbsGiven && !ParseRange(bbsText, bbsRange)) ||
+        (documentGiven && !ParseRange(documentText, documentRange))) {
+        std::fprintf(
+            stderr, "novudl: a range is A-B or A+N, with 0 <= A <= B, not \"%s\"\n",
+            bbsGiven && !ParseRange(bbsText, bbsRange) ? bbsText.c_str() : documentText.c_str());
+        return kBadArguments;
+    }
+
+    net::StartSocketLibrary();
+    const DataLocation location = ChooseDataLocationOfThisProgram();
+    const bool terminal = platform::IsTerminal(stdout);
+    CProgressLine progress(stdout, terminal);
+    SetErrorBoxHook([&progress](const std::string&, const std::string& text) {
+        progress.Clear();
+        std::fprintf(stderr, "novudl: %s\n", text.c_str());
+        return 1;
+    });
+    CTaskSettingsFile settings;
+    settings.SetPath(SettingsPathFor(location.directory));
+    CConsoleWindow window;
+    CRunController controller(window, settings, location.directory);
+    controller.LoadSettings();
+    controller.ShowSettings();
+    window.SetInt(IDC_DELAY, settings.Record().timeout);
+    if (delayOption->count() > 0) {
+        window.SetInt(IDC_DELAY, delay);
+    }
+
+    if (!retryPath.empty()) {
+        std::vector<std::int32_t> bbs, documents;
+        std::string error;
+        if (!CFailureReport::ReadNumbers(retryPath, bbs, documents, error)) {
+            std::fprintf(stderr, "novudl: %s\n", error.c_str());
+            return kBadArguments;
+        }
+        // The report of this run starts empty; the one it retries is kept beside it.
+        const std::string report = location.directory + kFailureReportName;
+        if (FileExists(report.c_str())) {
+            RenameFile(report.c_str(), (report + ".old").c_str());
+        }
+        window.SetChecked(IDC_BBS_CHECK, !bbs.empty());
+        window.SetChecked(IDC_DOCUMENT_CHECK, !documents.empty());
+        controller.SetPlan(JOB_BBS, TaskPlan::List(bbs));
+        controller.SetPlan(JOB_DOCUMENT, TaskPlan::List(documents));
+    } else if (bbsGiven || documentGiven) {
+        window.SetChecked(IDC_BBS_CHECK, bbsGiven);
+        window.SetChecked(IDC_DOCUMENT_CHECK, documentGiven);
+        SetStart(window, IDC_BBS_DIRECTORY, IDC_BBS_FILE, bbsRange.first);
+        SetStart(window, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE, documentRange.first);
+        controller.SetPlan(JOB_BBS, TaskPlan::UpTo(bbsRange.last));
+        controller.SetPlan(JOB_DOCUMENT, TaskPlan::UpTo(documentRange.last));
+    }
+
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    controller.OnStart();
+    if (!controller.HasRun()) {
+        return kStorageUnwritable;
+    }
+
+    using Clock = std::chrono::steady_clock;
+    auto nextGenerate = Clock::now();
+    auto nextStatus = nextGenerate;
+    bool stopping = false;
+    while (controller.HasRun()) {
+        const auto now = Clock::now();
+        if (!stopping && (g_interrupts > 0 || controller.AllJobsReported())) {
+            stopping = true;
+            if (g_interrupts > 0) {
+                progress.Clear();
+                std::fprintf(stderr,
+                             "novudl: stopping after the documents in progress (Ctrl-C again to "
+                             "end at once)\n");
+            }
+            controller.OnAbort();  // the workers are asked to stop
+        }
+        if (stopping && controller.ActiveThreads() == 0) {
+            controller.OnAbort();  // every worker has left: cancel what waits and end the run
+            break;
+        }
+        if (!stopping && now >= nextGenerate) {
+            controller.OnTimer(TIMER_GENERATE);
+            nextGenerate = now + std::chrono::milliseconds(kGeneratePeriodMs);
+        }
+        if (now >= nextStatus) {
+            controller.OnTimer(TIMER_STATUS);
+            const RunState state = controller.Snapshot();
+            progress.Update(window.Text(IDC_COUNTS), state.succeeded + state.failed);
+            nextStatus = now + std::chrono::milliseconds(kStatusPeriodMs);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kGeneratePeriodMs));
+    }
+    progress.Finish();
+
+    const RunState state = controller.Snapshot();
+    std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,
+                state.failed);
+    if (state.failed > 0) {
+        std::printf("the failed numbers and why: %s%s\n", location.directory.c_str(),
+                    kFailureReportName);
+    }
+    if (g_interrupts > 0) {
+        return kInterrupted;
+    }
+    return state.failed > 0 ? kSomeFailed : kAllStored;
+}

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The headless runner against the sample site: a range ends by itself with exact counts, every
+# failed number is listed with its reason, --retry fetches exactly those, Ctrl-C leaves no
+# truncated file and a settings file the next run continues from exactly, output that is no
+# terminal is plain lines, and bad arguments or unwritable folders give their exit statuses.
+#   novudl_test.sh novudl sample_site novucfg
+set -uo pipefail
+novudl="$1" site="$2" cfg="$3"
+work="$(mktemp -d)"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+start_site 0 "$work/site.log" || fail "the sample site did not start"
+run="$work/run"
+mkdir -p "$run"
+cp "$novudl" "$run/novudl"
+"$cfg" "$run/NOVUDownLoad.cfg" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
+    documentUrl "http://127.0.0.1:$site_port/develop/article" >/dev/null || fail "novucfg"
+requested() { grep -o "/[0-9]*\.$1 " "$work/site.log" | tr -dc '0-9\n' | sort -n; }
+
+# --- a range: 5000..5119 of the forum topics, 7000..7019 of the articles ---------------------
+(cd "$run" && ./novudl --bbs 5000-5119 --doc 7000+20 --delay 1) >"$work/out.txt" 2>"$work/err.txt"
+status=$?
+[ "$status" -eq 1 ] || fail "a range with failures exited $status: $(cat "$work/err.txt")"
+grep -q "^140 requested, 134 stored, 6 failed$" "$work/out.txt" || fail "counts: $(cat "$work/out.txt")"
+! grep -q $'[\r\x1b]' "$work/out.txt" || fail "output to a file is not plain lines"
+[ "$(requested xml | tr '\n' ' ')" = "$(seq -s ' ' 5000 5119) " ] || fail "not exactly the BBS range"
+[ "$(requested shtm | wc -l)" -eq 20 ] || fail "not exactly the Document range"
+expected="bbs 5013 status 404
+bbs 5042 status 302
+bbs 5077 body shorter than its Content-Length
+bbs 5099 time limit
+bbs 5113 status 404
+document 7013 status 404"
+[ "$(awk -F'\t' '{print $2, $3, $5}' "$run/failed.txt" | sort -k2n)" = "$expected" ] ||
+    fail "failed.txt: $(cat "$run/failed.txt")"
+awk -F'\t' 'NF != 5 {exit 1}' "$run/failed.txt" || fail "a line of failed.txt is not whole"
+for n in 5000 5118 7001; do
+    case $n in 7*) kind=shtm file="$run/html_file/7/$n.htm" ;; *) kind=xml file="$run/xml_file/5/$n.xml" ;; esac
+    cmp -s "$file" <("$site" --print "$kind" "$n") || fail "$file not stored byte for byte"
+done
+[ "$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')" = 5120 ] ||
+    fail "the settings do not continue after the range"
+
+# --- --retry fetches exactly the failed numbers ----------------------------------------------
+cp "$run/failed.txt" "$work/failed-before.txt"
+before="$(wc -l <"$work/site.log")"
+(cd "$run" && ./novudl --retry failed.txt --delay 1) >"$work/out.txt" 2>&1
+status=$?
+[ "$status" -eq 1 ] || fail "a retry of faults that stay exited $status"
+retried="$(tail -n +"$((before + 1))" "$work/site.log" | grep -o "/[0-9]*\.[a-z]* " | tr -dc '0-9\n' | sort -n | tr '\n' ' ')"
+[ "$retried" = "$(awk -F'\t' '{print $3}' "$work/failed-before.txt" | sort -n | tr '\n' ' ')" ] ||
+    fail "retry fetched $retried"
+cmp -s "$run/failed.txt.old" "$work/failed-before.txt" || fail "the old report was not kept"
+[ "$(wc -l <"$run/failed.txt")" -eq 6 ] || fail "the retry wrote no fresh report"
+[ "$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')" = 5120 ] ||
+    fail "a retry moved the saved number"
+
+# --- Ctrl-C mid-run: no truncated file, and the next run continues exactly ------------------
+kill %1 2>/dev/null
+pids=()
+start_site 0 "$work/slow.log" --faults none --pad 256 --drip 2 || fail "the slow site did not start"
+"$cfg" "$run/NOVUDownLoad.cfg" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
+    documentUrl "http://127.0.0.1:$site_port/develop/article" bbsNumber 9000 documentEnabled 0 \
+    >/dev/null
+(cd "$run" && exec ./novudl) >"$work/out.txt" 2>&1 &
+runner=$!
+sleep 1.5
+kill -INT "$runner"
+wait "$runner"
+status=$?
+[ "$status" -eq 130 ] || fail "Ctrl-C exited $status"
+saved="$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')"
+[ "$saved" -gt 9000 ] || fail "nothing was fetched before Ctrl-C"
+for ((n = 9000; n < saved; n++)); do
+    cmp -s "$run/xml_file/9/$n.xml" <("$site" --pad 256 --print xml "$n") || fail "$n is not whole"
+done
+for file in "$run"/xml_file/9/*.xml; do
+    n="$(basename "$file" .xml)"
+    cmp -s "$file" <("$site" --pad 256 --print xml "$n") || fail "$file is truncated"
+done
+before="$(wc -l <"$work/slow.log")"
+(cd "$run" && ./novudl --bbs "$saved+3" --doc 0-0) >/dev/null 2>&1
+[ "$(tail -n +"$((before + 1))" "$work/slow.log" | grep -o "/[0-9]*\.xml " | tr -dc '0-9\n' | sort -n | head -n1)" = "$saved" ] ||
+    fail "the next run did not begin at the saved $saved"
+
+# --- statuses --------------------------------------------------------------------------------
+"$run/novudl" --help | grep -q "Usage: novudl" || fail "--help"
+"$run/novudl" --bbs 5-3 2>/dev/null; [ $? -eq 2 ] || fail "a backwards range is not refused with 2"
+"$run/novudl" --bbs x 2>/dev/null; [ $? -eq 2 ] || fail "a bad range is not refused with 2"
+"$run/novudl" --retry "$work/none" 2>/dev/null; [ $? -eq 2 ] || fail "a missing report is not refused with 2"
+rm -rf "$run/html_file" && echo x >"$run/html_file"
+"$run/novudl" --doc 1-2 >/dev/null 2>"$work/err.txt"; status=$?
+[ "$status" -eq 3 ] && grep -q "html_file: Not a directory" "$work/err.txt" || fail "an unwritable folder gave $status"
+echo "novudl: ranges, failed.txt, --retry, Ctrl-C and exit statuses as documented"
