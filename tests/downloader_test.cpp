@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -29,7 +30,8 @@ class RecordingDownloader : public CDownloader {
     ~RecordingDownloader() override {
         StopAll();
         Resume();
-        WaitUntil([this] { return !HasLiveThreads(); });
+        WaitOrEndTheProgram([this] { return !HasLiveThreads(); },
+                            "the downloader's workers stopping");
         Drain();
         Teardown();
     }
@@ -105,6 +107,36 @@ TEST_F(DownloaderTest, ManyWorkersReportEveryJobExactlyOnce) {
     }
     EXPECT_EQ(numbers.size(), 200u);
     EXPECT_EQ(downloader_.GetWaitingCount(), 0u);
+}
+
+// A report may take long (a box, a slow disk): the queue must stay free meanwhile.
+class SlowReportDownloader : public RecordingDownloader {
+  public:
+    void OnJobDone(int result, const char* url, const char* path, std::unique_ptr<JobTag> tag,
+                   const FetchFailure& failure) override {
+        reporting = true;
+        WaitUntil([this] { return released.load(); }, std::chrono::seconds(5));
+        RecordingDownloader::OnJobDone(result, url, path, std::move(tag), failure);
+    }
+    std::atomic<bool> reporting{false};
+    std::atomic<bool> released{false};
+};
+
+TEST_F(DownloaderTest, QueueStaysFreeWhileAJobIsReported) {
+    Serve([](const std::string&) { return ServerScript().Send(HttpResponse(200, "x")); });
+    SlowReportDownloader downloader;
+    downloader.GetFetcher().SetPort(server_->Port());
+    downloader.Start(1);
+    downloader.AddJob(Url(1).c_str(), Path(1).c_str(), Tag(1));
+    ASSERT_TRUE(WaitUntil([&] { return downloader.reporting.load(); }));
+    auto counted = std::async(std::launch::async, [&] {
+        downloader.AddJob(Url(2).c_str(), Path(2).c_str(), Tag(2));
+        return downloader.GetWaitingCount();
+    });
+    const bool free = counted.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    downloader.released = true;
+    ASSERT_TRUE(free) << "the queue lock was held during a report";
+    EXPECT_EQ(counted.get(), 1u);
 }
 
 TEST_F(DownloaderTest, WaitingCountDropsWhenAJobIsTakenBeforeItIsFetched) {

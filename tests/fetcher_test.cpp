@@ -108,13 +108,6 @@ INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
                                            std::make_pair("HTTP/1.0 200", 1),
                                            std::make_pair("garbage", 0)));
 
-TEST_F(FetcherTest, HeaderEndingBeyondFirstBlockFailsWithoutFile) {
-    const std::string header =
-        "HTTP/1.0 200 OK\r\nX-Pad: " + std::string(600, 'p') + "\r\n\r\nbody";
-    EXPECT_EQ(Fetch(ServerScript().Send(header)), 0);
-    EXPECT_FALSE(TargetExists());
-}
-
 struct BodyFault {
     const char* name;
     ServerScript script;
@@ -231,14 +224,44 @@ TEST_F(FetcherTest, TimeoutOfZeroOrBelowMinusOneFailsAtSend) {
     }
 }
 
-TEST_F(FetcherTest, ContentLengthNotReachedFailsAndDeletesFile) {
-    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n"))), 0);
-    EXPECT_FALSE(TargetExists());
+struct LengthCase {
+    const char* name;
+    std::string response;
+    int result;
+    const char* stored;
+};
+
+class LengthTest : public FetcherTest, public ::testing::WithParamInterface<LengthCase> {};
+
+// Only the header's own Content-Length counts, and only as a least length.
+TEST_P(LengthTest, ContentLengthIsTheLeastLengthOfTheBody) {
+    EXPECT_EQ(Fetch(ServerScript().Send(GetParam().response)), GetParam().result);
+    EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "(none)", GetParam().stored);
 }
 
-TEST_F(FetcherTest, ContentLengthMetIsStored) {
-    EXPECT_EQ(Fetch(ServerScript().Send(HttpResponse(200, "exact", "content-length:  5\r\n"))), 1);
-    EXPECT_EQ(ReadFileBytes(Target()), "exact");
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, LengthTest,
+    ::testing::Values(
+        LengthCase{"NotReached", HttpResponse(200, "short", "Content-Length: 100\r\n"), 0,
+                   "(none)"},
+        LengthCase{"Met", HttpResponse(200, "exact", "content-length:  5\r\n"), 1, "exact"},
+        LengthCase{"Exceeded", HttpResponse(200, "longer than five", "Content-Length: 5\r\n"), 1,
+                   "longer than five"},
+        LengthCase{"NamedInTheBody", "HTTP/1.0 200 OK\r\n\r\nbody\r\nContent-Length: 99999\r\n\r\n",
+                   1, "body\r\nContent-Length: 99999\r\n\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FetcherTest, HeaderMustEndWithinTheFirst512Bytes) {
+    // A header block of exactly n bytes, padded with a header line, then a body.
+    const auto response = [](int n) {
+        const std::string start = "HTTP/1.0 200 OK\r\nX-Pad: ";
+        return start + std::string(n - start.size() - 4, 'p') + "\r\n\r\nbody";
+    };
+    for (const int n : {511, 512, 513}) {
+        std::filesystem::remove(Target());
+        EXPECT_EQ(Fetch(ServerScript().Send(response(n))), n <= 512 ? 1 : 0) << n;
+        EXPECT_EQ(TargetExists(), n <= 512) << n;
+    }
 }
 
 TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
@@ -415,12 +438,6 @@ TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
     EXPECT_EQ(find("\r\n\r"), -1);
     EXPECT_EQ(find("a\n\nb"), -1);  // LF-only lines do not end the header
     EXPECT_EQ(find(std::string("\0\r\n\r\n", 5)), 5);
-    for (int end : {511, 512, 513}) {
-        std::string block(end - 4, 'h');
-        block += "\r\n\r\n";
-        const int seen = std::min(end, 512);
-        EXPECT_EQ(CHttpSocket::FindHeaderEnd(block.data(), seen), end <= 512 ? end : -1) << end;
-    }
 }
 
 TEST(ParseTest, ContentLengthOnlyFromItsOwnHeaderLine) {

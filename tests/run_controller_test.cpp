@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "fake_window.h"
 #include "run/job_names.h"
@@ -28,7 +29,10 @@ class RunControllerTest : public ::testing::Test {
         window_.SetInt(IDC_DELAY, settings_.Record().timeout);
         controller_.UpdateButtons();
     }
-    void TearDown() override { EndRun(); }
+    void TearDown() override {
+        EndRun();
+        WaitOrEndTheProgram([&] { return !controller_.HasRun(); }, "the run ending");
+    }
 
     // Serves every document with a body naming it; numbers ending in 7 are missing (404).
     void ServeDocuments(int port = 0) {
@@ -301,6 +305,44 @@ TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
     EXPECT_EQ(asked, (std::vector<std::string>{"1999", "2005", "2017"}));
     EXPECT_EQ(controller_.Snapshot().failed, 1);
     EXPECT_EQ(SavedRecord().bbsNumber, savedBefore);
+}
+
+TEST_F(RunControllerTest, EachTickQueuesBbsBeforeDocument) {
+    controller_.OnStart();
+    controller_.OnPause();
+    Tick(3);
+    EndRun();  // the drain reports the queue oldest first
+    std::vector<std::string> order;
+    for (const auto& [id, text] : window_.TextLog()) {
+        if (id == IDC_STATUS) {
+            order.push_back(text.substr(0, text.rfind('/')));
+        }
+    }
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"http://127.0.0.1/bbs/1318", "http://127.0.0.1/doc/1",
+                                        "http://127.0.0.1/bbs/1318", "http://127.0.0.1/doc/1",
+                                        "http://127.0.0.1/bbs/1318", "http://127.0.0.1/doc/1"}));
+}
+
+TEST_F(RunControllerTest, ConcurrentReportsLoseNoCountAndTearNoSave) {
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    controller_.OnStart();
+    controller_.OnPause();
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 20; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                controller_.OnJobDone(i % 2, "http://x/", JobTag{t * 1000 + i, JOB_BBS});
+            }
+        });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    const RunState state = controller_.Snapshot();
+    EXPECT_EQ(state.succeeded, 2000);
+    EXPECT_EQ(state.failed, 2000);
+    EXPECT_EQ(SavedRecord(), settings_.Record());
 }
 
 TEST_F(RunControllerTest, StartRefusesADownloadFolderThatTakesNoFiles) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -113,6 +116,26 @@ TEST_F(SettingsFileTest, SaveFollowsLinksKeepsTheModeAndLeavesNoTemporaryFile) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.File("real")), fs::directory_iterator()),
               1);
+}
+
+TEST_F(SettingsFileTest, SaveThatCannotWriteItsBytesFailsAndKeepsTheOldRecord) {
+    file_.Record() = TaskSettings::Defaults();
+    ASSERT_EQ(file_.Save(), 540);
+    const std::string before = ReadFileBytes(Path());
+    // Files of this process may not grow past 100 bytes: neither way of saving can write 540.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 100;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    file_.Record().bbsNumber = 42;
+    const int saved = file_.Save();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(saved, -1);
+    EXPECT_EQ(file_.LastError(), "File too large");
+    EXPECT_EQ(ReadFileBytes(Path()), before);
 }
 
 TEST_F(SettingsFileTest, ReadOnlyFileIsNeverReplaced) {

@@ -18,7 +18,7 @@ class CountingPool : public CThreadPool {
   public:
     ~CountingPool() override {
         StopAll();
-        WaitUntil([this] { return !HasLiveThreads(); });
+        WaitOrEndTheProgram([this] { return !HasLiveThreads(); }, "the pool's workers stopping");
         CloseWorkers();
     }
     int Work() override {
@@ -122,41 +122,6 @@ TEST(ThreadPoolTest, ResumeAfterNestedPausesRestartsWork) {
     const int held = pool.units.load();
     pool.ResumeAll();
     EXPECT_TRUE(WaitUntil([&] { return pool.units.load() > held + 4; }));
-}
-
-class OneShotWorker : public CWorkerThread {
-  public:
-    ~OneShotWorker() override {
-        if (started) {
-            RequestStop();
-            WaitUntil([this] { return GetState() == WORKER_EXITED; });
-        }
-    }
-    bool started = false;
-    int RunOnce() override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return 1;
-    }
-};
-
-TEST(WorkerThreadTest, SuspendCountsLikeTheOperatingSystem) {
-    OneShotWorker worker;
-    ASSERT_EQ(worker.Start(kCreateSuspended), 1);
-    worker.started = true;
-    EXPECT_EQ(worker.GetState(), WORKER_RUNNING);
-    EXPECT_EQ(worker.Suspend(), 1u);  // created suspended: the count was 1
-    EXPECT_EQ(worker.Suspend(), 2u);
-    EXPECT_EQ(worker.ResumeOnce(), 3u);
-    worker.ResumeFully();
-    EXPECT_EQ(worker.ResumeOnce(), 0u);
-    EXPECT_EQ(worker.CloseThreadHandle(), 0);  // still running: the handle stays
-}
-
-TEST(WorkerThreadTest, WorkerWithoutThreadAnswersLikeAFailedCall) {
-    OneShotWorker worker;
-    EXPECT_EQ(worker.Suspend(), kNoThreadCount);
-    EXPECT_EQ(worker.ResumeOnce(), kNoThreadCount);
-    worker.ResumeFully();  // ends at once on the failure value
 }
 
 class PoolLogTest : public InTempDirectory {

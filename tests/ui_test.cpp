@@ -508,13 +508,6 @@ class UiTest : public QObject {
                  QRect(0, 0, 64, 14));
     }
 
-    void failureReasonsByCode() {
-        QCOMPARE(OpenFailureReason(2), QString("The specified file was not found."));
-        QCOMPARE(OpenFailureReason(31),
-                 QString("There is no application associated\nwith the given filename extension."));
-        QCOMPARE(OpenFailureReason(33), QString("Unknown Error (33) occurred."));
-    }
-
     void editBoxesReadAsSignedIntegers() {
         QCOMPARE(ParseDialogInt("42"), 42);
         QCOMPARE(ParseDialogInt(" -7 "), -7);

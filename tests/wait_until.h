@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -15,4 +17,15 @@ inline bool WaitUntil(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// For fixtures that must wait before they can let go of threads: a thread that never stops would
+// hang the suite in its join, so past the limit the test program ends with a message instead.
+inline void WaitOrEndTheProgram(const std::function<bool()>& condition, const char* what) {
+    if (!WaitUntil(condition, std::chrono::seconds(10))) {
+        std::fprintf(stderr, "FAILED: %s did not happen within 10 s; ending the test program\n",
+                     what);
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
 }

@@ -170,14 +170,22 @@ void ScriptedServer::Play(int connection, const ServerScript& script) {
         }
         switch (step.kind) {
             case ServerStep::kSend: {
+                // A client that stops reading must not keep Stop() waiting for ever.
                 std::size_t sent = 0;
                 while (sent < step.bytes.size()) {
+                    pollfd entry{connection, POLLOUT, 0};
+                    if (::poll(&entry, 1, 50) <= 0) {
+                        if (stopping_.load()) {
+                            return;
+                        }
+                        continue;
+                    }
                     const ssize_t n = ::send(connection, step.bytes.data() + sent,
-                                             step.bytes.size() - sent, MSG_NOSIGNAL);
-                    if (n <= 0) {
+                                             step.bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (n <= 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                         return;  // the client has gone
                     }
-                    sent += static_cast<std::size_t>(n);
+                    sent += n > 0 ? static_cast<std::size_t>(n) : 0;
                 }
                 break;
             }
