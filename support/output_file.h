@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "support/text_format.h"
+
 // A file written straight through to the system, one call per block: no second buffer, and every
 // error, the one at close included, is seen. Move-free, one owner.
 class COutputFile {
@@ -47,8 +49,16 @@ class CWholeFile {
     void Discard();
     int Error() const { return error_; }
 
-    // The name a document has while it is written where files cannot be written unnamed.
-    static std::string PartialPath(const std::string& finalPath) { return finalPath + ".part"; }
+    // The name a document has while it is written where files cannot be written unnamed:
+    // "<final>.part", or, where that would not fit the 259 characters of a path, the final name
+    // with its last character replaced by '~' (documents' names differ before their last one).
+    static std::string PartialPath(std::string finalPath) {
+        if (finalPath.size() + 5 < kPathBufferSize || finalPath.empty()) {
+            return finalPath + ".part";
+        }
+        finalPath.back() = finalPath.back() == '~' ? '#' : '~';
+        return finalPath;
+    }
 
   private:
     bool Fail();

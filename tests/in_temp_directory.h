@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -22,7 +23,12 @@ class InTempDirectory : public ::testing::Test {
         SetErrorBoxHook(nullptr);
         std::filesystem::current_path(previous_);
     }
-    std::string Log() const { return ReadFileBytes(dir_.File("debug.txt")); }
+    // The log as written on Linux: text mode stores every line end as CR LF on Windows.
+    std::string Log() const {
+        std::string log = ReadFileBytes(dir_.File("debug.txt"));
+        log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());
+        return log;
+    }
 
     TempDir dir_;
     std::filesystem::path previous_;

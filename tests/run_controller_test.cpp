@@ -149,7 +149,11 @@ TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
 }
 
 TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
-    ServeDocuments();
+    // Documents that take a while, so that the queue still holds some when the run stops.
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Sleep(50).Send(HttpResponse(200, "x")); });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
     controller_.OnStart();
     controller_.OnPause();
     Tick(30);
@@ -310,8 +314,12 @@ TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
 TEST_F(RunControllerTest, EachTickQueuesBbsBeforeDocument) {
     controller_.OnStart();
     controller_.OnPause();
+    // Every idle worker reaches its pause before the first job is queued: none takes one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     Tick(3);
-    EndRun();  // the drain reports the queue oldest first
+    controller_.OnAbort();  // the paused workers leave without taking a job
+    ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+    controller_.OnAbort();  // the drain reports the queue oldest first
     std::vector<std::string> order;
     for (const auto& [id, text] : window_.TextLog()) {
         if (id == IDC_STATUS) {
@@ -352,9 +360,10 @@ TEST_F(RunControllerTest, StartRefusesADownloadFolderThatTakesNoFiles) {
     EXPECT_FALSE(controller_.HasRun());
     EXPECT_EQ(window_.Buttons(), "10001");
     ASSERT_EQ(window_.Messages().size(), 1u);  // no notice: the reason instead
-    EXPECT_EQ(window_.Messages()[0], "Documents cannot be stored in the folder " +
-                                         AppFile("html_file") +
-                                         ": Not a directory. No run was started.");
+    const std::string message = window_.Messages()[0];
+    const std::string start = "Documents cannot be stored in the folder " + AppFile("html_file");
+    EXPECT_EQ(message.substr(0, start.size() + 2), start + ": ") << message;
+    EXPECT_TRUE(message.ends_with(". No run was started.")) << message;
 }
 
 TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
@@ -481,14 +490,15 @@ TEST_F(RunControllerTest, PauseAndResumeWithoutRunDoNothing) {
 }
 
 TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {
-    const JobNames bbs = MakeJobNames("/app/", "http://h/Expert/topic", 1318001, JOB_BBS);
-    EXPECT_EQ(bbs.folder, "/app/xml_file/1318");
+    const std::string s = PathSeparator();  // paths take the platform's separator, URLs "/"
+    const JobNames bbs = MakeJobNames("/app" + s, "http://h/Expert/topic", 1318001, JOB_BBS);
+    EXPECT_EQ(bbs.folder, "/app" + s + "xml_file" + s + "1318");
     EXPECT_EQ(bbs.url, "http://h/Expert/topic/1318/1318001.xml");
-    EXPECT_EQ(bbs.file, "/app/xml_file/1318/1318001.xml");
-    const JobNames doc = MakeJobNames("/app/", "http://h/develop/article", 1001, JOB_DOCUMENT);
-    EXPECT_EQ(doc.folder, "/app/html_file/1");
+    EXPECT_EQ(bbs.file, "/app" + s + "xml_file" + s + "1318" + s + "1318001.xml");
+    const JobNames doc = MakeJobNames("/app" + s, "http://h/develop/article", 1001, JOB_DOCUMENT);
+    EXPECT_EQ(doc.folder, "/app" + s + "html_file" + s + "1");
     EXPECT_EQ(doc.url, "http://h/develop/article/1/1001.shtm");
-    EXPECT_EQ(doc.file, "/app/html_file/1/1001.htm");
+    EXPECT_EQ(doc.file, "/app" + s + "html_file" + s + "1" + s + "1001.htm");
 }
 
 }  // namespace

@@ -1,20 +1,26 @@
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+
+#include "support/text_format.h"
 
 // A fresh directory under the system's temporary folder, removed with everything in it.
 class TempDir {
   public:
     TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "novu-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+        std::random_device random;
+        std::error_code error;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("novu-test-" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(path_, error)) {
+                break;
+            }
+        }
     }
     ~TempDir() {
         std::error_code ignored;
@@ -27,7 +33,7 @@ class TempDir {
 
     const std::filesystem::path& Path() const { return path_; }
     // The directory as the program writes it: ending in the separator.
-    std::string WithSeparator() const { return path_.string() + "/"; }
+    std::string WithSeparator() const { return path_.string() + PathSeparator(); }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
   private:
@@ -41,9 +47,4 @@ inline std::string ReadFileBytes(const std::string& path) {
 
 inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Runs as root? Then permission bits do not stop writes, and such tests must be skipped.
-inline bool PermissionsAreEnforced() {
-    return ::geteuid() != 0;
 }

@@ -1,14 +1,12 @@
 #include "tools/server/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "tools/server/server_socket.h"
+
+namespace ss = server_socket;
 
 ServerScript& ServerScript::Send(std::string bytes) {
     steps_.push_back({ServerStep::kSend, std::move(bytes), 0});
@@ -58,28 +56,32 @@ ScriptedServer::~ScriptedServer() {
 }
 
 bool ScriptedServer::Start(int port, std::string* error) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) {
+    listener_ = static_cast<std::intptr_t>(::socket(AF_INET, SOCK_STREAM, 0));
+    if (listener_ == static_cast<std::intptr_t>(ss::kNone)) {
         if (error)
             *error = std::strerror(errno);
         return false;
     }
+    const ss::Handle listener = static_cast<ss::Handle>(listener_);
+#ifndef _WIN32
+    // On Windows the same option would let another program take the port over.
     const int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 128) != 0) {
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 128) != 0) {
         if (error)
             *error = std::strerror(errno);
-        ::close(listener_);
+        ss::Close(listener);
         listener_ = -1;
         return false;
     }
     socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
     acceptThread_ = std::thread(&ScriptedServer::AcceptLoop, this);
     return true;
@@ -97,8 +99,8 @@ void ScriptedServer::Stop() {
     if (acceptThread_.joinable()) {
         acceptThread_.join();
     }
-    if (listener_ >= 0) {
-        ::close(listener_);
+    if (listener_ != -1) {
+        ss::Close(static_cast<ss::Handle>(listener_));
         listener_ = -1;
     }
     std::unique_lock<std::mutex> lock(mutex_);
@@ -111,15 +113,17 @@ std::vector<std::string> ScriptedServer::Requests() const {
 }
 
 void ScriptedServer::AcceptLoop() {
+    const ss::Handle listener = static_cast<ss::Handle>(listener_);
     while (!stopping_.load()) {
-        pollfd entry{listener_, POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0) {
+        if (ss::Poll(listener, POLLIN, 50) <= 0) {
             continue;
         }
-        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
+        const ss::Handle accepted = ::accept(listener, nullptr, nullptr);
+        if (accepted == ss::kNone) {
             continue;
         }
+        ss::MakeNonBlocking(accepted);
+        const auto connection = static_cast<std::intptr_t>(accepted);
         ++connections_;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -130,15 +134,15 @@ void ScriptedServer::AcceptLoop() {
     }
 }
 
-void ScriptedServer::Serve(int connection) {
+void ScriptedServer::Serve(std::intptr_t handle) {
+    const auto connection = static_cast<ss::Handle>(handle);
     std::string request;
     char buffer[1024];
     while (request.find("\r\n\r\n") == std::string::npos && !stopping_.load()) {
-        pollfd entry{connection, POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0) {
+        if (ss::Poll(connection, POLLIN, 50) <= 0) {
             continue;
         }
-        const ssize_t received = ::recv(connection, buffer, sizeof buffer, 0);
+        const long received = ss::Receive(connection, buffer, sizeof buffer);
         if (received <= 0) {
             break;
         }
@@ -146,7 +150,7 @@ void ScriptedServer::Serve(int connection) {
     }
     // Take whatever else has already arrived, so that tests see every byte the client sent.
     for (;;) {
-        const ssize_t received = ::recv(connection, buffer, sizeof buffer, MSG_DONTWAIT);
+        const long received = ss::Receive(connection, buffer, sizeof buffer);
         if (received <= 0) {
             break;
         }
@@ -156,14 +160,15 @@ void ScriptedServer::Serve(int connection) {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
     }
-    Play(connection, responder_(request));
-    ::close(connection);
+    Play(handle, responder_(request));
+    ss::Close(connection);
     std::lock_guard<std::mutex> lock(mutex_);
     --activeConnections_;
     connectionEnded_.notify_all();  // under the lock: Stop may destroy the server right after
 }
 
-void ScriptedServer::Play(int connection, const ServerScript& script) {
+void ScriptedServer::Play(std::intptr_t handle, const ServerScript& script) {
+    const auto connection = static_cast<ss::Handle>(handle);
     for (const ServerStep& step : script.Steps()) {
         if (stopping_.load()) {
             return;
@@ -173,16 +178,15 @@ void ScriptedServer::Play(int connection, const ServerScript& script) {
                 // A client that stops reading must not keep Stop() waiting for ever.
                 std::size_t sent = 0;
                 while (sent < step.bytes.size()) {
-                    pollfd entry{connection, POLLOUT, 0};
-                    if (::poll(&entry, 1, 50) <= 0) {
+                    if (ss::Poll(connection, POLLOUT, 50) <= 0) {
                         if (stopping_.load()) {
                             return;
                         }
                         continue;
                     }
-                    const ssize_t n = ::send(connection, step.bytes.data() + sent,
-                                             step.bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-                    if (n <= 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                    const long n =
+                        ss::Send(connection, step.bytes.data() + sent, step.bytes.size() - sent);
+                    if (n <= 0 && !ss::WouldBlock()) {
                         return;  // the client has gone
                     }
                     sent += n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -202,11 +206,9 @@ void ScriptedServer::Play(int connection, const ServerScript& script) {
             }
             case ServerStep::kClose:
                 return;
-            case ServerStep::kReset: {
-                const linger abort{1, 0};  // closing with a zero linger sends RST
-                ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            case ServerStep::kReset:
+                ss::ResetOnClose(connection);
                 return;
-            }
         }
     }
 }

@@ -63,11 +63,11 @@ class ScriptedServer {
 
   private:
     void AcceptLoop();
-    void Serve(int connection);
-    void Play(int connection, const ServerScript& script);
+    void Serve(std::intptr_t connection);
+    void Play(std::intptr_t connection, const ServerScript& script);
 
     Responder responder_;
-    int listener_ = -1;
+    std::intptr_t listener_ = -1;  // the platform's socket handle
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> recordRequests_{true};
