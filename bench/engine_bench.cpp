@@ -8,20 +8,11 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/counting_downloader.h"
 #include "engine/downloader.h"
 #include "tools/server/scripted_server.h"
 
 namespace {
-
-class CountingDownloader : public CDownloader {
-  public:
-    void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>,
-                   const FetchFailure&) override {
-        (result == 1 ? stored : failed)++;
-    }
-    std::atomic<int> stored{0};
-    std::atomic<int> failed{0};
-};
 
 void RunEngine(int delayMs, int documents, const std::string& folder) {
     const std::string body(4096, 'd');
@@ -31,7 +22,7 @@ void RunEngine(int delayMs, int documents, const std::string& folder) {
     server.Start();
     std::vector<std::string> urls;
     {
-        CountingDownloader downloader;
+        bench::CountingDownloader downloader;
         downloader.GetFetcher().SetPort(server.Port());
         downloader.GetFetcher().SetTimeout(10);
         downloader.Start(20);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/counting_downloader.h"
 #include "engine/downloader.h"
 #include "engine/http_socket.h"
 #include "run/task_settings_file.h"
@@ -109,16 +110,6 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-class CountingDownloader : public CDownloader {
-  public:
-    void OnJobDone(int result, const char*, const char*, std::unique_ptr<JobTag>,
-                   const FetchFailure&) override {
-        (result == 1 ? stored : failed)++;
-    }
-    std::atomic<int> stored{0};
-    std::atomic<int> failed{0};
-};
-
 // Seconds for `count` concurrent fetches of the large document by our fetcher.
 double OursLarge(int count, const std::string& base, const std::string& out) {
     CHttpGetter getter;
@@ -142,7 +133,7 @@ double OursLarge(int count, const std::string& base, const std::string& out) {
 
 // CPU seconds of this process for fetching the small documents with 20 workers.
 double OursSmall(const std::string& base, const std::string& out) {
-    CountingDownloader downloader;
+    bench::CountingDownloader downloader;
     downloader.GetFetcher().SetTimeout(10);
     downloader.Start(20);
     downloader.Pause();
