@@ -91,7 +91,7 @@ int CloseDescriptor(int descriptor) {
 std::string UserDataHome() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome != nullptr && dataHome[0] == '/') {
-        return dataHome;  // the specification ignores a relative one
+        return dataHome;  // the XDG base directory rules ignore a relative one
     }
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] == '\0') {
