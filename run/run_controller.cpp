@@ -18,9 +18,10 @@ CRunController::CRunController(CRunWindow& window, CTaskSettingsFile& settings,
 
 CRunController::~CRunController() {
     // The window cannot close while a run exists; should the controller go anyway, it ends the run
-    // without further reports rather than leave workers behind.
+    // at once rather than leave workers behind: fetches in progress are cut off now.
     if (state_.downloader) {
         state_.downloader->StopAll();
+        state_.downloader->CutOffFetchesAfter(0);
         while (state_.downloader->HasLiveThreads()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

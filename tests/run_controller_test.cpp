@@ -243,6 +243,25 @@ TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
     server_->Stop();
 }
 
+TEST_F(RunControllerTest, ControllerThatGoesDuringARunEndsItAtOnce) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
+    ASSERT_TRUE(server_->Start());
+    FakeWindow window;
+    window.Tick(IDC_BBS_CHECK, 1);
+    window.Type(IDC_DELAY, "0");  // no time limit of its own
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CRunController controller(window, settings_, dir_.WithSeparator());
+        controller.SetFetchPort(server_->Port());
+        controller.OnStart();
+        controller.OnTimer(TIMER_GENERATE);
+        ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    server_->Stop();
+}
+
 TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
     ServeDocuments();
     std::vector<std::string> reports;
