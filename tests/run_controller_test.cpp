@@ -61,12 +61,17 @@ class RunControllerTest : public ::testing::Test {
             controller_.OnTimer(TIMER_GENERATE);
         }
     }
-    // Both phases of Abort, waiting for the workers in between.
+    // Pause, and give every idle worker the time to reach it: none takes a job queued after.
+    void PauseAndSettle() {
+        controller_.OnPause();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // Both phases of Abort, waiting for the workers in between. Paused workers leave without
+    // taking a job.
     void EndRun() {
         if (!controller_.HasRun()) {
             return;
         }
-        controller_.OnResume();
         controller_.OnAbort();
         controller_.OnTimer(TIMER_STATUS);
         ASSERT_TRUE(WaitUntil([&] {
@@ -184,7 +189,7 @@ TEST_F(RunControllerTest, CancelledNumbersAreFetchedByTheNextStart) {
     window_.Tick(IDC_DOCUMENT_CHECK, 0);
     Type(5, 0, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
     controller_.OnStart();
-    controller_.OnPause();
+    PauseAndSettle();
     Tick(3);  // 5000..5002 wait, never fetched
     EndRun();
     EXPECT_EQ(window_.Text(IDC_STATUS), "http://127.0.0.1/bbs/5/5002.xml");
@@ -332,13 +337,9 @@ TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
 
 TEST_F(RunControllerTest, EachTickQueuesBbsBeforeDocument) {
     controller_.OnStart();
-    controller_.OnPause();
-    // Every idle worker reaches its pause before the first job is queued: none takes one.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    PauseAndSettle();
     Tick(3);
-    controller_.OnAbort();  // the paused workers leave without taking a job
-    ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
-    controller_.OnAbort();  // the drain reports the queue oldest first
+    EndRun();  // the drain reports the queue oldest first
     std::vector<std::string> order;
     for (const auto& [id, text] : window_.TextLog()) {
         if (id == IDC_STATUS) {
@@ -410,7 +411,7 @@ TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
 
 TEST_F(RunControllerTest, GeneratorStopsAbove100WaitingJobs) {
     controller_.OnStart();
-    controller_.OnPause();
+    PauseAndSettle();
     Tick(50);
     controller_.RefreshStatus();
     EXPECT_NE(window_.Text(IDC_COUNTS).find("Waitting : 100 "), std::string::npos);
@@ -421,7 +422,7 @@ TEST_F(RunControllerTest, GeneratorStopsAbove100WaitingJobs) {
     EndRun();
     window_.Tick(IDC_DOCUMENT_CHECK, 0);
     controller_.OnStart();
-    controller_.OnPause();
+    PauseAndSettle();
     Tick(101);
     Tick(3);
     EXPECT_EQ(controller_.Snapshot().requested, 101);
