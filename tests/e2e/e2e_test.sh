@@ -24,6 +24,9 @@ base="http://127.0.0.1:$site_port"
 app_pid=$!
 pids+=($app_pid)
 find_main_window || fail "the main window did not appear: $(cat "$work/app.out")"
+# The built program carries its icon to the window system.
+xprop -id "$main" _NET_WM_ICON >"$work/icon.txt" 2>&1
+grep -q "_NET_WM_ICON(CARDINAL) =" "$work/icon.txt" || fail "the window has no icon"
 
 log_lines() { wc -l <"$work/site.log"; }
 count_log() { grep -c "$1" "$demo/debug.txt" 2>/dev/null || echo 0; }

@@ -84,7 +84,7 @@ before="$(wc -l <"$work/slow.log")"
     fail "the next run did not begin at the saved $saved"
 
 # --- statuses --------------------------------------------------------------------------------
-"$run/novudl" --help | grep -q "Usage: novudl" || fail "--help"
+grep -q "Usage: novudl" <<<"$("$run/novudl" --help)" || fail "--help"
 "$run/novudl" --bbs 5-3 2>/dev/null; [ $? -eq 2 ] || fail "a backwards range is not refused with 2"
 "$run/novudl" --bbs x 2>/dev/null; [ $? -eq 2 ] || fail "a bad range is not refused with 2"
 "$run/novudl" --retry "$work/none" 2>/dev/null; [ $? -eq 2 ] || fail "a missing report is not refused with 2"
