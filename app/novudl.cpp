@@ -108,11 +108,13 @@ int main(int argc, char* argv[]) {
     }
     Range bbsRange, documentRange;
     const bool bbsGiven = !bbsText.empty(), documentGiven = !documentText.empty();
-    if ((bbsGiven && !ParseRange(bbsText, bbsRange)) ||
-        (documentGiven && !ParseRange(documentText, documentRange))) {
-        std::fprintf(
-            stderr, "novudl: a range is A-B or A+N, with 0 <= A <= B, not \"%s\"\n",
-            bbsGiven && !ParseRange(bbsText, bbsRange) ? bbsText.c_str() : documentText.c_str());
+    const std::string* refused = bbsGiven && !ParseRange(bbsText, bbsRange) ? &bbsText
+                                 : documentGiven && !ParseRange(documentText, documentRange)
+                                     ? &documentText
+                                     : nullptr;
+    if (refused != nullptr) {
+        std::fprintf(stderr, "novudl: a range is A-B or A+N, with 0 <= A <= B, not \"%s\"\n",
+                     refused->c_str());
         return kBadArguments;
     }
 
