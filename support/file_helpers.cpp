@@ -208,10 +208,6 @@ int CanCreateFilesIn(const std::string& directory, std::string* reason) {
     return 1;
 }
 
-int RemoveFile(const char* path) {
-    return std::remove(path) == 0 ? 1 : 0;
-}
-
 int RenameFile(const char* from, const char* to) {
     return platform::RenameReplacing(from, to) ? 1 : 0;
 }

@@ -41,9 +41,6 @@ int CreateDirIfAbsent(const char* path);
 // with the system's reason in `reason`.
 int CanCreateFilesIn(const std::string& directory, std::string* reason = nullptr);
 
-// Removes a file; 1 on success, else 0.
-int RemoveFile(const char* path);
-
 // Renames `from` to `to`, replacing `to` in one step; 1 on success, else 0.
 int RenameFile(const char* from, const char* to);
 
