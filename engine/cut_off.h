@@ -12,7 +12,6 @@ class CCutOff {
 
     // Arms the cut-off `seconds` from now; a cut-off already armed stays as it is.
     void ArmAfter(int seconds);
-    bool Armed() const { return deadline_.load() != kNever; }
     bool Passed() const;
     // Milliseconds until the cut-off (0 once passed), or -1 while it is not armed.
     long long MillisecondsLeft() const;

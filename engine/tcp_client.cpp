@@ -44,7 +44,7 @@ int CTcpClient::Connect(const char* host, int port) {
     }
     socket_ = socket;
     if (start == net::ConnectStart::kPending) {
-        if (!AwaitReady(true, -1)) {
+        if (!AwaitReady(true, -1, false)) {
             Close();
             return 0;
         }
@@ -56,7 +56,7 @@ int CTcpClient::Connect(const char* host, int port) {
     return 1;
 }
 
-bool CTcpClient::AwaitReady(bool forWriting, int timeout) {
+bool CTcpClient::AwaitReady(bool forWriting, int timeout, bool callBlocks) {
     if (timeout == 0 || timeout < -1) {
         Fail(FetchError::kTimeLimit);
         return false;
@@ -76,7 +76,10 @@ bool CTcpClient::AwaitReady(bool forWriting, int timeout) {
             waitMs = waitMs < 0 ? check : std::min(waitMs, check);
         }
         if (waitMs < 0) {
-            return true;  // neither a limit nor a cut-off: the platform call itself blocks
+            if (callBlocks) {
+                return true;  // neither a limit nor a cut-off: the platform call itself blocks
+            }
+            waitMs = kCutOffCheckMs;
         }
         const int ready = net::WaitReady(socket_, forWriting, waitMs);
         if (ready > 0) {

@@ -37,8 +37,10 @@ class CTcpClient {
     int Fail(FetchError error, int detail = 0);
 
   private:
-    // Waits until the socket is ready within `timeout` (-1: no limit) and the cut-off.
-    bool AwaitReady(bool forWriting, int timeout);
+    // Waits until the socket is ready within `timeout` (-1: no limit) and the cut-off. With
+    // neither, it returns at once when the call that follows blocks by itself, and otherwise (a
+    // connection still being made) waits without end.
+    bool AwaitReady(bool forWriting, int timeout, bool callBlocks = true);
     bool CutOffPassed();
 
     net::SocketHandle socket_ = net::kNoSocket;
