@@ -22,6 +22,8 @@ class CFailureReport {
                 const std::string& reason);
     // Closes the file; the next line opens it again.
     void Close();
+    // The system's error number of the last line that could not be written.
+    int Error() const { return file_.Error(); }
 
     // The numbers of each task listed in such a file, in their order, each once. False, with the
     // reason in `error`, when the file cannot be read or a line is not one of the report's.

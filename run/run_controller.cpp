@@ -207,7 +207,8 @@ std::string CRunController::ReportFailureLocked(const JobTag& tag, const char* u
     }
     reportFailureReported_ = true;
     return FormatText("The list of failed documents %s cannot be written (%s).",
-                      failureReport_.GetPath().c_str(), SystemErrorText(errno).c_str());
+                      failureReport_.GetPath().c_str(),
+                      SystemErrorText(failureReport_.Error()).c_str());
 }
 
 std::string CRunController::SaveLocked() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "fake_window.h"
 #include "run/job_names.h"
 #include "support/debug_log.h"
+#include "support/file_helpers.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
 #include "wait_until.h"
@@ -313,6 +315,29 @@ TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsRea
         ++listed;
     }
     EXPECT_EQ(listed, 2);
+}
+
+TEST_F(RunControllerTest, FailureListThatCannotBeWrittenIsReportedOncePerRun) {
+    ServeDocuments();
+    std::vector<std::string> reports;
+    SetErrorBoxHook([&](const std::string&, const std::string& text) {
+        reports.push_back(text);
+        return 1;
+    });
+    std::filesystem::create_directory(AppFile("failed.txt"));
+    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    Type(0, 990, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
+    controller_.SetPlan(JOB_BBS, TaskPlan::UpTo(1009));  // 997 and 1007 fail
+    controller_.OnStart();
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return controller_.AllJobsReported();
+    }));
+    SetErrorBoxHook(nullptr);
+    ASSERT_EQ(reports.size(), 1u);
+    const std::string told = "The list of failed documents " + AppFile("failed.txt") +
+                             " cannot be written (" + SystemErrorText(EISDIR) + ").\n(";
+    EXPECT_EQ(reports[0].substr(0, told.size()), told);
 }
 
 TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
