@@ -159,6 +159,8 @@ class UiTest : public QObject {
         // The 8-point dialog font at 96 and at 144 dots per inch.
         QTest::newRow("96 dpi") << 11 << 400 << 600;
         QTest::newRow("144 dpi") << 16 << 600 << 900;
+        // A small font leaves a dialog unit barely more than a pixel: rounding is at its tightest.
+        QTest::newRow("small font") << 8 << 280 << 440;
     }
 
     void controlsStayInsideTheirRectangles() {

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyle>
 #include <QThread>
 
 #include "support/data_location.h"
@@ -151,7 +150,6 @@ void CDownLoadDlg::CreateControls(const QFont* givenFont) {
             control->setAccessibleName(QString::fromLatin1(t.accessibleName));
         }
     }
-    KeepClearOfFrameLines();
     homeLink_ = static_cast<CLinkLabel*>(controls_.at(IDC_HOME_LINK));
     mailLink_ = static_cast<CLinkLabel*>(controls_.at(IDC_MAIL_LINK));
     // The e-mail link is bound first, as the dialog's data exchange does.
@@ -163,20 +161,6 @@ void CDownLoadDlg::CreateControls(const QFont* givenFont) {
     connect(Button(IDC_RESUME), &QPushButton::clicked, this, [this] { controller_->OnResume(); });
     connect(Button(IDC_ABORT), &QPushButton::clicked, this, [this] { controller_->OnAbort(); });
     connect(Button(IDCANCEL_BUTTON), &QPushButton::clicked, this, &CDownLoadDlg::reject);
-}
-
-void CDownLoadDlg::KeepClearOfFrameLines() {
-    // Rounding dialog units to pixels can bring a framed control within a pixel of its frame's
-    // edge, where the frame's lines are drawn: such a control gives up the pixels it would cover.
-    const int line = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
-    for (const QGroupBox* frame : findChildren<QGroupBox*>()) {
-        const QRect inner = frame->geometry().adjusted(line, 0, -line, -line);
-        for (const auto& [id, control] : controls_) {
-            if (frame->geometry().contains(control->geometry())) {
-                control->setGeometry(control->geometry().intersected(inner));
-            }
-        }
-    }
 }
 
 void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {

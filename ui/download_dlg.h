@@ -69,7 +69,6 @@ class CDownLoadDlg : public QDialog, public CRunWindow {
 
   private:
     void CreateControls(const QFont* dialogFont);
-    void KeepClearOfFrameLines();
     void OnInitDialog(const std::string& appDirectory);
     void ApplyText(int id, const QString& text);
     QPushButton* Button(int id) const;
