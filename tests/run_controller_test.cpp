@@ -335,9 +335,14 @@ TEST_F(RunControllerTest, FailureListThatCannotBeWrittenIsReportedOncePerRun) {
     }));
     SetErrorBoxHook(nullptr);
     ASSERT_EQ(reports.size(), 1u);
-    const std::string told = "The list of failed documents " + AppFile("failed.txt") +
-                             " cannot be written (" + SystemErrorText(EISDIR) + ").\n(";
+    // The system's reason: "Is a directory" on Linux, "Permission denied" on Windows.
+    const std::string told =
+        "The list of failed documents " + AppFile("failed.txt") + " cannot be written (";
     EXPECT_EQ(reports[0].substr(0, told.size()), told);
+#ifndef _WIN32
+    EXPECT_EQ(reports[0].substr(told.size(), SystemErrorText(EISDIR).size() + 2),
+              SystemErrorText(EISDIR) + ").");
+#endif
 }
 
 TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
