@@ -33,7 +33,8 @@ start_x() {
     for tool in Xvfb xdotool; do
         command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/test installs it)"
     done
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    # -noreset: the server must not restart when its last client goes (a killed program does).
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
     pids+=($!)
     for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     [ -s "$work/display" ] || skip "Xvfb did not start"
