@@ -99,7 +99,10 @@ int main(int argc, char* argv[]) {
         "the last run stopped, until Ctrl-C.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
         "failed.txt), 2 bad arguments, 3 the download folders cannot be written, 130 "
-        "interrupted.");
+        "interrupted.\nBase URLs may be http:// or https:// (certificates are checked against the "
+        "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). The environment's "
+        "proxy is used: http_proxy for http, https_proxy or HTTPS_PROXY for https, no_proxy or "
+        "NO_PROXY for hosts reached directly.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

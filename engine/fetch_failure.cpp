@@ -8,25 +8,41 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
         case FetchError::kNone:
             return "stored";
         case FetchError::kNotHttp:
-            return "not an http:// URL";
+            return "not an http:// or https:// URL";
         case FetchError::kNameTooLong:
             return "name too long";
         case FetchError::kUnsafeUrl:
             return "control character or space in the URL";
+        case FetchError::kUserInUrl:
+            return "user name in the URL";
+        case FetchError::kEmptyHost:
+            return "no host in the URL";
+        case FetchError::kBadHost:
+            return "bad host in the URL";
         case FetchError::kBadPort:
             return "bad port in the URL";
         case FetchError::kNoSuchHost:
             return "no such host";
         case FetchError::kConnect:
             return "cannot connect (" + net::ErrorText(failure.detail) + ")";
+        case FetchError::kProxyConnect:
+            return "cannot connect to the proxy (" + failure.text + ")";
+        case FetchError::kProxyRefused:
+            return "the proxy refused the tunnel (status " + std::to_string(failure.detail) + ")";
         case FetchError::kTimeLimit:
             return "time limit";
         case FetchError::kCutOff:
             return "cut off after Abort";
+        case FetchError::kClosedBeforeAnswer:
+            return "closed before answering";
+        case FetchError::kBadStatusLine:
+            return "bad status line";
         case FetchError::kStatus:
             return "status " + std::to_string(failure.detail);
         case FetchError::kNoHeaderEnd:
-            return "no end of header in the first block";
+            return "closed inside the header block";
+        case FetchError::kHeaderTooLong:
+            return "header block too long";
         case FetchError::kShortBody:
             return "body shorter than its Content-Length";
         case FetchError::kReceive:
@@ -35,6 +51,12 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "send error (" + net::ErrorText(failure.detail) + ")";
         case FetchError::kWriteError:
             return "write error (" + SystemErrorText(failure.detail) + ")";
+        case FetchError::kTls:
+            return failure.text;
+        case FetchError::kTlsCut:
+            return "connection cut before the TLS close";
+        case FetchError::kHttpsUnavailable:
+            return "https is not available in this build";
     }
     return "unknown";
 }

@@ -6,25 +6,41 @@
 // lies behind a 0.
 enum class FetchError {
     kNone,
-    kNotHttp,      // not an http:// URL
+    kNotHttp,      // neither an http:// nor an https:// URL
     kNameTooLong,  // URL, host or path longer than 259 characters
     kUnsafeUrl,    // a control character or space in the URL
-    kBadPort,      // a port in the URL that is not a number from 1 to 65535
+    kUserInUrl,    // "user@host": the program sends no credentials to sites
+    kEmptyHost,
+    kBadHost,  // a broken IPv6 literal, or one without its brackets
+    kBadPort,  // a port in the URL that is not a number from 1 to 65535
     kNoSuchHost,
-    kConnect,      // detail: the system's error number (connection refused, ...)
-    kTimeLimit,    // a single wait ran past the time limit
-    kCutOff,       // still running when the time after Abort ran out
-    kStatus,       // detail: the status code
-    kNoHeaderEnd,  // no end of the header block in the first block
-    kShortBody,    // fewer bytes than the Content-Length
-    kReceive,      // detail: the system's error number (connection reset, ...)
-    kSend,         // detail: the system's error number
-    kWriteError,   // detail: the system's error number
+    kConnect,             // detail: the system's error number (connection refused, ...)
+    kProxyConnect,        // text: why the proxy could not be reached
+    kProxyRefused,        // detail: the proxy's status for the tunnel
+    kTimeLimit,           // a single wait ran past the time limit
+    kCutOff,              // still running when the time after Abort ran out
+    kClosedBeforeAnswer,  // the server closed without sending a byte
+    kBadStatusLine,       // no three-digit status code
+    kStatus,              // detail: the status code
+    kNoHeaderEnd,         // the server closed inside the header block
+    kHeaderTooLong,       // no end of the header block within 64 KiB
+    kShortBody,           // fewer bytes than the Content-Length
+    kReceive,             // detail: the system's error number (connection reset, ...)
+    kSend,                // detail: the system's error number
+    kWriteError,          // detail: the system's error number
+    kTls,                 // text: the TLS library's reason (a certificate refused, ...)
+    kTlsCut,              // the connection ended without the TLS close, length unknown
+    kHttpsUnavailable,    // this build has no TLS library
 };
 
 struct FetchFailure {
+    FetchFailure() = default;
+    FetchFailure(FetchError error, int detail = 0, std::string text = {})
+        : error(error), detail(detail), text(std::move(text)) {}
+
     FetchError error = FetchError::kNone;
     int detail = 0;
+    std::string text;
 };
 
 // One line for people and for failed.txt: "status 404", "write error (No space left on device)".

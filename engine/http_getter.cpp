@@ -7,12 +7,48 @@
 #include "support/text_format.h"
 
 namespace {
-int Refuse(FetchFailure* failure, FetchError error) {
+
+int Refuse(FetchFailure* failure, const FetchFailure& why) {
     if (failure != nullptr) {
-        *failure = {error, 0};
+        *failure = why;
     }
     return 0;
 }
+
+// Connects the socket to the URL's server, or to the proxy and through it; 1 when the request
+// can be sent.
+int Reach(CHttpSocket& socket, const Url& url, int httpPort,
+          const std::optional<ProxyServer>& proxy, int timeout) {
+    const bool https = url.scheme == UrlScheme::kHttps;
+    if (!proxy) {
+        return socket.Connect(url.host.c_str(), url.PortOr(httpPort), timeout) &&
+               (!https || socket.StartTls(url.host, timeout));
+    }
+    if (!socket.Connect(proxy->host.c_str(), proxy->port, timeout)) {
+        return 0;
+    }
+    if (!https) {
+        return 1;
+    }
+    std::string target = url.ipv6 ? "[" + url.host + "]" : url.host;
+    target += ":" + std::to_string(url.PortOr(httpPort));
+    return socket.OpenTunnel(target, proxy->authorization, timeout) &&
+           socket.StartTls(url.host, timeout);
+}
+
+std::string RequestFor(const char* url, const Url& parsed,
+                       const std::optional<ProxyServer>& proxy) {
+    if (parsed.scheme == UrlScheme::kHttps) {
+        return "GET " + parsed.path + " HTTP/1.0\r\nHost: " + parsed.Authority() +
+               "\r\nUser-Agent: NOVUDownLoad/" NOVU_VERSION "\r\n\r\n";
+    }
+    std::string request = std::string("GET ") + url + " HTTP/1.0\r\n";
+    if (proxy && !proxy->authorization.empty()) {
+        request += "Proxy-Authorization: " + proxy->authorization + "\r\n";
+    }
+    return request + "\r\n";
+}
+
 }  // namespace
 
 int GetUrlScheme(const char* url) {
@@ -21,6 +57,9 @@ int GetUrlScheme(const char* url) {
     }
     if (std::strncmp(url, "http://", 7) == 0) {
         return URL_HTTP;
+    }
+    if (std::strncmp(url, "https://", 8) == 0) {
+        return URL_HTTPS;
     }
     if (std::strncmp(url, "ftp://", 6) == 0) {
         return URL_FTP;
@@ -43,78 +82,54 @@ int GetHostFromUrl(const char* url, char* host, int hostCapacity) {
     return 1;
 }
 
-bool SplitHostPort(char* host, int& port) {
-    char* colon = std::strrchr(host, ':');
-    if (colon == nullptr) {
-        return true;
-    }
-    const char* digits = colon + 1;
-    long value = 0;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || value > 65535) {
-            return false;
-        }
-        value = value * 10 + (*p - '0');
-    }
-    if (*digits == '\0' || value < 1 || value > 65535) {
-        return false;
-    }
-    *colon = '\0';
-    port = static_cast<int>(value);
-    return true;
-}
-
-bool HasUnsafeUrlBytes(const char* url) {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(url); *p != 0; ++p) {
-        if (*p <= 0x20 || *p == 0x7F) {
-            return true;
-        }
-    }
-    return false;
-}
-
 int CHttpGetter::Download(const char* url, const char* path, FetchFailure* failure) const {
     switch (GetUrlScheme(url)) {
         case URL_HTTP:
+        case URL_HTTPS:
             return HttpDownload(url, path, failure);
-        case URL_FTP:
-            return 1;  // recognised, but no FTP client is part of this program
         default:
-            return Refuse(failure, FetchError::kNotHttp);
+            // ftp:// included: no FTP client is part of this program, so nothing is stored.
+            return Refuse(failure, {FetchError::kNotHttp});
     }
 }
 
 int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* failure) const {
     if (url == nullptr || path == nullptr) {
-        return Refuse(failure, FetchError::kNotHttp);
+        return Refuse(failure, {FetchError::kNotHttp});
     }
-    if (std::strlen(url) >= kPathBufferSize || std::strlen(path) >= kPathBufferSize) {
-        return Refuse(failure, FetchError::kNameTooLong);
+    if (std::strlen(path) >= kPathBufferSize) {
+        return Refuse(failure, {FetchError::kNameTooLong});
     }
-    // The URL goes into the request line as it is: a line break in it would add header lines
-    // or a second request of the URL's choosing.
-    if (HasUnsafeUrlBytes(url)) {
-        return Refuse(failure, FetchError::kUnsafeUrl);
+    FetchFailure why;
+    const std::optional<Url> parsed = ParseUrl(url, &why);
+    if (!parsed) {
+        return Refuse(failure, why);
     }
-    char host[kPathBufferSize];
-    if (!GetHostFromUrl(url, host, sizeof host)) {
-        return Refuse(failure, FetchError::kNoSuchHost);
+    if (parsed->scheme == UrlScheme::kHttps && !CTlsChannel::Available()) {
+        return Refuse(failure, {FetchError::kHttpsUnavailable});
     }
-    int port = port_;
-    if (!SplitHostPort(host, port)) {
-        return Refuse(failure, FetchError::kBadPort);
+    const std::optional<ProxyServer> proxy = proxies_.For(*parsed);
+    if (proxy && !proxy->problem.empty()) {
+        return Refuse(failure, {FetchError::kProxyConnect, 0, proxy->problem});
     }
-    const std::string request = std::string("GET ") + url + " HTTP/1.0\r\n\r\n";
+    const std::string request = RequestFor(url, *parsed, proxy);
     CHttpSocket socket;
     socket.SetCutOff(&cutOff_);
     int result = 0;
-    if (socket.Connect(host, port) &&
+    if (Reach(socket, *parsed, port_, proxy, timeout_) &&
         socket.Send(request.data(), static_cast<int>(request.size()), timeout_)) {
         result = socket.ReceiveResponse(path, timeout_, "wb");
     }
+    FetchFailure outcome = result == 1 ? FetchFailure{} : socket.Failure();
     socket.Close();
+    // A proxy that cannot be reached is not the site's fault: say which one failed.
+    if (proxy && outcome.error == FetchError::kConnect) {
+        outcome = {FetchError::kProxyConnect, 0, net::ErrorText(outcome.detail)};
+    } else if (proxy && outcome.error == FetchError::kNoSuchHost) {
+        outcome = {FetchError::kProxyConnect, 0, "no such host"};
+    }
     if (failure != nullptr) {
-        *failure = result == 1 ? FetchFailure{} : socket.Failure();
+        *failure = outcome;
     }
     return result;
 }

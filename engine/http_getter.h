@@ -2,13 +2,15 @@
 
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
+#include "engine/proxy_settings.h"
 
 // URL kinds.
 inline constexpr int URL_NONE = 0;
-inline constexpr int URL_HTTP = 1;  // begins with "http://"
-inline constexpr int URL_FTP = 2;   // begins with "ftp://"
+inline constexpr int URL_HTTP = 1;   // begins with "http://"
+inline constexpr int URL_FTP = 2;    // begins with "ftp://"
+inline constexpr int URL_HTTPS = 3;  // begins with "https://"
 
-// 0, 1 or 2 by the URL's case-sensitive prefix; a null URL is kind 0.
+// The kind by the URL's case-sensitive prefix; a null URL is kind 0.
 int GetUrlScheme(const char* url);
 
 // The characters after the first "//" up to the next "/" or the end, a port included. Returns 1
@@ -16,34 +18,36 @@ int GetUrlScheme(const char* url);
 // the host does not fit; a host is never cut.
 int GetHostFromUrl(const char* url, char* host, int hostCapacity);
 
-// Splits "name:port" in place: `host` keeps the name, `port` gets the number. Without a colon
-// the port stays as it is. False when the port is not a number from 1 to 65535.
-bool SplitHostPort(char* host, int& port);
-
-// True when the URL holds a byte that must never reach the request line: a control character
-// (below 0x20, or 0x7F) or a space.
-bool HasUnsafeUrlBytes(const char* url);
-
-// Turns one URL into one local file over HTTP/1.0. Every worker calls Download on one shared
-// object at the same time: the timeout and port are set before the workers start and only read
-// afterwards; the cut-off is armed from the main thread at any time.
+// Turns one URL into one local file over HTTP/1.0, plain or over TLS, directly or through the
+// environment's proxy. Every worker calls Download on one shared object at the same time: the
+// timeout, port and proxies are set before the workers start and only read afterwards; the
+// cut-off is armed from the main thread at any time.
+//
+// Plain http sends exactly "GET <URL> HTTP/1.0" CR LF CR LF (through a proxy too, with a
+// Proxy-Authorization line when the proxy URL names a user). https sends the origin form with a
+// Host and a User-Agent line, through a CONNECT tunnel when a proxy is used.
 class CHttpGetter {
   public:
     static constexpr int kDefaultPort = 80;
 
-    // 1 stored (or an FTP URL, which counts as stored without a transfer), 0 failed, with the
-    // reason in `failure` when given. A URL, host or path that does not fit the system's
-    // 260-byte buffers, or a URL with unsafe bytes, is refused without network traffic.
+    CHttpGetter() : proxies_(ProxySettings::FromEnvironment()) {}
+
+    // 1 stored, 0 failed, with the reason in `failure` when given. A URL that ParseUrl refuses
+    // (another scheme, ftp:// included), or a path that does not fit the system's 260-byte
+    // buffers, is refused without network traffic.
     int Download(const char* url, const char* path, FetchFailure* failure = nullptr) const;
-    // 1 stored, 0 failed.
+    // The same for a URL known to be http:// or https://.
     int HttpDownload(const char* url, const char* path, FetchFailure* failure = nullptr) const;
 
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
     void SetTimeout(int seconds) { timeout_ = seconds; }
     int GetTimeout() const { return timeout_; }
-    // The port of URLs that name none; 80 unless a test points the fetcher at a loopback server.
+    // The port of http URLs that name none; 80 unless a test points the fetcher at a loopback
+    // server.
     void SetPort(int port) { port_ = port; }
+    // The proxies; read from the environment when the fetcher is made.
+    void SetProxies(ProxySettings proxies) { proxies_ = std::move(proxies); }
     // Every fetch still in progress `seconds` from now is then given up (its connection closed,
     // its document failed). Only the first call counts.
     void CutOffAfter(int seconds) { cutOff_.ArmAfter(seconds); }
@@ -51,5 +55,6 @@ class CHttpGetter {
   private:
     int timeout_ = -1;
     int port_ = kDefaultPort;
+    ProxySettings proxies_;
     CCutOff cutOff_;
 };

@@ -1,13 +1,11 @@
 #include "engine/http_socket.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "engine/checkpoint.h"
-#include "support/file_helpers.h"
 #include "support/output_file.h"
 
 namespace {
@@ -33,22 +31,49 @@ bool IsAppendMode(const char* mode) {
 
 }  // namespace
 
+int CHttpSocket::ReadHead(std::string& bytes, int timeout) {
+    char* const buffer = BodyBuffer();
+    bytes.clear();
+    for (;;) {
+        int length = static_cast<int>(kBodyBlockSize);
+        if (!Receive(buffer, length, timeout)) {
+            return -1;
+        }
+        if (length == 0) {
+            Fail(bytes.empty() ? FetchError::kClosedBeforeAnswer : FetchError::kNoHeaderEnd);
+            return -1;
+        }
+        // The blank line may straddle two receives: look again from just before the new bytes.
+        const std::size_t from = bytes.size() >= 3 ? bytes.size() - 3 : 0;
+        bytes.append(buffer, static_cast<std::size_t>(length));
+        const std::size_t searched = std::min(bytes.size(), kMaxHeaderBytes);
+        if (searched > from) {
+            const int end = FindHeaderEnd(bytes.data() + from, static_cast<int>(searched - from));
+            if (end >= 0) {
+                return static_cast<int>(from) + end;
+            }
+        }
+        if (bytes.size() >= kMaxHeaderBytes) {
+            Fail(FetchError::kHeaderTooLong);
+            return -1;
+        }
+    }
+}
+
 int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* /*mode: always anew*/) {
-    char block[kBlockSize];
-    int length = kBlockSize;
-    if (!Receive(block, length, timeout)) {
+    std::string received;
+    const int headerEnd = ReadHead(received, timeout);
+    if (headerEnd < 0) {
         return 0;
     }
-    const int status = ParseStatusCode(block, length);
+    const int status = ParseStatusCode(received.data(), headerEnd);
+    if (status < 0) {
+        return Fail(FetchError::kBadStatusLine);
+    }
     if (status < 200 || status > 300) {
         return Fail(FetchError::kStatus, status);
     }
-    // Only the first block is searched: a server whose header runs past it is refused.
-    const int headerEnd = FindHeaderEnd(block, length);
-    if (headerEnd < 0) {
-        return Fail(FetchError::kNoHeaderEnd);
-    }
-    const std::int64_t expectedLength = ParseContentLength(block, headerEnd);
+    const std::int64_t expectedLength = ParseContentLength(received.data(), headerEnd);
 
     // The document takes its name only when it is whole, so that neither a crash nor a failure
     // leaves a truncated file under it, and an older copy stays until a whole one replaces it.
@@ -56,12 +81,22 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* /*mo
     if (!file.Create(path)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
-    std::int64_t bodyBytes = length - headerEnd;
+    // Bytes past the Content-Length belong to nobody: they are not part of the document.
+    auto firstBytes = static_cast<std::int64_t>(received.size()) - headerEnd;
+    if (expectedLength >= 0) {
+        firstBytes = std::min(firstBytes, expectedLength);
+    }
+    std::int64_t bodyBytes = firstBytes;
     bool stored = false;
-    if (file.Write(block + headerEnd, static_cast<std::size_t>(length - headerEnd))) {
-        stored = ReceiveBody(file, timeout, &bodyBytes) == 1;
+    if (file.Write(received.data() + headerEnd, static_cast<std::size_t>(firstBytes))) {
+        stored = ReceiveBody(file, timeout, &bodyBytes, expectedLength) == 1;
     } else {
         Fail(FetchError::kWriteError, file.Error());
+    }
+    if (stored && ClosedWithoutTlsClose() && (expectedLength < 0 || bodyBytes < expectedLength)) {
+        // Without the TLS close, only a length that was met says the body is whole.
+        stored = false;
+        Fail(FetchError::kTlsCut);
     }
     if (stored && expectedLength >= 0 && bodyBytes < expectedLength) {
         stored = false;
@@ -75,6 +110,32 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* /*mo
         file.Discard();
     }
     return stored ? 1 : 0;
+}
+
+int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& authorization,
+                            int timeout) {
+    std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+    if (!authorization.empty()) {
+        request += "Proxy-Authorization: " + authorization + "\r\n";
+    }
+    request += "\r\n";
+    if (!Send(request.data(), static_cast<int>(request.size()), timeout)) {
+        return 0;
+    }
+    std::string received;
+    const int headerEnd = ReadHead(received, timeout);
+    if (headerEnd < 0) {
+        return 0;
+    }
+    const int status = ParseStatusCode(received.data(), headerEnd);
+    if (status < 200 || status > 299) {
+        return Fail(FetchError::kProxyRefused, status);
+    }
+    // The server speaks first only after our TLS hello: anything here is not from it.
+    if (received.size() != static_cast<std::size_t>(headerEnd)) {
+        return Fail(FetchError::kProxyRefused, status);
+    }
+    return 1;
 }
 
 int CHttpSocket::ReceiveToFile(const char* path, int timeout, const char* mode,
@@ -91,22 +152,34 @@ int CHttpSocket::ReceiveToFile(const char* path, int timeout, const char* mode,
 }
 
 template <typename File>
-int CHttpSocket::ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten) {
+int CHttpSocket::ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten,
+                             std::int64_t length) {
     char* const buffer = BodyBuffer();
+    std::int64_t stored = bytesWritten != nullptr ? *bytesWritten : 0;
     for (;;) {
+        // A body of known length is complete when it is there, whether or not the server
+        // closes: some keep the connection open after it.
+        if (length >= 0 && stored >= length) {
+            return 1;
+        }
         checkpoint::Pass();
-        int length = static_cast<int>(kBodyBlockSize);
-        if (!Receive(buffer, length, timeout)) {
+        auto capacity = static_cast<std::int64_t>(kBodyBlockSize);
+        if (length >= 0) {
+            capacity = std::min(capacity, length - stored);
+        }
+        int received = static_cast<int>(capacity);
+        if (!Receive(buffer, received, timeout)) {
             return 0;
         }
-        if (length == 0) {
-            return 1;  // the peer closed the connection: the body is complete
+        if (received == 0) {
+            return 1;  // the peer closed the connection: the caller judges what arrived
         }
-        if (!file.Write(buffer, static_cast<std::size_t>(length))) {
+        if (!file.Write(buffer, static_cast<std::size_t>(received))) {
             return Fail(FetchError::kWriteError, file.Error());
         }
+        stored += received;
         if (bytesWritten != nullptr) {
-            *bytesWritten += length;
+            *bytesWritten += received;
         }
     }
 }
@@ -117,12 +190,14 @@ int CHttpSocket::ParseStatusCode(const char* bytes, int count) {
         ++position;
     }
     ++position;  // past the space, or just past the last byte when there was none
-    char digits[4] = {0, 0, 0, 0};
-    for (int taken = 0; taken < 3 && position < count && bytes[position] != ' ';
-         ++taken, ++position) {
-        digits[taken] = bytes[position];
+    int status = 0;
+    for (int taken = 0; taken < 3; ++taken, ++position) {
+        if (position >= count || !std::isdigit(static_cast<unsigned char>(bytes[position]))) {
+            return -1;
+        }
+        status = status * 10 + (bytes[position] - '0');
     }
-    return std::atoi(digits);
+    return status;
 }
 
 int CHttpSocket::FindHeaderEnd(const char* bytes, int count) {

@@ -7,19 +7,22 @@
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
 
-// Reads one HTTP response into a local file. The status and the end of the header block are
-// looked for in a first block of at most 512 bytes; the body after it is read in large blocks.
+// Reads one HTTP response into a local file, over a plain connection or a TLS one. The header
+// block is read across as many receives as it takes, up to 64 KiB; the body is read in large
+// blocks and written straight to the file.
 class CHttpSocket : public CTcpClient {
   public:
-    static constexpr int kBlockSize = 512;
-    // The size of each body read after the first block.
+    // The size of each body read, and so of the largest first read of a response.
     static constexpr std::size_t kBodyBlockSize = 256 * 1024;
+    // The longest header block accepted, its blank line included.
+    static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-    // Takes the first block, checks its status (200..300) and header end, writes the body into a
-    // file that takes the name `path` only once it is whole (see CWholeFile). Returns 1 when the
-    // document was stored. Failures before the body leave the file system untouched; failures
-    // after it (a receive, a write, a body shorter than its Content-Length) leave nothing behind,
-    // and an older copy at `path` stays as it was.
+    // Reads the head, checks its status (200..300), writes the body into a file that takes the
+    // name `path` only once it is whole (see CWholeFile). A Content-Length ends the body when it
+    // is reached; without one the body ends when the server closes. Returns 1 when the document
+    // was stored. Failures before the body leave the file system untouched; failures after it (a
+    // receive, a write, a body shorter than its Content-Length, a TLS connection cut without its
+    // close) leave nothing behind, and an older copy at `path` stays as it was.
     int ReceiveResponse(const char* path, int timeout, const char* mode);
 
     // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
@@ -27,7 +30,12 @@ class CHttpSocket : public CTcpClient {
     int ReceiveToFile(const char* path, int timeout, const char* mode,
                       std::int64_t* bytesWritten = nullptr);
 
-    // The status code: at most three characters after the first space, read like atoi.
+    // Asks the proxy at the other end for a tunnel to `authority` ("host:port"), sending
+    // `authorization` when given; 1 once it answered 2xx.
+    int OpenTunnel(const std::string& authority, const std::string& authorization, int timeout);
+
+    // The status code: the three characters after the first space, or -1 when they are not
+    // three digits.
     static int ParseStatusCode(const char* bytes, int count);
     // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.
     static int FindHeaderEnd(const char* bytes, int count);
@@ -35,8 +43,12 @@ class CHttpSocket : public CTcpClient {
     static std::int64_t ParseContentLength(const char* bytes, int count);
 
   private:
-    // Receives until the peer closes, appending to the open file. Passes a checkpoint before every
-    // block, so the calling thread can be held between blocks.
+    // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
+    // set). What follows the block in `bytes` is the start of the body.
+    int ReadHead(std::string& bytes, int timeout);
+    // Receives into the open file until the peer closes or, with a `length` of 0 or more, until
+    // that many bytes are stored. Passes a checkpoint before every block, so the calling thread
+    // can be held between blocks.
     template <typename File>
-    int ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten);
+    int ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten, std::int64_t length = -1);
 };

@@ -3,10 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The platform's socket calls, behind one seam: POSIX sockets here, Winsock on Windows.
-struct sockaddr_in;
-
 namespace net {
 
 using SocketHandle = std::intptr_t;
@@ -15,19 +14,31 @@ inline constexpr SocketHandle kNoSocket = -1;
 // Starts the socket library once for the process; 1 on success, 0 on failure.
 int StartSocketLibrary();
 
-// The IPv4 address and port of `host`: a complete dotted-quad address is used as it is (no
-// lookup at all); any other host goes to the resolver. False when it does not resolve.
-bool ResolveIPv4(const char* host, int port, sockaddr_in& peer);
+// One socket address of either family, as the resolver gives it.
+struct PeerAddress {
+    alignas(8) unsigned char bytes[128] = {};  // a sockaddr_in or sockaddr_in6
+    int length = 0;
+};
+
+// Whether `host` is a complete IPv4 (dotted quad) or IPv6 address.
+bool IsAddressLiteral(const char* host);
+bool IsIPv6Literal(const char* host);
+// Every address of `host` at `port`, IPv4 and IPv6, in the resolver's order. An address literal
+// is used as it is, without a lookup; anything else (a name that begins with a digit included)
+// goes to the resolver. Empty when it does not resolve.
+std::vector<PeerAddress> Resolve(const char* host, int port);
 
 // How an attempt to connect went.
 enum class ConnectStart { kConnected, kPending, kFailed };
-// Creates a non-blocking IPv4 TCP socket and starts connecting it to `peer`. On kPending the
-// caller waits until the socket is writable and then calls FinishConnect. On kFailed no socket
-// is left open and LastError() tells why.
-ConnectStart StartConnect(const sockaddr_in& peer, SocketHandle& socket);
-// After the socket became writable: 0 when connected (the socket is blocking again), else the
-// error number of the failed attempt.
+// Creates a non-blocking TCP socket of the address's family and starts connecting it to
+// `peer`. On kPending the caller waits until the socket is writable and then calls
+// FinishConnect. On kFailed no socket is left open and LastError() tells why.
+ConnectStart StartConnect(const PeerAddress& peer, SocketHandle& socket);
+// After the socket became writable: 0 when connected, else the error number of the failed
+// attempt. The socket stays non-blocking either way.
 int FinishConnect(SocketHandle socket);
+// Makes a connected socket blocking or not; false on failure.
+bool SetBlocking(SocketHandle socket, bool blocking);
 
 // Waits until the socket is writable (or readable) for at most `milliseconds`.
 // Returns 1 ready, 0 time-out, -1 error.

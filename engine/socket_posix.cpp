@@ -14,25 +14,24 @@
 
 namespace net {
 
-namespace {
-bool SetBlocking(int fd, bool blocking) {
+bool SetBlocking(SocketHandle socket, bool blocking) {
+    const int fd = static_cast<int>(socket);
     const int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 &&
            ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
 }
-}  // namespace
 
 int StartSocketLibrary() {
     return 1;
 }
 
-ConnectStart StartConnect(const sockaddr_in& peer, SocketHandle& socket) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+ConnectStart StartConnect(const PeerAddress& peer, SocketHandle& socket) {
+    const auto* address = reinterpret_cast<const sockaddr*>(peer.bytes);
+    const int fd = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return ConnectStart::kFailed;
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        SetBlocking(fd, true);
+    if (::connect(fd, address, static_cast<socklen_t>(peer.length)) == 0) {
         socket = fd;
         return ConnectStart::kConnected;
     }
@@ -50,9 +49,6 @@ int FinishConnect(SocketHandle socket) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-        return errno;
-    }
-    if (error == 0 && !SetBlocking(static_cast<int>(socket), true)) {
         return errno;
     }
     return error;

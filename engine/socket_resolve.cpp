@@ -9,32 +9,51 @@
 #include <sys/socket.h>
 #endif
 
+#include <cstring>
+
 #include "engine/socket_platform.h"
 
 namespace net {
 
-bool ResolveIPv4(const char* host, int port, sockaddr_in& peer) {
-    peer = sockaddr_in{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(port));
+bool IsIPv6Literal(const char* host) {
+    in6_addr address{};
+    return host != nullptr && ::inet_pton(AF_INET6, host, &address) == 1;
+}
+
+bool IsAddressLiteral(const char* host) {
+    in_addr address{};
+    return host != nullptr && (::inet_pton(AF_INET, host, &address) == 1 || IsIPv6Literal(host));
+}
+
+std::vector<PeerAddress> Resolve(const char* host, int port) {
+    std::vector<PeerAddress> peers;
     if (host == nullptr || *host == '\0') {
-        return false;
-    }
-    // A dotted quad is used as it is: no lookup, and no reverse lookup that could fail. Anything
-    // else, a name that begins with a digit included, is the resolver's.
-    if (::inet_pton(AF_INET, host, &peer.sin_addr) == 1) {
-        return true;
+        return peers;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
+    // A literal is used as it is: no lookup, and no reverse lookup that could fail.
+    if (IsAddressLiteral(host)) {
+        hints.ai_flags = AI_NUMERICHOST;
     }
-    peer.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(host, service.c_str(), &hints, &found) != 0) {
+        return peers;
+    }
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addrlen > sizeof(PeerAddress::bytes)) {
+            continue;
+        }
+        PeerAddress peer;
+        std::memcpy(peer.bytes, entry->ai_addr, entry->ai_addrlen);
+        peer.length = static_cast<int>(entry->ai_addrlen);
+        peers.push_back(peer);
+    }
     ::freeaddrinfo(found);
-    return true;
+    return peers;
 }
 
 }  // namespace net

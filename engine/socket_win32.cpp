@@ -8,12 +8,10 @@
 
 namespace net {
 
-namespace {
-bool SetBlocking(SOCKET s, bool blocking) {
+bool SetBlocking(SocketHandle socket, bool blocking) {
     u_long nonBlocking = blocking ? 0 : 1;
-    return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
+    return ::ioctlsocket(static_cast<SOCKET>(socket), FIONBIO, &nonBlocking) == 0;
 }
-}  // namespace
 
 int StartSocketLibrary() {
     WSADATA data{};
@@ -24,17 +22,17 @@ int StartSocketLibrary() {
     return 1;
 }
 
-ConnectStart StartConnect(const sockaddr_in& peer, SocketHandle& socket) {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+ConnectStart StartConnect(const PeerAddress& peer, SocketHandle& socket) {
+    const auto* address = reinterpret_cast<const sockaddr*>(peer.bytes);
+    const SOCKET s = ::socket(address->sa_family, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         return ConnectStart::kFailed;
     }
-    if (!SetBlocking(s, false)) {
+    if (!SetBlocking(static_cast<SocketHandle>(s), false)) {
         ::closesocket(s);
         return ConnectStart::kFailed;
     }
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        SetBlocking(s, true);
+    if (::connect(s, address, peer.length) == 0) {
         socket = static_cast<SocketHandle>(s);
         return ConnectStart::kConnected;
     }
@@ -53,9 +51,6 @@ int FinishConnect(SocketHandle socket) {
     int length = sizeof error;
     if (::getsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_ERROR,
                      reinterpret_cast<char*>(&error), &length) != 0) {
-        return ::WSAGetLastError();
-    }
-    if (error == 0 && !SetBlocking(static_cast<SOCKET>(socket), true)) {
         return ::WSAGetLastError();
     }
     return error;

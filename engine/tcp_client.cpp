@@ -3,12 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <netinet/in.h>
-#endif
-
 namespace {
 // A wait without a limit of its own still wakes this often to look at the cut-off.
 constexpr long long kCutOffCheckMs = 200;
@@ -18,8 +12,8 @@ CTcpClient::~CTcpClient() {
     Close();
 }
 
-int CTcpClient::Fail(FetchError error, int detail) {
-    failure_ = {error, detail};
+int CTcpClient::Fail(FetchError error, int detail, std::string text) {
+    failure_ = {error, detail, std::move(text)};
     return 0;
 }
 
@@ -31,29 +25,86 @@ bool CTcpClient::CutOffPassed() {
     return false;
 }
 
-int CTcpClient::Connect(const char* host, int port) {
+int CTcpClient::Connect(const char* host, int port, int timeout) {
     Close();
-    sockaddr_in peer{};
-    if (!net::ResolveIPv4(host, port, peer)) {
+    const std::vector<net::PeerAddress> peers = net::Resolve(host, port);
+    if (peers.empty()) {
         return Fail(FetchError::kNoSuchHost);
     }
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        // An address that swallows the attempt must not keep the others from being tried.
+        const bool last = i + 1 == peers.size();
+        if (ConnectTo(peers[i], last ? -1 : timeout)) {
+            return 1;
+        }
+        if (failure_.error == FetchError::kCutOff) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+bool CTcpClient::ConnectTo(const net::PeerAddress& peer, int timeout) {
     net::SocketHandle socket = net::kNoSocket;
     const net::ConnectStart start = net::StartConnect(peer, socket);
     if (start == net::ConnectStart::kFailed) {
-        return Fail(FetchError::kConnect, net::LastError());
+        Fail(FetchError::kConnect, net::LastError());
+        return false;
     }
     socket_ = socket;
     if (start == net::ConnectStart::kPending) {
-        if (!AwaitReady(true, -1, false)) {
+        if (!AwaitReady(true, timeout == 0 || timeout < -1 ? -1 : timeout, false)) {
             Close();
-            return 0;
+            return false;
         }
         if (const int error = net::FinishConnect(socket_); error != 0) {
             Close();
-            return Fail(FetchError::kConnect, error);
+            Fail(FetchError::kConnect, error);
+            return false;
         }
     }
-    return 1;
+    // Plain connections block in their calls when nothing limits a wait; TLS drives its socket
+    // without blocking.
+    net::SetBlocking(socket_, true);
+    return true;
+}
+
+int CTcpClient::StartTls(const std::string& host, int timeout) {
+    if (socket_ == net::kNoSocket) {
+        return Fail(FetchError::kTls, 0, "no connection");
+    }
+    tls_ = CTlsChannel::Open(socket_, host, &failure_);
+    if (!tls_ || !net::SetBlocking(socket_, false)) {
+        tls_.reset();
+        return 0;
+    }
+    for (;;) {
+        if (CutOffPassed()) {
+            return 0;
+        }
+        const CTlsChannel::Step step = tls_->Handshake();
+        if (step == CTlsChannel::Step::kDone) {
+            return 1;
+        }
+        if (!AwaitTls(step, timeout)) {
+            return 0;
+        }
+    }
+}
+
+bool CTcpClient::AwaitTls(CTlsChannel::Step step, int timeout) {
+    switch (step) {
+        case CTlsChannel::Step::kWantRead:
+            return AwaitReady(false, timeout, false);
+        case CTlsChannel::Step::kWantWrite:
+            return AwaitReady(true, timeout, false);
+        case CTlsChannel::Step::kFailed:
+            Fail(FetchError::kTls, 0, tls_->Reason());
+            return false;
+        default:
+            Fail(FetchError::kTls, 0, "unexpected end of the TLS session");
+            return false;
+    }
 }
 
 bool CTcpClient::AwaitReady(bool forWriting, int timeout, bool callBlocks) {
@@ -103,11 +154,39 @@ int CTcpClient::Send(const char* data, int length, int timeout) {
     if (socket_ == net::kNoSocket || length < 0) {
         return Fail(FetchError::kSend);
     }
-    if (CutOffPassed() || !AwaitReady(true, timeout)) {
+    if (CutOffPassed()) {
+        return 0;
+    }
+    if (tls_) {
+        return TlsSend(data, length, timeout);
+    }
+    if (!AwaitReady(true, timeout)) {
         return 0;
     }
     if (net::SendOnce(socket_, data, static_cast<std::size_t>(length)) != length) {
         return Fail(FetchError::kSend, net::LastError());
+    }
+    return 1;
+}
+
+int CTcpClient::TlsSend(const char* data, int length, int timeout) {
+    // The time limit is checked before the first write, as for a plain send, so that a limit
+    // that fails every wait fails every https request too.
+    if (timeout == 0 || timeout < -1) {
+        return Fail(FetchError::kTimeLimit);
+    }
+    std::size_t sent = 0;
+    while (sent < static_cast<std::size_t>(length)) {
+        std::size_t written = 0;
+        const CTlsChannel::Step step =
+            tls_->Write(data + sent, static_cast<std::size_t>(length) - sent, written);
+        sent += written;
+        if (step == CTlsChannel::Step::kDone) {
+            continue;
+        }
+        if (CutOffPassed() || !AwaitTls(step, timeout)) {
+            return 0;
+        }
     }
     return 1;
 }
@@ -118,6 +197,9 @@ int CTcpClient::Receive(char* buffer, int& length, int timeout) {
     }
     if (CutOffPassed()) {
         return 0;
+    }
+    if (tls_) {
+        return TlsReceive(buffer, length, timeout);
     }
     const auto capacity = static_cast<std::size_t>(length);
     // Data that is already waiting needs no wait: taking it at once spares a system call per block.
@@ -137,21 +219,34 @@ int CTcpClient::Receive(char* buffer, int& length, int timeout) {
     return 1;
 }
 
-int CTcpClient::WaitWritable(int seconds) {
-    if (seconds <= 0 || socket_ == net::kNoSocket) {
-        return -1;
+int CTcpClient::TlsReceive(char* buffer, int& length, int timeout) {
+    if (timeout == 0 || timeout < -1) {
+        return Fail(FetchError::kTimeLimit);
     }
-    return net::WaitReady(socket_, true, seconds * 1000LL);
-}
-
-int CTcpClient::WaitReadable(int seconds) {
-    if (seconds <= 0 || socket_ == net::kNoSocket) {
-        return -1;
+    const auto capacity = static_cast<std::size_t>(length);
+    for (;;) {
+        std::size_t read = 0;
+        // Bytes the library has decrypted already never show as a readable socket.
+        const CTlsChannel::Step step = tls_->Read(buffer, capacity, read);
+        switch (step) {
+            case CTlsChannel::Step::kDone:
+                length = static_cast<int>(read);
+                return 1;
+            case CTlsChannel::Step::kClosed:
+            case CTlsChannel::Step::kCut:
+                tlsCut_ = step == CTlsChannel::Step::kCut;
+                length = 0;
+                return 1;
+            default:
+                if (CutOffPassed() || !AwaitTls(step, timeout)) {
+                    return 0;
+                }
+        }
     }
-    return net::WaitReady(socket_, false, seconds * 1000LL);
 }
 
 void CTcpClient::Close() {
+    tls_.reset();
     if (socket_ != net::kNoSocket) {
         net::ShutdownAndClose(socket_);
         socket_ = net::kNoSocket;

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
 #include "engine/socket_platform.h"
+#include "engine/tls_channel.h"
 
-// One TCP connection. Timeouts are in seconds: -1 means no limit on a wait; a positive value
-// bounds each single wait; 0 or below -1 makes the wait, and so the operation, fail at once.
-// With a cut-off, no wait (the connection attempt included) goes on past it, and no send or
-// receive starts after it.
+// One TCP connection, with TLS as an optional layer under the same Send and Receive. Timeouts
+// are in seconds: -1 means no limit on a wait; a positive value bounds each single wait; 0 or
+// below -1 makes the wait, and so the operation, fail at once. With a cut-off, no wait (the
+// connection attempt and the handshake included) goes on past it, and no send or receive starts
+// after it.
 class CTcpClient {
   public:
     CTcpClient() = default;
@@ -18,32 +23,45 @@ class CTcpClient {
     // The cut-off that every wait of this connection obeys; not owned, may be null.
     void SetCutOff(const CCutOff* cutOff) { cutOff_ = cutOff; }
 
-    // Resolves the host and connects to the port; the attempt is limited only by the cut-off.
-    int Connect(const char* host, int port);
-    // 1 when all `length` bytes were accepted by one send, else 0.
+    // Resolves the host (IPv4 and IPv6) and connects to the port, trying each address in turn.
+    // An attempt with another address left after it is bounded by `timeout`; the last one only
+    // by the cut-off.
+    int Connect(const char* host, int port, int timeout = -1);
+    // Runs a TLS handshake for `host` over the connection; from then on Send and Receive go
+    // through TLS. Each wait of the handshake is bounded by `timeout` and the cut-off.
+    int StartTls(const std::string& host, int timeout);
+    // 1 when all `length` bytes were sent, else 0.
     int Send(const char* data, int length, int timeout);
     // In: `length` is the capacity; out: the bytes received (0 means the peer closed).
     // 1 when the receive succeeded, 0 on a failed wait or a receive error.
     int Receive(char* buffer, int& length, int timeout);
-    // 1 ready, 0 time-out, -1 error; -1 at once when seconds is 0 or less.
-    int WaitWritable(int seconds);
-    int WaitReadable(int seconds);
+    // Whether the last close seen over TLS came without the TLS close (a cut, not an end).
+    bool ClosedWithoutTlsClose() const { return tlsCut_; }
     void Close();
 
     // Why the last operation that failed did so.
     const FetchFailure& Failure() const { return failure_; }
 
   protected:
-    int Fail(FetchError error, int detail = 0);
+    int Fail(FetchError error, int detail = 0, std::string text = {});
 
   private:
     // Waits until the socket is ready within `timeout` (-1: no limit) and the cut-off. With
     // neither, it returns at once when the call that follows blocks by itself, and otherwise (a
-    // connection still being made) waits without end.
+    // connection still being made, a non-blocking TLS socket) waits without end.
     bool AwaitReady(bool forWriting, int timeout, bool callBlocks = true);
     bool CutOffPassed();
+    // One connection attempt to one address.
+    bool ConnectTo(const net::PeerAddress& peer, int timeout);
+    int TlsSend(const char* data, int length, int timeout);
+    int TlsReceive(char* buffer, int& length, int timeout);
+    // Waits for what a TLS step asked for; false (failure set) when the step failed or the wait
+    // did.
+    bool AwaitTls(CTlsChannel::Step step, int timeout);
 
     net::SocketHandle socket_ = net::kNoSocket;
+    std::unique_ptr<CTlsChannel> tls_;
+    bool tlsCut_ = false;
     const CCutOff* cutOff_ = nullptr;
     FetchFailure failure_;
 };

@@ -6,7 +6,67 @@
 
 #include "tools/server/server_socket.h"
 
+#ifdef NOVU_SERVER_TLS
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#endif
+
 namespace ss = server_socket;
+
+// One accepted connection: plain bytes, or TLS over them. Receive and Send never block: they
+// give -1 when the socket must be waited for (`wantWrite` tells which way), -2 on an error and
+// 0 (Receive) when the peer closed.
+struct ScriptedServer::Channel {
+    ss::Handle socket;
+#ifdef NOVU_SERVER_TLS
+    SSL* ssl = nullptr;
+#endif
+    bool wantWrite = false;
+
+    long Receive(char* buffer, std::size_t capacity) {
+#ifdef NOVU_SERVER_TLS
+        if (ssl != nullptr) {
+            std::size_t read = 0;
+            if (SSL_read_ex(ssl, buffer, capacity, &read) == 1) {
+                return static_cast<long>(read);
+            }
+            return TlsProblem(0);
+        }
+#endif
+        const long received = ss::Receive(socket, buffer, capacity);
+        wantWrite = false;
+        return received >= 0 ? received : ss::WouldBlock() ? -1 : -2;
+    }
+    long Send(const char* data, std::size_t length) {
+#ifdef NOVU_SERVER_TLS
+        if (ssl != nullptr) {
+            std::size_t written = 0;
+            if (SSL_write_ex(ssl, data, length, &written) == 1) {
+                return static_cast<long>(written);
+            }
+            return TlsProblem(0);
+        }
+#endif
+        const long sent = ss::Send(socket, data, length);
+        wantWrite = true;
+        return sent >= 0 ? sent : ss::WouldBlock() ? -1 : -2;
+    }
+#ifdef NOVU_SERVER_TLS
+    long TlsProblem(int result) {
+        const int error = SSL_get_error(ssl, result);
+        ERR_clear_error();
+        wantWrite = error == SSL_ERROR_WANT_WRITE;
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            return -1;
+        }
+        return error == SSL_ERROR_ZERO_RETURN ? 0 : -2;
+    }
+#endif
+    // Waits up to `milliseconds` for the way the last call asked for.
+    bool Wait(int milliseconds) {
+        return ss::Poll(socket, wantWrite ? POLLOUT : POLLIN, milliseconds) > 0;
+    }
+};
 
 ServerScript& ServerScript::Send(std::string bytes) {
     steps_.push_back({ServerStep::kSend, std::move(bytes), 0});
@@ -43,6 +103,11 @@ ServerScript& ServerScript::Reset() {
     return *this;
 }
 
+ServerScript& ServerScript::Cut() {
+    steps_.push_back({ServerStep::kCut, {}, 0});
+    return *this;
+}
+
 std::string HttpResponse(int status, const std::string& body, const std::string& extraHeaders) {
     const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Status";
     return "HTTP/1.0 " + std::to_string(status) + " " + reason + "\r\n" + extraHeaders +
@@ -53,10 +118,48 @@ ScriptedServer::ScriptedServer(Responder responder) : responder_(std::move(respo
 
 ScriptedServer::~ScriptedServer() {
     Stop();
+#ifdef NOVU_SERVER_TLS
+    SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+#endif
+}
+
+bool ScriptedServer::UseTls(const std::string& certificateFile, const std::string& keyFile,
+                            std::string* error) {
+#ifdef NOVU_SERVER_TLS
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (context == nullptr ||
+        SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (error) {
+            *error = "cannot load " + certificateFile + " and " + keyFile;
+        }
+        SSL_CTX_free(context);
+        ERR_clear_error();
+        return false;
+    }
+    SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+    tlsContext_ = context;
+    return true;
+#else
+    (void)certificateFile;
+    (void)keyFile;
+    if (error) {
+        *error = "this build has no TLS library";
+    }
+    return false;
+#endif
 }
 
 bool ScriptedServer::Start(int port, std::string* error) {
-    listener_ = static_cast<std::intptr_t>(::socket(AF_INET, SOCK_STREAM, 0));
+    return Listen(false, port, error);
+}
+
+bool ScriptedServer::StartIPv6(int port, std::string* error) {
+    return Listen(true, port, error);
+}
+
+bool ScriptedServer::Listen(bool ipv6, int port, std::string* error) {
+    listener_ = static_cast<std::intptr_t>(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
     if (listener_ == static_cast<std::intptr_t>(ss::kNone)) {
         if (error)
             *error = std::strerror(errno);
@@ -72,17 +175,22 @@ bool ScriptedServer::Start(int port, std::string* error) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 128) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    address6.sin6_port = htons(static_cast<std::uint16_t>(port));
+    sockaddr* bound =
+        ipv6 ? reinterpret_cast<sockaddr*>(&address6) : reinterpret_cast<sockaddr*>(&address);
+    socklen_t length = ipv6 ? sizeof address6 : sizeof address;
+    if (::bind(listener, bound, length) != 0 || ::listen(listener, 128) != 0) {
         if (error)
             *error = std::strerror(errno);
         ss::Close(listener);
         listener_ = -1;
         return false;
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    ::getsockname(listener, bound, &length);
+    port_ = ntohs(ipv6 ? address6.sin6_port : address.sin_port);
     acceptThread_ = std::thread(&ScriptedServer::AcceptLoop, this);
     return true;
 }
@@ -135,14 +243,37 @@ void ScriptedServer::AcceptLoop() {
 }
 
 void ScriptedServer::Serve(std::intptr_t handle) {
-    const auto connection = static_cast<ss::Handle>(handle);
+    Channel channel{static_cast<ss::Handle>(handle)};
+#ifdef NOVU_SERVER_TLS
+    if (tlsContext_ != nullptr) {
+        channel.ssl = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
+        SSL_set_fd(channel.ssl, static_cast<int>(channel.socket));
+        int accepted = 0;
+        while (!stopping_.load() && (accepted = SSL_accept(channel.ssl)) != 1) {
+            if (channel.TlsProblem(accepted) != -1) {
+                break;  // the client gave up on the handshake (an untrusted certificate, ...)
+            }
+            channel.Wait(50);
+        }
+        if (accepted != 1) {
+            SSL_free(channel.ssl);
+            channel.ssl = nullptr;
+            ss::Close(channel.socket);
+            std::lock_guard<std::mutex> lock(mutex_);
+            --activeConnections_;
+            connectionEnded_.notify_all();
+            return;
+        }
+    }
+#endif
     std::string request;
     char buffer[1024];
     while (request.find("\r\n\r\n") == std::string::npos && !stopping_.load()) {
-        if (ss::Poll(connection, POLLIN, 50) <= 0) {
+        const long received = channel.Receive(buffer, sizeof buffer);
+        if (received == -1) {
+            channel.Wait(50);
             continue;
         }
-        const long received = ss::Receive(connection, buffer, sizeof buffer);
         if (received <= 0) {
             break;
         }
@@ -150,7 +281,7 @@ void ScriptedServer::Serve(std::intptr_t handle) {
     }
     // Take whatever else has already arrived, so that tests see every byte the client sent.
     for (;;) {
-        const long received = ss::Receive(connection, buffer, sizeof buffer);
+        const long received = channel.Receive(buffer, sizeof buffer);
         if (received <= 0) {
             break;
         }
@@ -160,42 +291,53 @@ void ScriptedServer::Serve(std::intptr_t handle) {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
     }
-    Play(handle, responder_(request));
-    ss::Close(connection);
+    Play(channel, responder_(request));
+#ifdef NOVU_SERVER_TLS
+    if (channel.ssl != nullptr) {
+        SSL_free(channel.ssl);
+    }
+#endif
+    ss::Close(channel.socket);
     std::lock_guard<std::mutex> lock(mutex_);
     --activeConnections_;
     connectionEnded_.notify_all();  // under the lock: Stop may destroy the server right after
 }
 
-void ScriptedServer::Play(std::intptr_t handle, const ServerScript& script) {
-    const auto connection = static_cast<ss::Handle>(handle);
-    for (const ServerStep& step : script.Steps()) {
+bool ScriptedServer::SendAll(Channel& channel, const std::string& bytes) {
+    // A client that stops reading must not keep Stop() waiting for ever.
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const long n = channel.Send(bytes.data() + sent, bytes.size() - sent);
+        if (n == -2) {
+            return false;  // the client has gone
+        }
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (!channel.Wait(50) && stopping_.load()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ScriptedServer::Play(Channel& channel, const ServerScript& script) {
+    bool closeCleanly = true;
+    bool ended = false;
+    for (auto step = script.Steps().begin(); step != script.Steps().end() && !ended; ++step) {
         if (stopping_.load()) {
             return;
         }
-        switch (step.kind) {
-            case ServerStep::kSend: {
-                // A client that stops reading must not keep Stop() waiting for ever.
-                std::size_t sent = 0;
-                while (sent < step.bytes.size()) {
-                    if (ss::Poll(connection, POLLOUT, 50) <= 0) {
-                        if (stopping_.load()) {
-                            return;
-                        }
-                        continue;
-                    }
-                    const long n =
-                        ss::Send(connection, step.bytes.data() + sent, step.bytes.size() - sent);
-                    if (n <= 0 && !ss::WouldBlock()) {
-                        return;  // the client has gone
-                    }
-                    sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+        switch (step->kind) {
+            case ServerStep::kSend:
+                if (!SendAll(channel, step->bytes)) {
+                    return;
                 }
                 break;
-            }
             case ServerStep::kSleep: {
                 std::unique_lock<std::mutex> lock(mutex_);
-                stopped_.wait_for(lock, std::chrono::milliseconds(step.milliseconds),
+                stopped_.wait_for(lock, std::chrono::milliseconds(step->milliseconds),
                                   [this] { return stopping_.load(); });
                 break;
             }
@@ -204,11 +346,22 @@ void ScriptedServer::Play(std::intptr_t handle, const ServerScript& script) {
                 stopped_.wait(lock, [this] { return stopping_.load(); });
                 return;
             }
-            case ServerStep::kClose:
-                return;
             case ServerStep::kReset:
-                ss::ResetOnClose(connection);
+                ss::ResetOnClose(channel.socket);
                 return;
+            case ServerStep::kCut:
+                closeCleanly = false;
+                ended = true;
+                break;
+            case ServerStep::kClose:
+                ended = true;
+                break;
         }
     }
+#ifdef NOVU_SERVER_TLS
+    if (channel.ssl != nullptr && closeCleanly) {
+        SSL_shutdown(channel.ssl);  // the TLS close: the body ends here, it is not cut
+    }
+#endif
+    (void)closeCleanly;
 }

@@ -11,7 +11,7 @@
 
 // What the server does on one connection after it has read the request, step by step.
 struct ServerStep {
-    enum Kind { kSend, kSleep, kStall, kClose, kReset };
+    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut };
     Kind kind = kSend;
     std::string bytes;     // kSend
     int milliseconds = 0;  // kSleep
@@ -29,6 +29,8 @@ class ServerScript {
     ServerScript& Close();
     // Aborts the connection: the peer sees a reset, not a close.
     ServerScript& Reset();
+    // Over TLS: closes the connection without the TLS close (plain: the same as Close).
+    ServerScript& Cut();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
   private:
@@ -53,6 +55,12 @@ class ScriptedServer {
     // Binds 127.0.0.1 (port 0: an ephemeral one) and starts accepting. False when binding fails;
     // `error` then says why.
     bool Start(int port = 0, std::string* error = nullptr);
+    // The same on the IPv6 loopback address ::1.
+    bool StartIPv6(int port = 0, std::string* error = nullptr);
+    // Speaks TLS with this certificate chain and key (PEM files) on every connection from now
+    // on; false, with the reason, where it cannot (no TLS library in this build, bad files).
+    bool UseTls(const std::string& certificateFile, const std::string& keyFile,
+                std::string* error = nullptr);
     void Stop();
     int Port() const { return port_; }
 
@@ -61,10 +69,14 @@ class ScriptedServer {
     void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
 
+    struct Channel;  // one accepted connection, plain or TLS
+
   private:
+    bool Listen(bool ipv6, int port, std::string* error);
     void AcceptLoop();
     void Serve(std::intptr_t connection);
-    void Play(std::intptr_t connection, const ServerScript& script);
+    void Play(Channel& channel, const ServerScript& script);
+    bool SendAll(Channel& channel, const std::string& bytes);
 
     Responder responder_;
     std::intptr_t listener_ = -1;  // the platform's socket handle
@@ -78,4 +90,5 @@ class ScriptedServer {
     int activeConnections_ = 0;  // guarded by mutex_
     std::condition_variable connectionEnded_;
     std::vector<std::string> requests_;  // guarded by mutex_
+    void* tlsContext_ = nullptr;         // the TLS library's server context, when UseTls
 };

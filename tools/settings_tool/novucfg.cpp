@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/http_getter.h"
+#include "engine/downloader.h"
+#include "engine/url.h"
+#include "run/job_names.h"
 #include "run/task_settings_file.h"
 #include "support/data_location.h"
 #include "support/file_helpers.h"
+#include "support/text_format.h"
 
 namespace {
 
@@ -35,23 +38,21 @@ bool ParseInt32(const std::string& text, std::int32_t& value) {
     return true;
 }
 
-// Why a base URL cannot be stored, or the empty text.
-std::string UrlProblem(const std::string& url) {
-    if (url.size() >= TaskSettings::kUrlFieldSize) {
-        return "holds at most 259 characters";
-    }
-    if (HasUnsafeUrlBytes(url.c_str())) {
-        return "must not hold spaces or control characters (they would reach the request line)";
-    }
-    if (GetUrlScheme(url.c_str()) == URL_FTP) {
-        return "is an ftp:// URL: its documents would count as stored without anything being "
-               "fetched";
-    }
-    if (GetUrlScheme(url.c_str()) != URL_HTTP) {
-        return "must begin with http://";
+// Why a base URL cannot be stored, or the empty text: what the fetcher would refuse, in its
+// words, for the longest document name the task can form under it.
+std::string UrlProblem(const std::string& url, std::int32_t kind) {
+    FetchFailure why;
+    if (!ParseUrl(url, &why)) {
+        return DescribeFetchFailure(why);
     }
     if (url.back() == '/') {
         return "must not end in a slash (the program adds \"/<directory>/<number>...\")";
+    }
+    const JobNames longest = MakeJobNames("", url, INT32_MAX, kind);
+    if (!FitsPathBuffer(longest.url)) {
+        return FormatText("%s: with a document name (%s) it would pass 259 characters",
+                          DescribeFetchFailure({FetchError::kNameTooLong}).c_str(),
+                          longest.url.substr(url.size()).c_str());
     }
     return {};
 }
@@ -59,9 +60,9 @@ std::string UrlProblem(const std::string& url) {
 // Applies one change; an error message when the field or value is refused.
 std::string SetField(TaskSettings& record, const std::string& field, const std::string& value) {
     if (field == "bbsUrl" || field == "documentUrl") {
-        const std::string problem = UrlProblem(value);
+        const std::string problem = UrlProblem(value, field == "bbsUrl" ? JOB_BBS : JOB_DOCUMENT);
         if (!problem.empty()) {
-            return field + " " + problem;
+            return field + ": " + problem;
         }
         (field == "bbsUrl" ? record.bbsUrl : record.documentUrl) = value;
         return {};
@@ -115,8 +116,9 @@ int main(int argc, char* argv[]) {
                     "timeout, each followed by its value")
         ->required();
     app.footer(
-        "A base URL begins with http://, may name a port (http://host:8080/path), and ends "
-        "without a slash.\nExit status: 0 done, 1 the file cannot be read or written, 2 a "
+        "A base URL begins with http:// or https://, may name a port (http://host:8080/path, "
+        "http://[::1]:8080/path), and ends without a slash.\nExit status: 0 done, 1 the file "
+        "cannot be read or written, 2 a "
         "refused argument or file.");
     try {
         app.parse(argc, argv);

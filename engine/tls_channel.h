@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "engine/fetch_failure.h"
+#include "engine/socket_platform.h"
+
+// One TLS client session over a connected, non-blocking socket: the layer that https adds under
+// the socket seam. It never waits: each step says what it needs before it can go on, and the
+// connection waits for that within its own limits.
+//
+// The peer's chain is verified against the system's store (SSL_CERT_FILE and SSL_CERT_DIR are
+// honoured, read once per process), the host name or IP address is checked against the
+// certificate, SNI is sent for names, and nothing older than TLS 1.2 is spoken.
+class CTlsChannel {
+  public:
+    enum class Step {
+        kDone,
+        kWantRead,   // wait until the socket is readable, then call again
+        kWantWrite,  // wait until the socket is writable, then call again
+        kClosed,     // the peer closed with the TLS close
+        kCut,        // the connection ended without the TLS close
+        kFailed,     // see Reason()
+    };
+
+    // A session for `host` over `socket`; null, with the reason in `why`, when this build has no
+    // TLS library or no session can be made.
+    // Whether this build can speak TLS at all.
+    static bool Available();
+    static std::unique_ptr<CTlsChannel> Open(net::SocketHandle socket, const std::string& host,
+                                             FetchFailure* why);
+    ~CTlsChannel();
+    CTlsChannel(const CTlsChannel&) = delete;
+    CTlsChannel& operator=(const CTlsChannel&) = delete;
+
+    Step Handshake();
+    // Writes part of the bytes; `written` says how many.
+    Step Write(const char* data, std::size_t length, std::size_t& written);
+    // Reads at most `capacity` bytes; `read` says how many (kDone with 0 never happens).
+    Step Read(char* buffer, std::size_t capacity, std::size_t& read);
+    // Decrypted bytes already waiting: the socket may not be readable although data is there.
+    bool HasPending() const;
+    // Why the last step failed, in the library's words ("certificate verify failed: ...").
+    const std::string& Reason() const { return reason_; }
+
+  private:
+    struct Session;
+    explicit CTlsChannel(std::unique_ptr<Session> session);
+    std::unique_ptr<Session> session_;
+    std::string reason_;
+};

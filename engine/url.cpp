@@ -1,0 +1,124 @@
+#include "engine/url.h"
+
+#include <charconv>
+
+#include "engine/socket_platform.h"
+#include "support/text_format.h"
+
+namespace {
+
+std::optional<Url> Refuse(FetchFailure* why, FetchError error) {
+    if (why != nullptr) {
+        *why = FetchFailure{error};
+    }
+    return std::nullopt;
+}
+
+// "1" to "65535" exactly: no sign, no spaces, no leading "+".
+bool ParsePort(std::string_view digits, int& port) {
+    if (digits.empty() || digits.size() > 5) {
+        return false;
+    }
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    return error == std::errc() && end == digits.data() + digits.size() && port >= 1 &&
+           port <= 65535;
+}
+
+}  // namespace
+
+int Url::PortOr(int httpPort) const {
+    if (port != 0) {
+        return port;
+    }
+    return scheme == UrlScheme::kHttps ? 443 : httpPort;
+}
+
+std::string Url::Authority() const {
+    std::string authority = ipv6 ? "[" + host + "]" : host;
+    if (port != 0) {
+        authority += ":" + std::to_string(port);
+    }
+    return authority;
+}
+
+bool HasUnsafeUrlBytes(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsAddressLiteral(const std::string& host) {
+    return net::IsAddressLiteral(host.c_str());
+}
+
+std::optional<Url> ParseUrl(std::string_view text, FetchFailure* why) {
+    Url url;
+    std::string_view rest;
+    if (text.starts_with("http://")) {
+        rest = text.substr(7);
+    } else if (text.starts_with("https://")) {
+        url.scheme = UrlScheme::kHttps;
+        rest = text.substr(8);
+    } else {
+        return Refuse(why, FetchError::kNotHttp);
+    }
+    if (!FitsPathBuffer(std::string(text))) {
+        return Refuse(why, FetchError::kNameTooLong);
+    }
+    // The URL goes into the request line as it is: a line break in it would add header lines
+    // or a second request of the URL's choosing.
+    if (HasUnsafeUrlBytes(text)) {
+        return Refuse(why, FetchError::kUnsafeUrl);
+    }
+    const std::size_t slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    if (slash != std::string_view::npos) {
+        url.path = std::string(rest.substr(slash));
+    }
+    if (authority.find('@') != std::string_view::npos) {
+        return Refuse(why, FetchError::kUserInUrl);
+    }
+    std::string_view portText;
+    bool hasPort = false;
+    if (authority.starts_with('[')) {
+        const std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) {
+            return Refuse(why, FetchError::kBadHost);
+        }
+        url.host = std::string(authority.substr(1, close - 1));
+        url.ipv6 = true;
+        const std::string_view after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after[0] != ':') {
+                return Refuse(why, FetchError::kBadHost);
+            }
+            portText = after.substr(1);
+            hasPort = true;
+        }
+        if (!net::IsIPv6Literal(url.host.c_str())) {
+            return Refuse(why, FetchError::kBadHost);
+        }
+    } else {
+        const std::size_t colon = authority.rfind(':');
+        url.host = std::string(authority.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            portText = authority.substr(colon + 1);
+            hasPort = true;
+        }
+        // A bare IPv6 address cannot be told from a host and a port: it needs its brackets.
+        if (url.host.find(':') != std::string::npos) {
+            return Refuse(why, FetchError::kBadHost);
+        }
+    }
+    if (url.host.empty()) {
+        return Refuse(why, FetchError::kEmptyHost);
+    }
+    if (hasPort && !ParsePort(portText, url.port)) {
+        return Refuse(why, FetchError::kBadPort);
+    }
+    return url;
+}
