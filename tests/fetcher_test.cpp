@@ -95,16 +95,48 @@ TEST_P(StatusTest, AcceptsOnly200To300) {
               expected ? "body" : "earlier");  // a refusal leaves the file be
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest,
-                         ::testing::Values(std::make_pair("HTTP/1.0 199 Early", 0),
-                                           std::make_pair("HTTP/1.0 200 OK", 1),
-                                           std::make_pair("HTTP/1.0 300 Multiple", 1),
-                                           std::make_pair("HTTP/1.0 301 Moved", 0),
-                                           std::make_pair("HTTP/1.0 302 Found", 0),
-                                           std::make_pair("HTTP/1.0 404 Not Found", 0),
-                                           std::make_pair("HTTP/1.0 2004 Odd", 1),
-                                           std::make_pair("HTTP/1.0 200", 1),
-                                           std::make_pair("garbage", 0)));
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, StatusTest,
+    ::testing::Values(std::make_pair("HTTP/1.0 199 Early", 0), std::make_pair("HTTP/1.0 200 OK", 1),
+                      std::make_pair("HTTP/1.0 300 Multiple", 1),
+                      std::make_pair("HTTP/1.0 301 Moved", 0),
+                      std::make_pair("HTTP/1.0 302 Found", 0),
+                      std::make_pair("HTTP/1.0 404 Not Found", 0),
+                      std::make_pair("HTTP/1.0 2004 Odd", 1), std::make_pair("HTTP/1.0 200", 1),
+                      std::make_pair("HTTP/1.0 20 Short", 0),
+                      std::make_pair("HTTP/1.0 -20 Signed", 0), std::make_pair("garbage", 0)));
+
+struct ReasonCase {
+    const char* name;
+    ServerScript script;
+    const char* reason;
+};
+
+class ReasonTest : public FetcherTest, public ::testing::WithParamInterface<ReasonCase> {};
+
+// What failed.txt says must tell a server that said nothing from one that said nonsense.
+TEST_P(ReasonTest, FailureIsNamedForWhatTheServerDid) {
+    server_ = std::make_unique<ScriptedServer>(
+        [script = GetParam().script](const std::string&) { return script; });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(DescribeFetchFailure(failure), GetParam().reason);
+    EXPECT_FALSE(TargetExists());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ReasonTest,
+    ::testing::Values(
+        ReasonCase{"Silent", ServerScript().Close(), "closed before answering"},
+        ReasonCase{"TwoDigits", ServerScript().Send("HTTP/1.0 20 OK\r\n\r\nx"), "bad status line"},
+        ReasonCase{"Negative", ServerScript().Send("HTTP/1.0 -20 OK\r\n\r\nx"), "bad status line"},
+        ReasonCase{"NoSpace", ServerScript().Send("garbage\r\n\r\n"), "bad status line"},
+        ReasonCase{"CutInTheHead", ServerScript().Send("HTTP/1.0 200 OK\r\nServer: x\r\n"),
+                   "closed inside the header block"},
+        ReasonCase{"Missing", ServerScript().Send(HttpResponse(404, "gone")), "status 404"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct BodyFault {
     const char* name;
@@ -236,7 +268,7 @@ struct LengthCase {
 
 class LengthTest : public FetcherTest, public ::testing::WithParamInterface<LengthCase> {};
 
-// Only the header's own Content-Length counts, and only as a least length.
+// Only the header's own Content-Length counts: the body is exactly that long.
 TEST_P(LengthTest, ContentLengthIsTheLeastLengthOfTheBody) {
     EXPECT_EQ(Fetch(ServerScript().Send(GetParam().response)), GetParam().result);
     EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "(none)", GetParam().stored);
@@ -249,22 +281,56 @@ INSTANTIATE_TEST_SUITE_P(
                    "(none)"},
         LengthCase{"Met", HttpResponse(200, "exact", "content-length:  5\r\n"), 1, "exact"},
         LengthCase{"Exceeded", HttpResponse(200, "longer than five", "Content-Length: 5\r\n"), 1,
-                   "longer than five"},
+                   "longe"},
         LengthCase{"NamedInTheBody", "HTTP/1.0 200 OK\r\n\r\nbody\r\nContent-Length: 99999\r\n\r\n",
                    1, "body\r\nContent-Length: 99999\r\n\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FetcherTest, HeaderMustEndWithinTheFirst512Bytes) {
-    // A header block of exactly n bytes, padded with a header line, then a body.
-    const auto response = [](int n) {
-        const std::string start = "HTTP/1.0 200 OK\r\nX-Pad: ";
-        return start + std::string(n - start.size() - 4, 'p') + "\r\n\r\nbody";
+TEST_F(FetcherTest, BodyOfKnownLengthIsCompleteWithoutWaitingForTheClose) {
+    // A server that keeps the connection open after the body: no time limit would ever end it.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fetch(ServerScript()
+                        .Send(HttpResponse(200, "01234", "Content-Length: 10\r\n"))
+                        .Sleep(20)
+                        .Send("56789")
+                        .Stall()),
+              1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(ReadFileBytes(Target()), "0123456789");
+}
+
+TEST_F(FetcherTest, HeaderBlockIsReadAcrossReceivesUpTo64KiB) {
+    // A header block of exactly n bytes, padded with header lines of at most 1009 bytes, then a
+    // body.
+    const auto response = [](std::size_t n) {
+        std::string head = "HTTP/1.0 200 OK\r\n";
+        std::size_t left = n - head.size() - 2;
+        while (left > 0) {
+            const std::size_t line = left <= 1009 ? left : 1000;
+            head += "X-Pad: " + std::string(line - 9, 'p') + "\r\n";
+            left -= line;
+        }
+        return head + "\r\nbody";
     };
-    for (const int n : {511, 512, 513}) {
+    for (const std::size_t n : {513u, 4096u, 65536u, 65537u}) {
+        ASSERT_EQ(response(n).size(), n + 4) << n;
         std::filesystem::remove(Target());
-        EXPECT_EQ(Fetch(ServerScript().Send(response(n))), n <= 512 ? 1 : 0) << n;
-        EXPECT_EQ(TargetExists(), n <= 512) << n;
+        FetchFailure failure;
+        server_ = std::make_unique<ScriptedServer>([bytes = response(n)](const std::string&) {
+            return ServerScript().Drip(bytes, 1400, 1);
+        });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        const int result = getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure);
+        EXPECT_EQ(result, n <= 65536 ? 1 : 0) << n;
+        EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", n <= 65536 ? "body" : "") << n;
+        if (n > 65536) {
+            EXPECT_EQ(DescribeFetchFailure(failure), "header block too long");
+        }
     }
+    // The head one byte per segment: how the network splits it changes nothing.
+    EXPECT_EQ(Fetch(ServerScript().Drip("HTTP/1.0 200 OK\r\nServer: s\r\n\r\nbytes", 1, 1)), 1);
+    EXPECT_EQ(ReadFileBytes(Target()), "bytes");
 }
 
 TEST_F(FetcherTest, UnopenableTargetFailsWithoutTraffic) {
@@ -298,8 +364,10 @@ TEST_F(FetcherTest, WriteErrorFailsAndLeavesTheOlderCopy) {
     EXPECT_EQ(OtherFiles(), 0);
 }
 
-TEST_F(FetcherTest, FtpCountsAsStoredWithoutTrafficOrFile) {
-    EXPECT_EQ(getter_.Download("ftp://127.0.0.1/x", Target().c_str()), 1);
+TEST_F(FetcherTest, FtpAndOtherSchemesFailWithoutTrafficOrFile) {
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("ftp://127.0.0.1/x", Target().c_str(), &failure), 0);
+    EXPECT_EQ(DescribeFetchFailure(failure), "not an http:// or https:// URL");
     EXPECT_FALSE(TargetExists());
     EXPECT_EQ(getter_.Download("FTP://127.0.0.1/x", Target().c_str()), 0);
     EXPECT_EQ(getter_.Download("HTTP://127.0.0.1/x", Target().c_str()), 0);
@@ -393,7 +461,8 @@ TEST_F(FetcherTest, ReceiveToFileAppendsEverythingUntilThePeerCloses) {
 TEST(UrlTest, SchemeByCaseSensitivePrefix) {
     EXPECT_EQ(GetUrlScheme("http://h/x"), URL_HTTP);
     EXPECT_EQ(GetUrlScheme("ftp://h/x"), URL_FTP);
-    EXPECT_EQ(GetUrlScheme("https://h/x"), URL_NONE);
+    EXPECT_EQ(GetUrlScheme("https://h/x"), URL_HTTPS);
+    EXPECT_EQ(GetUrlScheme("HTTPS://h/x"), URL_NONE);
     EXPECT_EQ(GetUrlScheme("http:/"), URL_NONE);
     EXPECT_EQ(GetUrlScheme(nullptr), URL_NONE);
 }
@@ -419,14 +488,18 @@ TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
     EXPECT_EQ(parse("HTTP/1.0 200 OK\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 200\r\nServer: x\r\n\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 2004 X"), 200);
-    EXPECT_EQ(parse("HTTP/1.0 20"), 20);
-    EXPECT_EQ(parse("HTTP/1.0200"), 0);
-    EXPECT_EQ(parse("X abc"), 0);
-    EXPECT_EQ(parse(""), 0);
+    EXPECT_EQ(parse("HTTP/1.0 404"), 404);
+    // Anything but three digits is no status at all.
+    EXPECT_EQ(parse("HTTP/1.0 20"), -1);
+    EXPECT_EQ(parse("HTTP/1.0 20 OK"), -1);
+    EXPECT_EQ(parse("HTTP/1.0 -20 X"), -1);
+    EXPECT_EQ(parse("HTTP/1.0200"), -1);
+    EXPECT_EQ(parse("X abc"), -1);
+    EXPECT_EQ(parse(""), -1);
     EXPECT_EQ(parse(std::string("A 2\0"
                                 "05",
                                 6)),
-              2);
+              -1);
 }
 
 TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {

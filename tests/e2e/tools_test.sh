@@ -22,13 +22,21 @@ file="$work/NOVUDownLoad.cfg"
 expect 0 "Usage: novucfg" "$cfg" --help
 expect 0 "novucfg 1.0" "$cfg" --version
 expect 2 "is not a regular file" "$cfg" "$work"
-expect 2 "ftp:// URL: its documents would count as stored" "$cfg" "$file" set bbsUrl ftp://h/x
+# The fetcher's own refusals, in its words.
+expect 2 "bbsUrl: not an http:// or https:// URL" "$cfg" "$file" set bbsUrl ftp://h/x
 expect 2 "must not end in a slash" "$cfg" "$file" set documentUrl http://h/x/
-expect 2 "must begin with http://" "$cfg" "$file" set documentUrl https://h/x
-expect 2 "control characters" "$cfg" "$file" set bbsUrl "$(printf 'http://h/a\r\nX: 1')"
+expect 2 "control character or space in the URL" "$cfg" "$file" set bbsUrl "$(printf 'http://h/a\r\nX: 1')"
+expect 2 "bad port in the URL" "$cfg" "$file" set bbsUrl http://h:0/x
+expect 2 "bad port in the URL" "$cfg" "$file" set bbsUrl http://h:65536/x
+expect 2 "no host in the URL" "$cfg" "$file" set bbsUrl http:///x
+expect 2 "user name in the URL" "$cfg" "$file" set bbsUrl http://me@h/x
+# The longest document name under a Document URL adds 24 characters: 235 fit, 236 do not.
+expect 2 "name too long" "$cfg" "$file" set documentUrl "http://h/$(printf 'u%.0s' $(seq 227))"
 expect 2 "32-bit signed integer" "$cfg" "$file" set bbsNumber 12x
 [ ! -e "$file" ] || { echo "FAILED: a refused change wrote the file"; failures=$((failures + 1)); }
 expect 0 "bbsUrl          http://127.0.0.1:8080/bbs" "$cfg" "$file" set bbsUrl http://127.0.0.1:8080/bbs
+expect 0 "documentUrl     https://[::1]:8443/doc" "$cfg" "$file" set documentUrl https://[::1]:8443/doc
+expect 0 "documentUrl     http://h/$(printf 'u%.0s' $(seq 226))" "$cfg" "$file" set documentUrl "http://h/$(printf 'u%.0s' $(seq 226))"
 printf 'not a settings file' >"$work/other"
 expect 2 "holds 19 bytes, not 540" "$cfg" "$work/other"
 expect 0 "bbsUrl          not a settings file" "$cfg" --force "$work/other"

@@ -18,6 +18,7 @@ cpack -G DEB -B "$work/pkg" --config "$build/CPackConfig.cmake" >"$work/cpack.ou
     fail "cpack: $(cat "$work/cpack.out")"
 deb="$(ls "$work"/pkg/*.deb)"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "the dependencies were not computed"
+dpkg-deb -f "$deb" Depends | grep -q "libssl3" || fail "the TLS library is not among the dependencies"
 
 if [ "$(id -u)" -eq 0 ] && [ "${NOVU_PACKAGE_INSTALL:-}" = system ]; then
     dpkg -i "$deb" >"$work/dpkg.out" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.out")"

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# novudl against real servers from Debian: nginx as sites are run today (header blocks of about
+# 1.5 KB, http and https with a private CA named by SSL_CERT_FILE, IPv6) and tinyproxy as the
+# environment's proxy. Every document is stored byte for byte; an unknown CA and a wrong name
+# refuse every document, with the library's reason in failed.txt. Exits 77 (skipped) where
+# nginx, tinyproxy or openssl is missing.
+#   real_web_test.sh novudl sample_site novucfg
+set -uo pipefail
+novudl="$1" site="$2" cfg="$3"
+work="$(mktemp -d)"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+for tool in nginx tinyproxy openssl; do
+    command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "$tool is not installed"
+done
+export PATH="$PATH:/usr/sbin"
+
+# --- a private CA, a certificate for the loopback, and two that must be refused -------------
+pki="$work/pki"
+mkdir -p "$pki"
+make_ca() { # NAME
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
+        -subj "/CN=$1 test CA" -keyout "$pki/$1-ca.key" -out "$pki/$1-ca.pem" 2>/dev/null
+}
+issue() { # CA NAME SUBJECT-ALT-NAMES
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$2" \
+        -keyout "$pki/$2.key" -out "$pki/$2.csr" 2>/dev/null &&
+        openssl x509 -req -in "$pki/$2.csr" -CA "$pki/$1-ca.pem" -CAkey "$pki/$1-ca.key" \
+            -CAcreateserial -days 30 -extfile <(printf 'subjectAltName=%s\n' "$3") \
+            -out "$pki/$2.pem" 2>/dev/null
+}
+make_ca trusted && make_ca unknown || fail "openssl could not make the CAs"
+issue trusted loopback "DNS:localhost,IP:127.0.0.1,IP:::1" &&
+    issue unknown stranger "DNS:localhost,IP:127.0.0.1" &&
+    issue trusted elsewhere "DNS:other.example" || fail "openssl could not issue certificates"
+
+# --- the documents, as the sample site makes them --------------------------------------------
+root="$work/www"
+mkdir -p "$root/Expert/topic/5" "$root/develop/article/7"
+for n in $(seq 5000 5019); do "$site" --print xml "$n" >"$root/Expert/topic/5/$n.xml"; done
+for n in $(seq 7000 7009); do "$site" --print shtm "$n" >"$root/develop/article/7/$n.shtm"; done
+
+# --- nginx on free ports --------------------------------------------------------------------
+free_port() {
+    local port
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    done
+    return 1
+}
+http_port="$(free_port)" https_port="$(free_port)" unknown_port="$(free_port)"
+elsewhere_port="$(free_port)" v6_port="$(free_port)" proxy_port="$(free_port)"
+ipv6=0
+grep -q "^0\{31\}1 " /proc/net/if_inet6 2>/dev/null && ipv6=1
+# The head of a site run today: security policies, cookies and trace headers, about 1.5 KB.
+headers=""
+for h in "Strict-Transport-Security \"max-age=63072000; includeSubDomains; preload\"" \
+    "Content-Security-Policy \"default-src 'self'; script-src 'self' https://cdn.example https://analytics.example 'nonce-$(printf 'n%.0s' $(seq 40))'; style-src 'self' 'unsafe-inline' https://fonts.example; img-src 'self' data: https:; connect-src 'self' https://api.example wss://live.example; frame-ancestors 'none'; base-uri 'self'; form-action 'self'; upgrade-insecure-requests; report-uri https://report.example/csp/$(printf 'r%.0s' $(seq 120))\"" \
+    "Set-Cookie \"session=$(printf 's%.0s' $(seq 200)); Path=/; Secure; HttpOnly; SameSite=Lax\"" \
+    "X-Trace-Id \"$(printf 't%.0s' $(seq 64))\"" "X-Request-Id \"$(printf 'q%.0s' $(seq 64))\"" \
+    "Permissions-Policy \"geolocation=(), microphone=(), camera=(), payment=(), usb=()\"" \
+    "Referrer-Policy strict-origin-when-cross-origin" "X-Content-Type-Options nosniff"; do
+    headers+="        add_header $h always;"$'\n'
+done
+server_block() { # LISTEN [CERTIFICATE]
+    echo "    server {"
+    echo "        listen $1;"
+    [ -n "${2:-}" ] && echo "        ssl_certificate $pki/$2.pem; ssl_certificate_key $pki/$2.key;"
+    echo "        root $root;"
+    echo "$headers    }"
+}
+mkdir -p "$work/nginx/logs"
+{
+    echo "daemon off; master_process off; pid $work/nginx/nginx.pid;"
+    echo "error_log $work/nginx/logs/error.log;"
+    echo "events { worker_connections 256; }"
+    echo "http {"
+    echo "    access_log $work/nginx/logs/access.log;"
+    for t in client_body proxy fastcgi uwsgi scgi; do echo "    ${t}_temp_path $work/nginx/$t;"; done
+    server_block "127.0.0.1:$http_port"
+    server_block "127.0.0.1:$https_port ssl" loopback
+    server_block "127.0.0.1:$unknown_port ssl" stranger
+    server_block "127.0.0.1:$elsewhere_port ssl" elsewhere
+    [ "$ipv6" -eq 1 ] && server_block "[::1]:$v6_port ssl" loopback
+    echo "}"
+} >"$work/nginx/nginx.conf"
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx/out.txt" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$http_port") 2>/dev/null && break
+    sleep 0.1
+done
+(exec 3<>"/dev/tcp/127.0.0.1/$http_port") 2>/dev/null ||
+    fail "nginx did not start: $(cat "$work/nginx/out.txt" "$work/nginx/logs/error.log" 2>/dev/null)"
+head_size="$(printf 'GET /Expert/topic/5/5000.xml HTTP/1.0\r\n\r\n' |
+    (exec 3<>"/dev/tcp/127.0.0.1/$http_port"; cat >&3; cat <&3) | awk '/^\r$/ {print n + 2; exit} {n += length($0) + 1}')"
+[ "${head_size:-0}" -gt 1024 ] || fail "nginx's header block is only ${head_size:-0} bytes"
+
+# --- tinyproxy, as the environment's proxy -----------------------------------------------
+cat >"$work/tinyproxy.conf" <<CONF
+User nobody
+Group nogroup
+Port $proxy_port
+Listen 127.0.0.1
+Timeout 30
+Allow 127.0.0.1
+MaxClients 50
+LogFile "$work/tinyproxy.log"
+LogLevel Connect
+DisableViaHeader Yes
+CONF
+# tinyproxy leaves root for "nobody", who must reach its log.
+chmod 711 "$work"
+touch "$work/tinyproxy.log" && chmod 666 "$work/tinyproxy.log"
+tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$proxy_port") 2>/dev/null && break
+    sleep 0.1
+done
+
+# run NAME BASE [ENVIRONMENT...]: novudl fetches topics 5000..5019 and articles 7000..7009 from
+# BASE in a folder of its own; sets status and folder.
+run() {
+    local name="$1" base="$2"
+    shift 2
+    folder="$work/run-$name"
+    mkdir -p "$folder"
+    cp "$novudl" "$folder/novudl"
+    "$cfg" "$folder/NOVUDownLoad.cfg" set bbsUrl "$base/Expert/topic" \
+        documentUrl "$base/develop/article" >/dev/null || fail "novucfg refused $base"
+    (cd "$folder" && env SSL_CERT_FILE="$pki/trusted-ca.pem" "$@" ./novudl --bbs 5000+20 \
+        --doc 7000+10 --delay 5) >"$folder/out.txt" 2>&1
+    status=$?
+}
+stored_whole() {
+    [ "$status" -eq 0 ] || fail "$1: novudl exited $status: $(cat "$folder/out.txt" "$folder/failed.txt" 2>/dev/null)"
+    for n in $(seq 5000 5019); do
+        cmp -s "$folder/xml_file/5/$n.xml" "$root/Expert/topic/5/$n.xml" || fail "$1: topic $n"
+    done
+    for n in $(seq 7000 7009); do
+        cmp -s "$folder/html_file/7/$n.htm" "$root/develop/article/7/$n.shtm" || fail "$1: article $n"
+    done
+    echo "real web: $1 stored 30 documents byte for byte"
+}
+refused_with() {
+    [ "$status" -eq 1 ] || fail "$1: novudl exited $status"
+    [ "$(cut -f5 "$folder/failed.txt" | sort -u)" = "$2" ] ||
+        fail "$1: failed.txt says $(cut -f5 "$folder/failed.txt" | sort -u)"
+    [ "$(wc -l <"$folder/failed.txt")" -eq 30 ] || fail "$1: not every document was refused"
+    [ -z "$(find "$folder/xml_file" "$folder/html_file" -type f)" ] || fail "$1: a file was stored"
+    echo "real web: $1 refused every document: $2"
+}
+
+run http "http://127.0.0.1:$http_port" && stored_whole "http with a 1.5 KB head"
+run https "https://localhost:$https_port" && stored_whole "https with a private CA"
+if [ "$ipv6" -eq 1 ]; then
+    run v6 "https://[::1]:$v6_port" && stored_whole "https at [::1]"
+else
+    echo "real web: no ::1 on this machine; the IPv6 case was left out"
+fi
+run proxied-http "http://127.0.0.1:$http_port" http_proxy="http://127.0.0.1:$proxy_port" &&
+    stored_whole "http through tinyproxy"
+run proxied-https "https://localhost:$https_port" https_proxy="http://127.0.0.1:$proxy_port" &&
+    stored_whole "https through a tinyproxy tunnel"
+grep -q "CONNECT" "$work/tinyproxy.log" || fail "tinyproxy saw no tunnel: $(cat "$work/tinyproxy.log")"
+[ "$(grep -c "GET http://127.0.0.1:$http_port/" "$work/tinyproxy.log")" -ge 30 ] ||
+    fail "tinyproxy did not carry the http requests"
+run unknown "https://127.0.0.1:$unknown_port" &&
+    refused_with "an unknown CA" "certificate verify failed: unable to get local issuer certificate"
+run elsewhere "https://localhost:$elsewhere_port" &&
+    refused_with "a wrong name" "certificate verify failed: hostname mismatch"
