@@ -5,10 +5,12 @@
 //   10,000 documents of 4-300 KB over 20 connections at a time: CPU microseconds per document
 //   the settings save that follows every document: its cost beside the cost of a fetch
 //
-// The server runs in a process of its own and answers with sendfile, so that neither client's
-// CPU time includes it.
+// All of it over http, then over https (curl --cacert with the same private CA that ours reads
+// from SSL_CERT_FILE). The server runs in a process of its own and answers with sendfile (over
+// TLS: with writes of 256 KiB), so that neither client's CPU time includes it.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -41,9 +43,25 @@ constexpr std::size_t kLargeSize = 64u << 20;
 constexpr int kSmallDocuments = 10000;
 constexpr int kSmallVariants = 97;
 
-// Serves /large/<n> and /small/<n> from files in `folder` until killed. Returns the child's pid
-// and sets `port`.
-pid_t StartFileServer(const std::string& folder, int& port) {
+// Sends the whole file over TLS.
+void SendFileTls(SSL* ssl, int fd) {
+    std::vector<char> block(256 * 1024);
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got <= 0) {
+            return;
+        }
+        std::size_t written = 0;
+        if (SSL_write_ex(ssl, block.data(), static_cast<std::size_t>(got), &written) != 1) {
+            return;
+        }
+    }
+}
+
+// Serves /large/<n> and /small/<n> from files in `folder` until killed, over TLS when a
+// certificate and key are given. Returns the child's pid and sets `port`.
+pid_t StartFileServer(const std::string& folder, int& port, const std::string& certificate = {},
+                      const std::string& key = {}) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -62,20 +80,40 @@ pid_t StartFileServer(const std::string& folder, int& port) {
         ::close(listener);
         return child;
     }
+    SSL_CTX* context = nullptr;
+    if (!certificate.empty()) {
+        context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(context, certificate.c_str());
+        SSL_CTX_use_PrivateKey_file(context, key.c_str(), SSL_FILETYPE_PEM);
+    }
     for (;;) {
         const int connection = ::accept(listener, nullptr, nullptr);
         if (connection < 0) {
             continue;
         }
-        std::thread([connection, folder] {
+        std::thread([connection, folder, context] {
+            SSL* ssl = nullptr;
+            if (context != nullptr) {
+                ssl = SSL_new(context);
+                SSL_set_fd(ssl, connection);
+                if (SSL_accept(ssl) != 1) {
+                    SSL_free(ssl);
+                    ::close(connection);
+                    return;
+                }
+            }
             std::string request;
             char buffer[2048];
             while (request.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
-                if (got <= 0) {
+                std::size_t got = 0;
+                const bool ok = ssl != nullptr
+                                    ? SSL_read_ex(ssl, buffer, sizeof buffer, &got) == 1
+                                    : (got = static_cast<std::size_t>(std::max<ssize_t>(
+                                           0, ::recv(connection, buffer, sizeof buffer, 0)))) > 0;
+                if (!ok || got == 0) {
                     break;
                 }
-                request.append(buffer, static_cast<std::size_t>(got));
+                request.append(buffer, got);
             }
             const bool large = request.find("/large/") != std::string::npos;
             const std::size_t at = request.find(large ? "/large/" : "/small/");
@@ -87,10 +125,18 @@ pid_t StartFileServer(const std::string& folder, int& port) {
             ::fstat(fd, &info);
             const std::string header =
                 "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(info.st_size) + "\r\n\r\n";
-            ::send(connection, header.data(), header.size(), MSG_NOSIGNAL);
-            off_t offset = 0;
-            while (offset<info.st_size&& ::sendfile(connection, fd, &offset,
-                                                    static_cast<std::size_t>(info.st_size))> 0) {
+            if (ssl != nullptr) {
+                std::size_t written = 0;
+                SSL_write_ex(ssl, header.data(), header.size(), &written);
+                SendFileTls(ssl, fd);
+                SSL_shutdown(ssl);
+                SSL_free(ssl);
+            } else {
+                ::send(connection, header.data(), header.size(), MSG_NOSIGNAL);
+                off_t offset = 0;
+                while (offset<info.st_size&& ::sendfile(
+                           connection, fd, &offset, static_cast<std::size_t>(info.st_size))> 0) {
+                }
             }
             ::close(fd);
             ::close(connection);
@@ -163,7 +209,7 @@ double OursSmall(const std::string& base, const std::string& out) {
 // Runs curl with a config file of url/output pairs, `parallel` transfers at a time. Returns the
 // wall seconds and adds curl's CPU seconds to `cpu`.
 double Curl(const std::vector<std::pair<std::string, std::string>>& transfers, int parallel,
-            const std::string& configPath, double* cpu = nullptr) {
+            const std::string& configPath, const std::string& caFile, double* cpu = nullptr) {
     {
         std::ofstream config(configPath);
         for (const auto& [url, output] : transfers) {
@@ -173,7 +219,7 @@ double Curl(const std::vector<std::pair<std::string, std::string>>& transfers, i
     const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
     const double seconds =
         bench::TimeCommand("curl -s -f --no-progress-meter --http1.0 --parallel --parallel-max " +
-                           std::to_string(parallel) + " -K " + configPath);
+                           std::to_string(parallel) + " --cacert " + caFile + " -K " + configPath);
     if (cpu != nullptr) {
         *cpu += CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     }
@@ -185,40 +231,9 @@ void ClearFolder(const std::string& folder) {
     fs::create_directories(folder);
 }
 
-}  // namespace
-
-int main() {
-    if (!bench::ToolInstalled("curl")) {
-        std::printf("curl is not installed: nothing to compare with\n");
-        return 1;
-    }
-    const std::string root = bench::TempPath("novu-throughput-bench");
-    const std::string served = root + "/served";
-    const std::string out = root + "/out";
-    fs::create_directories(served);
-    {
-        std::string large(kLargeSize, '\0');
-        for (std::size_t i = 0; i < large.size(); ++i) {
-            large[i] = static_cast<char>((i * 131) >> 7);
-        }
-        std::ofstream(served + "/large", std::ios::binary) << large;
-        for (int v = 0; v < kSmallVariants; ++v) {
-            const std::size_t size = 4000 + static_cast<std::size_t>(v) * 3050;  // 4 KB .. 300 KB
-            std::ofstream(served + "/small-" + std::to_string(v), std::ios::binary)
-                << std::string(size, static_cast<char>('a' + v % 26));
-        }
-    }
-    int port = 0;
-    const pid_t server = StartFileServer(served, port);
-    if (server < 0) {
-        std::printf("cannot start the file server\n");
-        return 1;
-    }
-    const std::string base = "http://127.0.0.1:" + std::to_string(port);
-    std::printf("server: 127.0.0.1:%d, %d CPUs, block size %zu KiB after the first 512 bytes\n",
-                port, static_cast<int>(std::thread::hardware_concurrency()),
-                CHttpSocket::kBodyBlockSize / 1024);
-
+// The same documents measured both ways; prints one line per measure, prefixed with the scheme.
+double MeasureScheme(const std::string& scheme, const std::string& base, const std::string& root,
+                     const std::string& out, const std::string& caFile) {
     for (int streams : {1, 20}) {
         if (std::getenv("NOVU_BENCH_SMALL_ONLY") != nullptr) {
             break;
@@ -233,14 +248,15 @@ int main() {
             ClearFolder(out);
             ours.push_back(OursLarge(streams, base, out));
             ClearFolder(out);
-            curls.push_back(Curl(transfers, 20, root + "/large.curl"));
+            curls.push_back(Curl(transfers, 20, root + "/large.curl", caFile));
         }
         const double megabytes = streams * static_cast<double>(kLargeSize) / 1e6;
         const double oursRate = megabytes / Median(ours);
         const double curlRate = megabytes / Median(curls);
         std::printf(
-            "%2d x 64 MiB: ours %6.0f MB/s, curl %6.0f MB/s, ours / curl %.2f (median of %d)\n",
-            streams, oursRate, curlRate, oursRate / curlRate, kRuns);
+            "%-5s %2d x 64 MiB: ours %6.0f MB/s, curl %6.0f MB/s, ours / curl %.2f (median of "
+            "%d)\n",
+            scheme.c_str(), streams, oursRate, curlRate, oursRate / curlRate, kRuns);
     }
 
     // Small documents: CPU per document, 20 at a time, ours and curl by turns. The large files'
@@ -258,15 +274,67 @@ int main() {
         ClearFolder(out);
         ::sync();
         double cpu = 0;
-        Curl(smallTransfers, 20, root + "/small.curl", &cpu);
+        Curl(smallTransfers, 20, root + "/small.curl", caFile, &cpu);
         curlCpu.push_back(cpu / kSmallDocuments * 1e6);
     }
     const double oursPerDocument = Median(oursCpu);
     const double curlPerDocument = Median(curlCpu);
     std::printf(
-        "10,000 x 4-300 KB: ours %.0f us CPU per document, curl %.0f us, ours / curl %.2f "
+        "%-5s 10,000 x 4-300 KB: ours %.0f us CPU per document, curl %.0f us, ours / curl %.2f "
         "(median of 3)\n",
-        oursPerDocument, curlPerDocument, oursPerDocument / curlPerDocument);
+        scheme.c_str(), oursPerDocument, curlPerDocument, oursPerDocument / curlPerDocument);
+    return oursPerDocument;
+}
+
+}  // namespace
+
+int main() {
+    for (const char* tool : {"curl", "openssl"}) {
+        if (!bench::ToolInstalled(tool)) {
+            std::printf("%s is not installed: nothing to compare with\n", tool);
+            return 1;
+        }
+    }
+    const std::string root = bench::TempPath("novu-throughput-bench");
+    const std::string served = root + "/served";
+    const std::string out = root + "/out";
+    fs::create_directories(served);
+    {
+        std::string large(kLargeSize, '\0');
+        for (std::size_t i = 0; i < large.size(); ++i) {
+            large[i] = static_cast<char>((i * 131) >> 7);
+        }
+        std::ofstream(served + "/large", std::ios::binary) << large;
+        for (int v = 0; v < kSmallVariants; ++v) {
+            const std::size_t size = 4000 + static_cast<std::size_t>(v) * 3050;  // 4 KB .. 300 KB
+            std::ofstream(served + "/small-" + std::to_string(v), std::ios::binary)
+                << std::string(size, static_cast<char>('a' + v % 26));
+        }
+    }
+    // A certificate for 127.0.0.1 signed by itself, trusted by both clients.
+    const std::string certificate = root + "/server.pem";
+    const std::string key = root + "/server.key";
+    if (std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+                     "-days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                     key + " -out " + certificate + " 2>/dev/null")
+                        .c_str()) != 0) {
+        std::printf("openssl could not make a certificate\n");
+        return 1;
+    }
+    ::setenv("SSL_CERT_FILE", certificate.c_str(), 1);
+    int port = 0, tlsPort = 0;
+    const pid_t server = StartFileServer(served, port);
+    const pid_t tlsServer = StartFileServer(served, tlsPort, certificate, key);
+    if (server < 0 || tlsServer < 0) {
+        std::printf("cannot start the file servers\n");
+        return 1;
+    }
+    std::printf("servers: 127.0.0.1:%d (http), :%d (https), %d CPUs, body reads of %zu KiB\n", port,
+                tlsPort, static_cast<int>(std::thread::hardware_concurrency()),
+                CHttpSocket::kBodyBlockSize / 1024);
+    const double oursPerDocument =
+        MeasureScheme("http", "http://127.0.0.1:" + std::to_string(port), root, out, certificate);
+    MeasureScheme("https", "https://127.0.0.1:" + std::to_string(tlsPort), root, out, certificate);
 
     // The settings save that follows every finished document.
     ClearFolder(out);
@@ -284,8 +352,10 @@ int main() {
     std::printf("settings save: %.0f us CPU each, %.0f%% of ours per document\n", saveCpu,
                 100 * saveCpu / oursPerDocument);
 
-    ::kill(server, SIGKILL);
-    ::waitpid(server, nullptr, 0);
+    for (const pid_t child : {server, tlsServer}) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
     fs::remove_all(root);
     return 0;
 }

@@ -30,9 +30,9 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     if (!https) {
         return 1;
     }
-    std::string target = url.ipv6 ? "[" + url.host + "]" : url.host;
-    target += ":" + std::to_string(url.PortOr(httpPort));
-    return socket.OpenTunnel(target, proxy->authorization, timeout) &&
+    Url withPort = url;
+    withPort.port = url.PortOr(httpPort);
+    return socket.OpenTunnel(withPort.Authority(), proxy->authorization, timeout) &&
            socket.StartTls(url.host, timeout);
 }
 

@@ -34,9 +34,15 @@ int Url::PortOr(int httpPort) const {
 }
 
 std::string Url::Authority() const {
-    std::string authority = ipv6 ? "[" + host + "]" : host;
+    std::string authority;
+    authority.reserve(host.size() + 8);
+    if (ipv6) {
+        authority.append("[").append(host).append("]");
+    } else {
+        authority.append(host);
+    }
     if (port != 0) {
-        authority += ":" + std::to_string(port);
+        authority.append(":").append(std::to_string(port));
     }
     return authority;
 }
