@@ -1,13 +1,17 @@
 #include "run/failure_report.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <charconv>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
 
 #include "engine/downloader.h"
 #include "support/file_helpers.h"
+#include "support/file_platform.h"
 #include "support/text_format.h"
 
 namespace {
@@ -21,65 +25,205 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-void AddOnce(std::vector<std::int32_t>& numbers, std::int32_t number) {
-    if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
-        numbers.push_back(number);
-    }
-}
+constexpr std::size_t kMaxLineBytes = 4096;
 
 }  // namespace
+
+// What the report and its writer thread share. The thread holds it too, so that a writer left
+// behind in a hung file system never touches a report that is gone.
+struct CFailureReport::Writer {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::string> lines;  // guarded by mutex
+    bool closing = false;           // guarded by mutex
+    bool finished = false;          // guarded by mutex
+    bool allWritten = true;         // guarded by mutex
+    std::string path;
+    ProblemHandler handler;
+
+    void Run() {
+        int descriptor = -1;
+        bool failed = false;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return closing || !lines.empty(); });
+            if (lines.empty()) {
+                break;
+            }
+            std::deque<std::string> batch;
+            batch.swap(lines);
+            lock.unlock();
+            for (const std::string& line : batch) {
+                if (!failed && !Write(descriptor, line)) {
+                    failed = true;  // told once; the lines of this run go nowhere
+                }
+            }
+            lock.lock();
+            allWritten = allWritten && !failed;
+        }
+        lock.unlock();
+        if (descriptor >= 0) {
+            platform::CloseDescriptor(descriptor);
+        }
+        lock.lock();
+        finished = true;
+        changed.notify_all();
+    }
+
+    bool Write(int& descriptor, const std::string& line) {
+        std::string problem;
+        if (descriptor < 0 && FileExists(path.c_str()) && !IsRegularFile(path.c_str())) {
+            problem = "it is not a regular file";
+        } else if (descriptor < 0) {
+            descriptor = platform::OpenAppendWithoutWaiting(path.c_str());
+            if (descriptor < 0) {
+                problem = SystemErrorText(errno);
+            } else if (!platform::IsRegularDescriptor(descriptor)) {
+                platform::CloseDescriptor(descriptor);
+                descriptor = -1;
+                problem = "it is not a regular file";
+            }
+        }
+        if (problem.empty() && platform::WriteDescriptor(descriptor, line.data(), line.size()) !=
+                                   static_cast<long>(line.size())) {
+            problem = SystemErrorText(errno != 0 ? errno : ENOSPC);
+        }
+        if (problem.empty()) {
+            return true;
+        }
+        if (handler) {
+            handler(FormatText("The list of failed documents %s cannot be written (%s).",
+                               path.c_str(), problem.c_str()));
+        }
+        return false;
+    }
+};
+
+CFailureReport::CFailureReport() = default;
+
+CFailureReport::~CFailureReport() {
+    Close();
+}
 
 void CFailureReport::SetPath(const std::string& path) {
     Close();
     path_ = path;
 }
 
-bool CFailureReport::Append(std::int32_t kind, std::int32_t number, const std::string& url,
-                            const std::string& reason) {
-    if (!open_) {
-        open_ = file_.Open(path_.c_str(), true);
-        if (!open_) {
-            return false;
-        }
-    }
-    const std::string line = FormatText("%s\t%s\t%d\t%s\t%s\n", LocalTimeText().c_str(),
-                                        kind == JOB_BBS ? "bbs" : "document", number,
-                                        Printable(url).c_str(), Printable(reason).c_str());
-    return file_.Write(line.data(), line.size());
+void CFailureReport::SetProblemHandler(ProblemHandler handler) {
+    Close();
+    handler_ = std::move(handler);
 }
 
-void CFailureReport::Close() {
-    if (open_) {
-        file_.Close();
-        open_ = false;
+std::string CFailureReport::Line(const std::string& time, std::int32_t kind, std::int32_t number,
+                                 const std::string& url, const std::string& reason) {
+    return FormatText("%s\t%s\t%d\t%s\t%s\n", time.c_str(), kind == JOB_BBS ? "bbs" : "document",
+                      number, Printable(url).c_str(), Printable(reason).c_str());
+}
+
+void CFailureReport::Append(std::int32_t kind, std::int32_t number, const std::string& url,
+                            const std::string& reason) {
+    if (!writer_) {
+        writer_ = std::make_shared<Writer>();
+        writer_->path = path_;
+        writer_->handler = handler_;
+        std::thread([writer = writer_] { writer->Run(); }).detach();
     }
+    std::lock_guard<std::mutex> lock(writer_->mutex);
+    writer_->lines.push_back(Line(LocalTimeText(), kind, number, url, reason));
+    writer_->changed.notify_all();
+}
+
+bool CFailureReport::Close(std::chrono::milliseconds limit) {
+    if (!writer_) {
+        return true;
+    }
+    std::shared_ptr<Writer> writer = std::move(writer_);
+    std::unique_lock<std::mutex> lock(writer->mutex);
+    writer->closing = true;
+    writer->changed.notify_all();
+    const bool finished =
+        writer->changed.wait_for(lock, limit, [&writer] { return writer->finished; });
+    return finished && writer->allWritten;
 }
 
 bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
                                  std::vector<std::int32_t>& documents, std::string& error) {
-    std::ifstream in(path);
-    if (!IsRegularFile(path.c_str()) || !in) {
-        error = "cannot read " + path;
+    // A FIFO would hold the reader before any message: only a regular file is opened.
+    std::FILE* in = IsRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (in == nullptr) {
+        error = "cannot read " + path +
+                (IsRegularFile(path.c_str()) || !FileExists(path.c_str())
+                     ? std::string()
+                     : std::string(": it is not a regular file"));
         return false;
     }
+    std::unordered_set<std::int64_t> seen;
+    std::string pending;
+    std::vector<char> block(1 << 20);
     int lineNumber = 0;
-    for (std::string line; std::getline(in, line);) {
+    bool ok = true;
+    const auto takeLine = [&](std::string_view line) {
         ++lineNumber;
-        std::istringstream fields(line);
-        std::string time, task, number;
-        std::getline(fields, time, '\t');
-        std::getline(fields, task, '\t');
-        std::getline(fields, number, '\t');
-        char* end = nullptr;
-        errno = 0;
-        const long value = std::strtol(number.c_str(), &end, 10);
-        if ((task != "bbs" && task != "document") || number.empty() || *end != '\0' || errno != 0 ||
-            value < INT32_MIN || value > INT32_MAX) {
-            error = FormatText("%s, line %d, is not a line of a failure report", path.c_str(),
-                               lineNumber);
-            return false;
+        const auto refuse = [&](const char* why) {
+            error = FormatText("%s, line %d, %s", path.c_str(), lineNumber, why);
+            ok = false;
+        };
+        if (line.size() > kMaxLineBytes) {
+            return refuse("is longer than 4 KiB");
         }
-        AddOnce(task == "bbs" ? bbs : documents, static_cast<std::int32_t>(value));
+        const std::size_t first = line.find('\t');
+        const std::size_t second =
+            first == std::string_view::npos ? first : line.find('\t', first + 1);
+        const std::size_t third =
+            second == std::string_view::npos ? second : line.find('\t', second + 1);
+        if (third == std::string_view::npos) {
+            return refuse("is not a line of a failure report");
+        }
+        const std::string_view task = line.substr(first + 1, second - first - 1);
+        const std::string_view number = line.substr(second + 1, third - second - 1);
+        std::int32_t value = 0;
+        const auto [end, parseError] =
+            std::from_chars(number.data(), number.data() + number.size(), value);
+        if ((task != "bbs" && task != "document") || number.empty() || parseError != std::errc() ||
+            end != number.data() + number.size() || value < 0 || number[0] == '-') {
+            return refuse("is not a line of a failure report");
+        }
+        const bool isBbs = task == "bbs";
+        if (seen.insert((static_cast<std::int64_t>(isBbs) << 32) | value).second) {
+            (isBbs ? bbs : documents).push_back(value);
+        }
+    };
+    for (;;) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), in);
+        if (got == 0) {
+            break;
+        }
+        std::string_view chunk(block.data(), got);
+        for (std::size_t newline; ok && (newline = chunk.find('\n')) != std::string_view::npos;) {
+            if (pending.empty()) {
+                takeLine(chunk.substr(0, newline));
+            } else {
+                pending.append(chunk.substr(0, newline));
+                takeLine(pending);
+                pending.clear();
+            }
+            chunk.remove_prefix(newline + 1);
+        }
+        if (!ok) {
+            break;
+        }
+        if (pending.size() + chunk.size() > kMaxLineBytes + 1) {
+            ++lineNumber;
+            error = FormatText("%s, line %d, is longer than 4 KiB", path.c_str(), lineNumber);
+            ok = false;
+            break;
+        }
+        pending.append(chunk);
     }
-    return true;
+    if (ok && !pending.empty()) {
+        takeLine(pending);
+    }
+    std::fclose(in);
+    return ok;
 }

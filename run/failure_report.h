@@ -1,37 +1,58 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include "support/output_file.h"
 
 inline constexpr const char* kFailureReportName = "failed.txt";
 
 // "failed.txt" beside the downloads: one line for every document that failed,
 //   <date time> TAB <bbs|document> TAB <number> TAB <URL> TAB <reason> LF
 // appended in one write each and never rewritten, so a line is whole or absent. Control
-// characters of a URL are written as \xNN. Not thread-safe: the run controller appends under its
-// report lock.
+// characters of a URL are written as \xNN.
+//
+// Lines are written by a writer thread of the report's own, so that neither a worker nor the
+// window ever waits for the file: a FIFO or a hung file system at its place holds only the
+// writer. The file is opened without blocking and only when it is a regular file. Append may be
+// called from any thread; the rest from the thread that owns the report.
 class CFailureReport {
   public:
+    // Told, once per run and from the writer's thread, what cannot be written.
+    using ProblemHandler = std::function<void(const std::string& message)>;
+
+    CFailureReport();
+    ~CFailureReport();
+    CFailureReport(const CFailureReport&) = delete;
+    CFailureReport& operator=(const CFailureReport&) = delete;
+
     void SetPath(const std::string& path);
     const std::string& GetPath() const { return path_; }
-    // Opens the file on the first line. False when the line could not be written.
-    bool Append(std::int32_t kind, std::int32_t number, const std::string& url,
+    void SetProblemHandler(ProblemHandler handler);
+    // Queues one line; never waits for the file.
+    void Append(std::int32_t kind, std::int32_t number, const std::string& url,
                 const std::string& reason);
-    // Closes the file; the next line opens it again.
-    void Close();
-    // The system's error number of the last line that could not be written.
-    int Error() const { return file_.Error(); }
+    // Waits up to `limit` until every queued line is written, then lets go of the file; the
+    // next line starts a writer anew. A writer stuck in the file system is left behind. True
+    // when every line was written (or there was none).
+    bool Close(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
-    // The numbers of each task listed in such a file, in their order, each once. False, with the
-    // reason in `error`, when the file cannot be read or a line is not one of the report's.
+    // One line as Append writes it (without its time stamp's freshness: `time` is given).
+    static std::string Line(const std::string& time, std::int32_t kind, std::int32_t number,
+                            const std::string& url, const std::string& reason);
+
+    // The numbers of each task listed in such a file, in their order, each once. Only a regular
+    // file is opened. A line longer than 4 KiB, a number that is negative, has a sign or spaces,
+    // or a line that is not one of the report's refuses the file: false, with the reason in
+    // `error`.
     static bool ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
                             std::vector<std::int32_t>& documents, std::string& error);
 
   private:
+    struct Writer;
     std::string path_;
-    COutputFile file_;
-    bool open_ = false;
+    ProblemHandler handler_;
+    std::shared_ptr<Writer> writer_;  // while a writer thread runs
 };

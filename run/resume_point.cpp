@@ -1,32 +1,30 @@
 #include "run/resume_point.h"
 
-#include "run/task_settings.h"
-
-namespace {
-std::uint32_t Distance(std::int32_t from, std::int32_t to) {
-    return static_cast<std::uint32_t>(to) - static_cast<std::uint32_t>(from);
-}
-}  // namespace
-
 void CResumePoint::Begin(std::int32_t first) {
     lowest_ = first;
     finished_.clear();
 }
 
-std::int32_t CResumePoint::Generate() {
+std::optional<std::int32_t> CResumePoint::Generate() {
+    const std::int64_t next = std::int64_t{lowest_} + static_cast<std::int64_t>(finished_.size());
+    if (next > INT32_MAX) {
+        return std::nullopt;
+    }
     finished_.push_back(false);
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(lowest_) +
-                                     static_cast<std::uint32_t>(finished_.size() - 1));
+    return static_cast<std::int32_t>(next);
 }
 
 void CResumePoint::Finish(std::int32_t number) {
-    const std::uint32_t index = Distance(lowest_, number);
-    if (index >= finished_.size()) {
+    const std::int64_t index = std::int64_t{number} - lowest_;
+    if (index < 0 || index >= static_cast<std::int64_t>(finished_.size())) {
         return;
     }
-    finished_[index] = true;
+    finished_[static_cast<std::size_t>(index)] = true;
     while (!finished_.empty() && finished_.front()) {
         finished_.pop_front();
-        lowest_ = NextNumber(lowest_);
+        // At the largest number the task is over; the point stays on it rather than wrap.
+        if (lowest_ < INT32_MAX) {
+            ++lowest_;
+        }
     }
 }

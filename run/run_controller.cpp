@@ -8,12 +8,23 @@
 #include "run/job_names.h"
 #include "support/debug_log.h"
 #include "support/file_helpers.h"
+#include "support/file_system.h"
 #include "support/text_format.h"
+
+namespace {
+std::string FolderOf(const std::string& path) {
+    const std::size_t separator = path.find_last_of("/\\");
+    return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
+}
+}  // namespace
 
 CRunController::CRunController(CRunWindow& window, CTaskSettingsFile& settings,
                                std::string appDirectory)
     : window_(window), settings_(settings), appDirectory_(std::move(appDirectory)) {
     failureReport_.SetPath(appDirectory_ + kFailureReportName);
+    // Told from the report's writer thread; the error box finds its own way to the window.
+    failureReport_.SetProblemHandler(
+        [](const std::string& message) { ReportError(message.c_str()); });
 }
 
 CRunController::~CRunController() {
@@ -26,6 +37,7 @@ CRunController::~CRunController() {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         state_.downloader->Teardown();
+        FinishFiles();
     }
 }
 
@@ -33,7 +45,13 @@ void CRunController::OnStart() {
     if (state_.downloader) {
         return;  // Start is disabled during a run; Enter must not start a second one
     }
+    std::string lockProblem;
+    if (!folderLock_.TryLock(appDirectory_, &lockProblem)) {
+        window_.ShowMessage(lockProblem);
+        return;
+    }
     if (!DownloadFoldersWritable()) {
+        folderLock_.Unlock();
         return;
     }
     window_.ShowMessage(kStartNotice);
@@ -58,31 +76,46 @@ void CRunController::OnStart() {
     state_.downloader->SetIdleSleepMs(idleSleepMs_);
     state_.downloader->Start(state_.threadCount);
 
-    const int bbsTicked = window_.IsChecked(IDC_BBS_CHECK) ? 1 : 0;
-    const int documentTicked = window_.IsChecked(IDC_DOCUMENT_CHECK) ? 1 : 0;
-    std::string saveError;
+    const bool bbsTicked = window_.IsChecked(IDC_BBS_CHECK) != 0;
+    const bool documentTicked = window_.IsChecked(IDC_DOCUMENT_CHECK) != 0;
+    const std::int32_t bbsFirst =
+        ComposeNumber(window_.GetInt(IDC_BBS_DIRECTORY), window_.GetInt(IDC_BBS_FILE));
+    const std::int32_t documentFirst =
+        ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY), window_.GetInt(IDC_DOCUMENT_FILE));
     {
         std::lock_guard<std::mutex> lock(reportLock_);
-        saveFailureReported_ = false;
-        reportFailureReported_ = false;
-        TaskSettings& record = settings_.Record();
-        record.bbsEnabled = bbsTicked;
+        Task(JOB_BBS).enabled = bbsTicked;
+        Task(JOB_DOCUMENT).enabled = documentTicked;
+        oneOffRun_ = (bbsTicked && Task(JOB_BBS).OneOff()) ||
+                     (documentTicked && Task(JOB_DOCUMENT).OneOff());
         if (bbsTicked) {
-            const std::int32_t first =
-                ComposeNumber(window_.GetInt(IDC_BBS_DIRECTORY), window_.GetInt(IDC_BBS_FILE));
-            record.bbsNumber = BeginTask(JOB_BBS, first, record.bbsNumber);
-            state_.nextBbsNumber = first;
+            BeginTask(JOB_BBS, bbsFirst);
+            state_.nextBbsNumber = bbsFirst;
         }
-        record.documentEnabled = documentTicked;
         if (documentTicked) {
-            const std::int32_t first = ComposeNumber(window_.GetInt(IDC_DOCUMENT_DIRECTORY),
-                                                     window_.GetInt(IDC_DOCUMENT_FILE));
-            record.documentNumber = BeginTask(JOB_DOCUMENT, first, record.documentNumber);
-            state_.nextDocumentNumber = first;
+            BeginTask(JOB_DOCUMENT, documentFirst);
+            state_.nextDocumentNumber = documentFirst;
         }
-        record.timeout = delay;
-        saveError = SaveLocked();
+        // A range or a retry is a one-off: the place the next plain run starts from stays.
+        if (!oneOffRun_) {
+            TaskSettings& record = settings_.Record();
+            record.bbsEnabled = bbsTicked ? 1 : 0;
+            if (bbsTicked) {
+                record.bbsNumber = bbsFirst;
+            }
+            record.documentEnabled = documentTicked ? 1 : 0;
+            if (documentTicked) {
+                record.documentNumber = documentFirst;
+            }
+            record.timeout = delay;
+            recordChanged_ = true;
+        }
     }
+    {
+        std::lock_guard<std::mutex> saving(saveMutex_);
+        saveFailureReported_ = false;
+    }
+    const std::string saveError = SaveIfDue(true);
     if (!saveError.empty()) {
         ReportError(saveError.c_str());
     }
@@ -93,28 +126,32 @@ void CRunController::GenerateJobs() {
     if (!state_.downloader || state_.downloader->GetWaitingCount() > kMaxWaitingJobs) {
         return;
     }
-    // Only workers write the record during a run, and only its numbers: the flags are stable.
-    const TaskSettings& record = settings_.Record();
-    if (record.bbsEnabled) {
+    bool bbs, document;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        bbs = Task(JOB_BBS).enabled;
+        document = Task(JOB_DOCUMENT).enabled;
+    }
+    if (bbs) {
         QueueJob(JOB_BBS);
     }
-    if (record.documentEnabled) {
+    if (document) {
         QueueJob(JOB_DOCUMENT);
     }
 }
 
-std::int32_t CRunController::BeginTask(std::int32_t kind, std::int32_t first,
-                                       std::int32_t recorded) {
+void CRunController::BeginTask(std::int32_t kind, std::int32_t first) {
     TaskRun& task = Task(kind);
     task.listIndex = 0;
+    task.stored.clear();
+    task.tried.clear();
     if (task.plan.isList) {
         task.remaining = static_cast<std::int64_t>(task.plan.numbers.size());
-        return recorded;  // a retry of old numbers leaves the task's place as it is
+        return;
     }
     task.resume.Begin(first);
     task.remaining =
         !task.plan.last ? -1 : std::max<std::int64_t>(0, std::int64_t{*task.plan.last} - first + 1);
-    return first;
 }
 
 void CRunController::SetPlan(std::int32_t kind, TaskPlan plan) {
@@ -124,10 +161,8 @@ void CRunController::SetPlan(std::int32_t kind, TaskPlan plan) {
 
 bool CRunController::AllJobsReported() {
     std::lock_guard<std::mutex> lock(reportLock_);
-    const TaskSettings& record = settings_.Record();
     for (const std::int32_t kind : {JOB_BBS, JOB_DOCUMENT}) {
-        const bool ticked = kind == JOB_BBS ? record.bbsEnabled : record.documentEnabled;
-        if (ticked && Task(kind).remaining != 0) {
+        if (Task(kind).enabled && Task(kind).remaining != 0) {
             return false;
         }
     }
@@ -143,11 +178,19 @@ void CRunController::QueueJob(std::int32_t kind) {
         if (task.remaining == 0) {
             return;
         }
-        number = task.plan.isList ? task.plan.numbers[task.listIndex++] : task.resume.Generate();
+        if (task.plan.isList) {
+            number = task.plan.numbers[task.listIndex++];
+        } else if (const std::optional<std::int32_t> next = task.resume.Generate()) {
+            number = *next;
+        } else {
+            task.remaining = 0;  // past the largest number there is none to fetch
+            return;
+        }
         if (task.remaining > 0) {
             --task.remaining;
         }
-        (bbs ? state_.nextBbsNumber : state_.nextDocumentNumber) = NextNumber(number);
+        (bbs ? state_.nextBbsNumber : state_.nextDocumentNumber) =
+            number < INT32_MAX ? number + 1 : number;
         ++state_.requested;
     }
     const TaskSettings& record = settings_.Record();
@@ -163,8 +206,7 @@ void CRunController::QueueJob(std::int32_t kind) {
 }
 
 void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
-                               const FetchFailure& failure) {
-    std::string problems;
+                               const FetchFailure& failure, const std::string& path) {
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         // Written under the lock so that the window shows URL and result of the same report.
@@ -176,43 +218,68 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         if (result == JOB_CANCELLED) {
             return;
         }
-        TaskSettings& record = settings_.Record();
-        const bool ticked = tag.kind == JOB_BBS        ? record.bbsEnabled != 0
-                            : tag.kind == JOB_DOCUMENT ? record.documentEnabled != 0
-                                                       : false;
-        if (ticked && !Task(tag.kind).plan.isList) {
-            CResumePoint& resume = Task(tag.kind).resume;
-            resume.Finish(tag.number);
-            (tag.kind == JOB_BBS ? record.bbsNumber : record.documentNumber) = resume.Lowest();
+        const bool known = tag.kind == JOB_BBS || tag.kind == JOB_DOCUMENT;
+        TaskRun* task = known ? &Task(tag.kind) : nullptr;
+        if (task != nullptr && task->enabled && task->plan.isList) {
+            task->tried.insert(tag.number);
+            if (result == JOB_STORED) {
+                task->stored.insert(tag.number);
+            }
+        } else if (task != nullptr && task->enabled) {
+            task->resume.Finish(tag.number);
+            if (!oneOffRun_) {
+                TaskSettings& record = settings_.Record();
+                (tag.kind == JOB_BBS ? record.bbsNumber : record.documentNumber) =
+                    task->resume.Lowest();
+                recordChanged_ = true;
+            }
         }
         if (result != JOB_FAILED) {
             ++state_.succeeded;
+            // Its name must be on the disk before a save counts it.
+            if (!path.empty()) {
+                const std::string folder = FolderOf(path);
+                unsyncedFolders_.insert(folder);
+                unsyncedFolders_.insert(FolderOf(folder));  // a folder made for it this run
+            }
         } else {
             ++state_.failed;
-            problems = ReportFailureLocked(tag, url, failure);
+            failureReport_.Append(tag.kind, tag.number, url, DescribeFetchFailure(failure));
         }
-        const std::string saveProblem = SaveLocked();
-        problems += problems.empty() || saveProblem.empty() ? saveProblem : "\n" + saveProblem;
     }
-    if (!problems.empty()) {
-        ReportError(problems.c_str());
+    const std::string problem = SaveIfDue(false);
+    if (!problem.empty()) {
+        ReportError(problem.c_str());
     }
 }
 
-std::string CRunController::ReportFailureLocked(const JobTag& tag, const char* url,
-                                                const FetchFailure& failure) {
-    if (failureReport_.Append(tag.kind, tag.number, url, DescribeFetchFailure(failure)) ||
-        reportFailureReported_) {
+std::string CRunController::SaveIfDue(bool force) {
+    std::unique_lock<std::mutex> saving(saveMutex_, std::defer_lock);
+    // A worker never waits for another's save: the one under way, or the next, takes its change.
+    if (force) {
+        saving.lock();
+    } else if (!saving.try_lock()) {
         return {};
     }
-    reportFailureReported_ = true;
-    return FormatText("The list of failed documents %s cannot be written (%s).",
-                      failureReport_.GetPath().c_str(),
-                      SystemErrorText(failureReport_.Error()).c_str());
-}
-
-std::string CRunController::SaveLocked() {
-    if (settings_.Save() >= 0 || saveFailureReported_ || settings_.SavesWithheld()) {
+    TaskSettings record;
+    std::set<std::string> folders;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        const auto now = std::chrono::steady_clock::now();
+        if (!recordChanged_ || (!force && now - lastSave_ < kSaveInterval)) {
+            return {};
+        }
+        record = settings_.Record();
+        folders.swap(unsyncedFolders_);
+        recordChanged_ = false;
+        lastSave_ = now;
+    }
+    // The documents this record counts were made durable before they took their names; now the
+    // names are, so that the saved place never stands above a document that a power cut lost.
+    for (const std::string& folder : folders) {
+        CFileSystem::Current().SyncDirectory(folder);
+    }
+    if (settings_.Save(record) >= 0 || saveFailureReported_ || settings_.SavesWithheld()) {
         return {};
     }
     saveFailureReported_ = true;
@@ -221,6 +288,29 @@ std::string CRunController::SaveLocked() {
         "start may not continue where this run stops.",
         settings_.GetPath().c_str(),
         settings_.LastError().empty() ? "unknown reason" : settings_.LastError().c_str());
+}
+
+void CRunController::FinishFiles() {
+    const std::string problem = SaveIfDue(true);
+    if (!problem.empty()) {
+        ReportError(problem.c_str());
+    }
+    failureReport_.Close();
+    folderLock_.Unlock();
+}
+
+bool CRunController::FlushFailureReport(std::chrono::milliseconds limit) {
+    return failureReport_.Close(limit);
+}
+
+std::set<std::int32_t> CRunController::StoredNumbers(std::int32_t kind) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    return Task(kind).stored;
+}
+
+std::set<std::int32_t> CRunController::TriedNumbers(std::int32_t kind) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    return Task(kind).tried;
 }
 
 void CRunController::LoadSettings() {
@@ -251,6 +341,10 @@ void CRunController::RefreshStatus() {
                                requested, succeeded, failed, static_cast<int>(waiting), active));
     ShowRecord(record);
     window_.SetProgress(IDC_PROGRESS, 0, succeeded + failed, succeeded);
+    const std::string problem = SaveIfDue(false);
+    if (!problem.empty()) {
+        ReportError(problem.c_str());
+    }
 }
 
 bool CRunController::DownloadFoldersWritable() {
@@ -327,8 +421,7 @@ void CRunController::OnAbort() {
     state_.downloader->Drain();
     state_.downloader->Teardown();
     state_.downloader.reset();
-    std::lock_guard<std::mutex> lock(reportLock_);
-    failureReport_.Close();
+    FinishFiles();
 }
 
 void CRunController::OnTimer(int timerId) {

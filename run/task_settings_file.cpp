@@ -15,11 +15,15 @@ int CTaskSettingsFile::Load() {
 }
 
 int CTaskSettingsFile::Save() {
+    return Save(record_);
+}
+
+int CTaskSettingsFile::Save(const TaskSettings& record) {
     if (savesWithheld_) {
         lastError_ = "it could not be read, so it is left as it is";
         return -1;
     }
-    const TaskSettings::Bytes bytes = record_.ToBytes();
+    const TaskSettings::Bytes bytes = record.ToBytes();
     return ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()),
                             &lastError_);
 }

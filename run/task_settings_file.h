@@ -22,6 +22,8 @@ class CTaskSettingsFile {
     // new one. Returns 540, or -1 with the reason in LastError(). While saves are withheld it
     // returns -1 and touches nothing.
     int Save();
+    // The same for a copy of the record taken at some moment (the run's saves).
+    int Save(const TaskSettings& record);
     // Load; a missing file (or a path that is no regular file) gets the defaults, saved at once.
     // A file that exists but cannot be read is never overwritten: the defaults serve this session
     // and every save is withheld. Returns what the user must be told, or the empty text.

@@ -8,48 +8,48 @@
 #include <system_error>
 
 #include "support/file_platform.h"
+#include "support/file_system.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Writes all bytes and closes the file; false (errno set) when any of it failed.
-bool WriteAndClose(std::FILE* file, const void* data, int size) {
-    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
-    bool ok = std::fwrite(data, 1, wanted, file) == wanted;
-    int error = ok ? 0 : errno;
-    // Buffered bytes only reach the disk at close; a failed close means they may not have.
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    errno = error;
-    return ok;
-}
-
-// The file a chain of symbolic links ends at (the path itself when it is no link), and its
-// status.
-fs::path FollowLinks(fs::path path, fs::file_status& status) {
-    std::error_code error;
-    for (int hops = 0; hops < 40; ++hops) {
-        status = fs::symlink_status(path, error);
-        if (!fs::is_symlink(status)) {
-            return path;
-        }
-        const fs::path target = fs::read_symlink(path, error);
-        if (error) {
-            break;
-        }
-        path = target.is_absolute() ? target : path.parent_path() / target;
-    }
-    status = fs::status(path, error);
-    return path;
-}
-
 void SetReason(std::string* reason, const std::string& text) {
     if (reason != nullptr) {
         *reason = text;
     }
+}
+
+// The file a chain of symbolic links ends at (the path itself when it is no link), and its
+// status. A link is followed only when it belongs to this user or to the owner of the folder it
+// lies in, as the kernel follows links in sticky folders: a link that someone else planted never
+// steers a save. False, with the reason, for such a link.
+bool FollowTrustedLinks(fs::path path, fs::path& target, fs::file_status& status,
+                        std::string* reason) {
+    std::error_code error;
+    for (int hops = 0; hops < 40; ++hops) {
+        status = fs::symlink_status(path, error);
+        if (!fs::is_symlink(status)) {
+            target = path;
+            return true;
+        }
+        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        platform::FileOwner link, folderOwner;
+        if (platform::OwnerOf(path.string().c_str(), true, link) &&
+            platform::OwnerOf(folder.string().c_str(), false, folderOwner) &&
+            link.user != platform::EffectiveUser() && link.user != folderOwner.user) {
+            SetReason(reason, "it is a symbolic link that belongs to another user");
+            return false;
+        }
+        const fs::path next = fs::read_symlink(path, error);
+        if (error) {
+            break;
+        }
+        path = next.is_absolute() ? next : folder / next;
+    }
+    status = fs::status(path, error);
+    target = path;
+    return true;
 }
 
 // A name beside `path` that no other save, of this process or another, uses at the same time.
@@ -59,10 +59,11 @@ std::string TemporaryNameFor(const fs::path& path) {
            std::to_string(counter.fetch_add(1)) + ".tmp";
 }
 
-// The atomic way: a temporary file with the target's permission bits, renamed over the target.
-// errno tells why it failed.
-bool ReplaceThroughTemporary(const fs::path& target, unsigned permissions, const void* data,
-                             int size) {
+// The atomic way: a temporary file with the target's permission bits (and, where it belongs to
+// someone else, its owner and group), made durable, renamed over the target, and the rename
+// made durable. errno tells why it failed.
+bool ReplaceThroughTemporary(const fs::path& target, unsigned permissions,
+                             const platform::FileOwner* owner, const void* data, int size) {
     std::string temporary;
     int descriptor = -1;
     for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
@@ -75,28 +76,53 @@ bool ReplaceThroughTemporary(const fs::path& target, unsigned permissions, const
     if (descriptor < 0) {
         return false;
     }
+    CFileSystem& fileSystem = CFileSystem::Current();
     const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
-    bool ok = platform::WriteDescriptor(descriptor, data, wanted) == static_cast<long>(wanted);
-    int error = ok ? 0 : (errno != 0 ? errno : ENOSPC);
+    bool ok = (owner == nullptr || platform::GiveTo(descriptor, *owner));
+    int error = ok ? 0 : errno;
+    if (ok && platform::WriteDescriptor(descriptor, data, wanted) != static_cast<long>(wanted)) {
+        ok = false;
+        error = errno != 0 ? errno : ENOSPC;
+    }
+    // The new record is on the disk before it takes the old one's place.
+    if (ok && !fileSystem.SyncData(descriptor)) {
+        ok = false;
+        error = errno;
+    }
     if (platform::CloseDescriptor(descriptor) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && !platform::RenameReplacing(temporary.c_str(), target.string().c_str())) {
+    if (ok && !fileSystem.Rename(temporary, target.string())) {
         ok = false;
         error = errno;
     }
     if (!ok) {
         std::remove(temporary.c_str());
+        errno = error;
+        return false;
     }
-    errno = error;
-    return ok;
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fileSystem.SyncDirectory(folder.string());
+    return true;
 }
 
 // The fallback for a folder that takes no new file: the old bytes overwritten in place.
 bool RewriteInPlace(const fs::path& target, const void* data, int size) {
     std::FILE* file = std::fopen(target.string().c_str(), "r+b");
-    if (file == nullptr || !WriteAndClose(file, data, size)) {
+    if (file == nullptr) {
+        return false;
+    }
+    // Flushed and made durable before the close, as a replaced record would be.
+    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
+    if (std::fwrite(data, 1, wanted, file) != wanted || std::fflush(file) != 0 ||
+        !CFileSystem::Current().SyncData(platform::DescriptorOf(file))) {
+        const int error = errno;
+        std::fclose(file);
+        errno = error != 0 ? error : ENOSPC;
+        return false;
+    }
+    if (std::fclose(file) != 0) {
         return false;
     }
     std::error_code error;
@@ -139,7 +165,10 @@ int WriteWholeFile(const char* path, const void* data, int size) {
 
 int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason) {
     fs::file_status status;
-    const fs::path target = FollowLinks(path, status);
+    fs::path target;
+    if (!FollowTrustedLinks(path, target, status, reason)) {
+        return -1;
+    }
     const bool exists = fs::exists(status);
     if (exists && !fs::is_regular_file(status)) {
         SetReason(reason, "it is not a regular file");
@@ -156,7 +185,12 @@ int ReplaceWholeFile(const char* path, const void* data, int size, std::string* 
     const unsigned permissions = exists
                                      ? static_cast<unsigned>(status.permissions() & fs::perms::all)
                                      : platform::kNewFilePermissions;
-    if (ReplaceThroughTemporary(target, permissions, data, size)) {
+    // A file that belongs to someone else keeps its owner: the new one is given to them (which
+    // only root may do), or, where that cannot be, the old one is written over in place.
+    platform::FileOwner owner;
+    const bool foreign = exists && platform::OwnerOf(target.string().c_str(), false, owner) &&
+                         !platform::OwnedByThisProcess(owner);
+    if (ReplaceThroughTemporary(target, permissions, foreign ? &owner : nullptr, data, size)) {
         return size;
     }
     const int temporaryError = errno;

@@ -36,6 +36,34 @@ std::string UserDataHome();
 // the name exists already or naming fails.
 int OpenUnnamedIn(const char* directory);
 bool NameDescriptor(int descriptor, const char* path);
+// Opens the file for appending (created when missing) without waiting for anything: a FIFO
+// without a reader fails at once instead of holding the caller. -1 with errno set.
+int OpenAppendWithoutWaiting(const char* path);
+// Whether the open file is a regular file.
+bool IsRegularDescriptor(int descriptor);
+// Opens (creating) `path` and locks it exclusively without waiting; the descriptor, whose close
+// releases the lock, or -1 with errno set and `busy` true when another process holds it.
+int LockExclusively(const char* path, bool& busy);
+// Makes the file's bytes durable (fdatasync); false with errno set.
+bool SyncDescriptor(int descriptor);
+// Makes the folder's entries durable (fsync of the folder); true where the platform makes
+// renames durable by itself.
+bool SyncDirectory(const char* path);
+// Who owns a file, where the platform says (-1: unknown, as on Windows).
+struct FileOwner {
+    long user = -1;
+    long group = -1;
+};
+// The owner of `path` (of the link itself when `ofLink`); false where it cannot be read.
+bool OwnerOf(const char* path, bool ofLink, FileOwner& owner);
+// The user this process acts as.
+long EffectiveUser();
+// Whether files this process creates get this owner and group anyway.
+bool OwnedByThisProcess(const FileOwner& owner);
+// Gives the open file to `owner` (its user and group); false with errno set.
+bool GiveTo(int descriptor, const FileOwner& owner);
+// The descriptor under a stream.
+int DescriptorOf(std::FILE* stream);
 // Whether the stream is a terminal (a person watches it) rather than a file or a pipe.
 bool IsTerminal(std::FILE* stream);
 // A number that differs between processes running at the same time (read once).

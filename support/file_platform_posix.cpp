@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,78 @@ int OpenUnnamedIn(const char* directory) {
 bool NameDescriptor(int descriptor, const char* path) {
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
+int OpenAppendWithoutWaiting(const char* path) {
+    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
+bool IsRegularDescriptor(int descriptor) {
+    struct stat info {};
+    return ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int LockExclusively(const char* path, bool& busy) {
+    busy = false;
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        busy = error == EWOULDBLOCK;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+bool SyncDescriptor(int descriptor) {
+    int result;
+    do {
+        result = ::fdatasync(descriptor);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool SyncDirectory(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+bool OwnerOf(const char* path, bool ofLink, FileOwner& owner) {
+    struct stat info {};
+    if ((ofLink ? ::lstat(path, &info) : ::stat(path, &info)) != 0) {
+        return false;
+    }
+    owner = {static_cast<long>(info.st_uid), static_cast<long>(info.st_gid)};
+    return true;
+}
+
+long EffectiveUser() {
+    return static_cast<long>(::geteuid());
+}
+
+bool OwnedByThisProcess(const FileOwner& owner) {
+    return owner.user == static_cast<long>(::geteuid()) &&
+           owner.group == static_cast<long>(::getegid());
+}
+
+bool GiveTo(int descriptor, const FileOwner& owner) {
+    return ::fchown(descriptor, static_cast<uid_t>(owner.user), static_cast<gid_t>(owner.group)) ==
+           0;
+}
+
+int DescriptorOf(std::FILE* stream) {
+    return ::fileno(stream);
 }
 
 bool IsTerminal(std::FILE* stream) {

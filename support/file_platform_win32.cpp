@@ -94,6 +94,61 @@ bool NameDescriptor(int, const char*) {
     return false;
 }
 
+int OpenAppendWithoutWaiting(const char* path) {
+    return ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+bool IsRegularDescriptor(int descriptor) {
+    struct _stat64 info {};
+    return ::_fstat64(descriptor, &info) == 0 && (info.st_mode & _S_IFREG) != 0;
+}
+
+int LockExclusively(const char* path, bool& busy) {
+    busy = false;
+    const int fd = ::_open(path, _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return -1;
+    }
+    OVERLAPPED whole{};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &whole)) {
+        busy = ::GetLastError() == ERROR_LOCK_VIOLATION;
+        ::_close(fd);
+        errno = busy ? EWOULDBLOCK : EACCES;
+        return -1;
+    }
+    return fd;
+}
+
+bool SyncDescriptor(int descriptor) {
+    return ::_commit(descriptor) == 0;
+}
+
+bool SyncDirectory(const char*) {
+    return true;  // MoveFileEx with MOVEFILE_WRITE_THROUGH has made the rename durable
+}
+
+bool OwnerOf(const char*, bool, FileOwner&) {
+    return false;  // no owners to keep: every file is treated as the user's
+}
+
+long EffectiveUser() {
+    return -1;
+}
+
+bool OwnedByThisProcess(const FileOwner&) {
+    return true;
+}
+
+bool GiveTo(int, const FileOwner&) {
+    return true;
+}
+
+int DescriptorOf(std::FILE* stream) {
+    return ::_fileno(stream);
+}
+
 bool IsTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "support/file_platform.h"
+#include "support/file_system.h"
 
 COutputFile::~COutputFile() {
     Close();
@@ -80,9 +81,15 @@ bool CWholeFile::Commit() {
     if (!open_) {
         return false;
     }
+    CFileSystem& fileSystem = CFileSystem::Current();
+    // The bytes reach the disk before the name does: after a power cut a name never stands for
+    // an empty or short document.
+    if (!fileSystem.SyncData(file_.descriptor_)) {
+        return Fail();
+    }
     if (partialPath_.empty()) {
         // The common case, a number fetched for the first time, needs one name and no rename.
-        if (platform::NameDescriptor(file_.descriptor_, finalPath_.c_str())) {
+        if (fileSystem.NameDescriptor(file_.descriptor_, finalPath_)) {
             open_ = false;
             if (!file_.Close()) {
                 error_ = file_.Error();  // its bytes may not all be there: it must not stay
@@ -97,12 +104,12 @@ bool CWholeFile::Commit() {
         // An older copy is there: named beside it first, then renamed over it in one step.
         partialPath_ = PartialPath(finalPath_);
         std::remove(partialPath_.c_str());
-        if (!platform::NameDescriptor(file_.descriptor_, partialPath_.c_str())) {
+        if (!fileSystem.NameDescriptor(file_.descriptor_, partialPath_)) {
             partialPath_.clear();
             return Fail();
         }
     }
-    if (!file_.Close() || !platform::RenameReplacing(partialPath_.c_str(), finalPath_.c_str())) {
+    if (!file_.Close() || !fileSystem.Rename(partialPath_, finalPath_)) {
         error_ = file_.Error() != 0 ? file_.Error() : errno;
         Discard();
         return false;

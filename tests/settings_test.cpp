@@ -162,6 +162,80 @@ TEST_F(SettingsFileTest, FileInAFolderThatTakesNoNewFileIsRewrittenInPlace) {
     }));
 }
 
+#ifndef _WIN32
+struct stat Stat(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info;
+}
+
+// In a sticky, world-writable folder another user plants the settings file as a link to a file
+// of the user who runs the program: the save must not write through it.
+TEST_F(SettingsFileTest, LinkPlantedByAnotherUserNeverSteersTheSave) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "planting a link as another user needs root";
+    }
+    namespace fs = std::filesystem;
+    const fs::path shared = dir_.Path() / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const std::string victim = dir_.File("victim");
+    WriteFileBytes(victim, "26 bytes of someone's data");
+    const std::string planted = SettingsPathFor(shared.string() + "/");
+    fs::create_symlink(victim, planted);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    file_.SetPath(planted);
+    file_.Record() = TaskSettings::Defaults();
+    EXPECT_EQ(file_.Save(), -1);
+    EXPECT_EQ(file_.LastError(), "it is a symbolic link that belongs to another user");
+    EXPECT_EQ(ReadFileBytes(victim), "26 bytes of someone's data");
+    // A link of the folder's owner is followed, as the kernel would.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    EXPECT_EQ(file_.Save(), 540);
+    EXPECT_EQ(fs::file_size(victim), 540u);
+}
+
+// Root saving in another user's folder, and a user saving a file of root's that it may write:
+// the file stays its owner's, so that the owner can still save and run novucfg.
+TEST_F(SettingsFileTest, ReplacedFileKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "files of two users need root";
+    }
+    namespace fs = std::filesystem;
+    const fs::path theirs = dir_.Path() / "theirs";
+    fs::create_directory(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    const std::string path = SettingsPathFor(theirs.string() + "/");
+    WriteFileBytes(path, std::string(540, 'o'));
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    file_.SetPath(path);
+    file_.Record() = TaskSettings::Defaults();
+    ASSERT_EQ(file_.Save(), 540);
+    EXPECT_EQ(Stat(path).st_uid, 65534u);
+    EXPECT_EQ(Stat(path).st_gid, 65534u);
+    EXPECT_EQ(Stat(path).st_mode & 0777, 0640u);
+    EXPECT_EQ(fs::file_size(path), 540u);
+
+    // Root's file that everyone may write: the ordinary user cannot give a new file to root,
+    // so it writes in place.
+    const std::string rootsFile = dir_.File("roots.cfg");
+    WriteFileBytes(rootsFile, std::string(540, 'r'));
+    fs::permissions(rootsFile, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
+                                   ~fs::perms::others_exec);
+    EXPECT_TRUE(AsOrdinaryUser(dir_.Path(), [&] {
+        CTaskSettingsFile file;
+        file.SetPath(rootsFile);
+        file.Record() = TaskSettings::Defaults();
+        CHILD_CHECK(file.Save() == 540);
+        return true;
+    }));
+    EXPECT_EQ(Stat(rootsFile).st_uid, 0u);
+    const auto bytes = TaskSettings::Defaults().ToBytes();
+    EXPECT_EQ(ReadFileBytes(rootsFile), std::string(bytes.begin(), bytes.end()));
+}
+#endif
+
 TEST_F(SettingsFileTest, UnreadableFileIsLeftAsItIsAndTheDefaultsServe) {
     NOVU_SKIP_ON_WINDOWS("permission bits that bind every user");
     EXPECT_TRUE(AsOrdinaryUser(dir_.Path(), [&] {
