@@ -1,6 +1,9 @@
 #include "app/download_app.h"
+#include "support/file_platform.h"
 
 int main(int /*argc*/, char* argv[]) {
+    // A closed standard stream must not be taken over by the log or a document.
+    platform::EnsureStandardStreams();
     CDownLoadApp app;
     return app.InitInstance(argv[0]);
 }

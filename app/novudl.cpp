@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "app/console_window.h"
 #include "app/progress_line.h"
 #include "engine/socket_platform.h"
+#include "run/job_names.h"
 #include "run/run_controller.h"
 #include "support/data_location.h"
 #include "support/debug_log.h"
@@ -74,14 +76,47 @@ void SetStart(CConsoleWindow& window, int directoryId, int fileId, std::int32_t 
     window.SetInt(fileId, FilePart(number));
 }
 
+// After a retry, stopped or not: the numbers stored leave failed.txt, and those never tried are
+// written there again, so that no number leaves the lists before it is stored.
+void SettleRetry(CRunController& controller, const TaskSettings& record,
+                 const std::string& directory, const std::string& report, std::uint64_t runStart,
+                 const std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>>& lists) {
+    std::vector<CFailureReport::Entry> stored, notTried;
+    for (const auto& [kind, numbers] : lists) {
+        const std::set<std::int32_t> done = controller.StoredNumbers(kind);
+        const std::set<std::int32_t> tried = controller.TriedNumbers(kind);
+        const std::string& base = kind == JOB_BBS ? record.bbsUrl : record.documentUrl;
+        for (const std::int32_t number : numbers) {
+            const std::string url = MakeJobNames(directory, base, number, kind).url;
+            if (done.count(number) != 0) {
+                stored.push_back({kind, number, url});
+            } else if (tried.count(number) == 0) {
+                notTried.push_back({kind, number, url});
+            }
+        }
+    }
+    std::string error;
+    if (!CFailureReport::Settle(report, runStart, stored, notTried, error)) {
+        std::fprintf(stderr, "novudl: %s\n", error.c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // With a standard stream closed, the first file opened would take its place and receive
+    // the messages meant for it.
+    platform::EnsureStandardStreams();
+#ifdef SIGPIPE
+    // A reader that goes away must not kill the run: the run stops as Ctrl-C stops it.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CLI::App app{"Fetches the forum topics and articles of NOVUDownLoad without a window.",
                  "novudl"};
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath;
     int delay = 0;
+    std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
         "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
     CLI::Option* documentOption =
@@ -89,17 +124,37 @@ int main(int argc, char* argv[]) {
     CLI::Option* delayOption = app.add_option(
         "--delay", delay,
         "seconds that each network wait may take; 0: no limit (default: the settings file's)");
-    app.add_option("--retry", retryPath,
-                   "fetch again the numbers listed in a failure report (failed.txt); the old "
-                   "report is kept as failed.txt.old")
+    CLI::Option* retryOption =
+        app.add_option("--retry", retryPath,
+                       "fetch again the numbers listed in a failure report (failed.txt); a "
+                       "number leaves failed.txt only once it is stored")
+            ->excludes(bbsOption)
+            ->excludes(documentOption);
+    CLI::Option* fromBbsOption =
+        app.add_option("--from-bbs", fromBbs,
+                       "a plain run whose forum topics start at this number (saved as the place "
+                       "to go on from)")
+            ->check(CLI::Range(0, INT32_MAX))
+            ->excludes(bbsOption)
+            ->excludes(documentOption)
+            ->excludes(retryOption);
+    app.add_option("--from-doc", fromDocument,
+                   "a plain run whose articles start at this number (saved as the place to go "
+                   "on from)")
+        ->check(CLI::Range(0, INT32_MAX))
         ->excludes(bbsOption)
-        ->excludes(documentOption);
+        ->excludes(documentOption)
+        ->excludes(retryOption);
+    (void)fromBbsOption;
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
-        "the last run stopped, until Ctrl-C.\nCtrl-C stops the run as Abort does; a second "
+        "the last run stopped, until Ctrl-C. Ranges and --retry are one-off runs: they leave the "
+        "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
+        "place.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
-        "failed.txt), 2 bad arguments, 3 the download folders cannot be written, 130 "
-        "interrupted.\nBase URLs may be http:// or https:// (certificates are checked against the "
+        "failed.txt), 2 bad arguments, 3 the download folders cannot be written or another run "
+        "uses them, 130 interrupted (or standard output went away).\nBase URLs may be http:// or "
+        "https:// (certificates are checked against the "
         "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). The environment's "
         "proxy is used: http_proxy for http, https_proxy or HTTPS_PROXY for https, no_proxy or "
         "NO_PROXY for hosts reached directly.");
@@ -141,6 +196,7 @@ int main(int argc, char* argv[]) {
         window.SetInt(IDC_DELAY, delay);
     }
 
+    std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {
         std::vector<std::int32_t> bbs, documents;
         std::string error;
@@ -148,15 +204,11 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "novudl: %s\n", error.c_str());
             return kBadArguments;
         }
-        // The report of this run starts empty; the one it retries is kept beside it.
-        const std::string report = location.directory + kFailureReportName;
-        if (FileExists(report.c_str())) {
-            RenameFile(report.c_str(), (report + ".old").c_str());
-        }
         window.SetChecked(IDC_BBS_CHECK, !bbs.empty());
         window.SetChecked(IDC_DOCUMENT_CHECK, !documents.empty());
         controller.SetPlan(JOB_BBS, TaskPlan::List(bbs));
         controller.SetPlan(JOB_DOCUMENT, TaskPlan::List(documents));
+        retryList = {{JOB_BBS, std::move(bbs)}, {JOB_DOCUMENT, std::move(documents)}};
     } else if (bbsGiven || documentGiven) {
         window.SetChecked(IDC_BBS_CHECK, bbsGiven);
         window.SetChecked(IDC_DOCUMENT_CHECK, documentGiven);
@@ -164,8 +216,23 @@ int main(int argc, char* argv[]) {
         SetStart(window, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE, documentRange.first);
         controller.SetPlan(JOB_BBS, TaskPlan::UpTo(bbsRange.last));
         controller.SetPlan(JOB_DOCUMENT, TaskPlan::UpTo(documentRange.last));
+    } else {
+        // A plain run; a new place, where one is given, is where it starts and what it saves.
+        if (fromBbs >= 0) {
+            window.SetChecked(IDC_BBS_CHECK, 1);
+            SetStart(window, IDC_BBS_DIRECTORY, IDC_BBS_FILE, fromBbs);
+        }
+        if (fromDocument >= 0) {
+            window.SetChecked(IDC_DOCUMENT_CHECK, 1);
+            SetStart(window, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE, fromDocument);
+        }
     }
 
+    // Where this run's own lines in failed.txt begin.
+    const std::string report = location.directory + kFailureReportName;
+    std::error_code sizeError;
+    const std::uint64_t reportSizeAtStart =
+        IsRegularFile(report.c_str()) ? std::filesystem::file_size(report, sizeError) : 0;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     controller.OnStart();
@@ -177,9 +244,10 @@ int main(int argc, char* argv[]) {
     auto nextGenerate = Clock::now();
     auto nextStatus = nextGenerate;
     bool stopping = false;
+    bool outputGone = false;
     while (controller.HasRun()) {
         const auto now = Clock::now();
-        if (!stopping && (g_interrupts > 0 || controller.AllJobsReported())) {
+        if (!stopping && (g_interrupts > 0 || outputGone || controller.AllJobsReported())) {
             stopping = true;
             if (g_interrupts > 0) {
                 progress.Clear();
@@ -199,22 +267,28 @@ int main(int argc, char* argv[]) {
         }
         if (now >= nextStatus) {
             controller.OnTimer(TIMER_STATUS);
+            outputGone = outputGone || platform::OutputGone(stdout);
             const RunState state = controller.Snapshot();
-            progress.Update(window.Text(IDC_COUNTS), state.succeeded + state.failed);
+            if (!outputGone) {
+                progress.Update(window.Text(IDC_COUNTS), state.succeeded + state.failed);
+            }
             nextStatus = now + std::chrono::milliseconds(kStatusPeriodMs);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kGeneratePeriodMs));
     }
     progress.Finish();
 
+    if (!retryList.empty()) {
+        SettleRetry(controller, settings.Record(), location.directory, report, reportSizeAtStart,
+                    retryList);
+    }
     const RunState state = controller.Snapshot();
     std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,
                 state.failed);
     if (state.failed > 0) {
-        std::printf("the failed numbers and why: %s%s\n", location.directory.c_str(),
-                    kFailureReportName);
+        std::printf("the failed numbers and why: %s\n", report.c_str());
     }
-    if (g_interrupts > 0) {
+    if (g_interrupts > 0 || outputGone) {
         return kInterrupted;
     }
     return state.failed > 0 ? kSomeFailed : kAllStored;

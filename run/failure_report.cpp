@@ -1,5 +1,6 @@
 #include "run/failure_report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
@@ -226,4 +227,101 @@ bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32
     }
     std::fclose(in);
     return ok;
+}
+
+namespace {
+
+// The task and number of a report line (its second and third fields) as one key; -1 for a line
+// that is not one of the report's.
+std::int64_t LineKey(std::string_view line) {
+    const std::size_t a = line.find('\t');
+    const std::size_t b = a == std::string_view::npos ? a : line.find('\t', a + 1);
+    const std::size_t c = b == std::string_view::npos ? b : line.find('\t', b + 1);
+    std::int32_t number = 0;
+    if (c == std::string_view::npos ||
+        std::from_chars(line.data() + b + 1, line.data() + c, number).ec != std::errc()) {
+        return -1;
+    }
+    return (static_cast<std::int64_t>(line.substr(a + 1, b - a - 1) == "bbs") << 32) |
+           static_cast<std::uint32_t>(number);
+}
+
+std::int64_t EntryKey(const CFailureReport::Entry& entry) {
+    return (static_cast<std::int64_t>(entry.kind == JOB_BBS) << 32) |
+           static_cast<std::uint32_t>(entry.number);
+}
+
+std::vector<std::string_view> Lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size() - 1) + 1;
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end);
+    }
+    return lines;
+}
+
+}  // namespace
+
+bool CFailureReport::Settle(const std::string& path, std::uint64_t runStart,
+                            const std::vector<Entry>& stored, const std::vector<Entry>& notTried,
+                            std::string& error) {
+    std::unordered_set<std::int64_t> gone, renewed, listed;
+    for (const Entry& entry : stored) {
+        gone.insert(EntryKey(entry));
+    }
+    std::string all;
+    if (FileExists(path.c_str())) {
+        std::FILE* in = IsRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
+        if (in == nullptr) {
+            error = "cannot read " + path;
+            return false;
+        }
+        std::vector<char> block(1 << 20);
+        for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
+            all.append(block.data(), got);
+        }
+        std::fclose(in);
+    }
+    const std::size_t split = std::min<std::uint64_t>(runStart, all.size());
+    const std::vector<std::string_view> older = Lines(std::string_view(all).substr(0, split));
+    const std::vector<std::string_view> newer = Lines(std::string_view(all).substr(split));
+    for (const std::string_view line : newer) {
+        renewed.insert(LineKey(line));
+    }
+    std::string kept;
+    kept.reserve(all.size());
+    const auto keep = [&](std::string_view line) {
+        listed.insert(LineKey(line));
+        kept.append(line);
+        if (kept.back() != '\n') {
+            kept.push_back('\n');
+        }
+    };
+    for (const std::string_view line : older) {
+        const std::int64_t key = LineKey(line);
+        if (key < 0 || (gone.count(key) == 0 && renewed.count(key) == 0)) {
+            keep(line);
+        }
+    }
+    for (const std::string_view line : newer) {
+        if (gone.count(LineKey(line)) == 0) {
+            keep(line);
+        }
+    }
+    const std::string now = LocalTimeText();
+    for (const Entry& entry : notTried) {
+        if (listed.insert(EntryKey(entry)).second) {
+            kept += Line(now, entry.kind, entry.number, entry.url, "not tried (stopped)");
+        }
+    }
+    if (kept == all) {
+        return true;
+    }
+    if (kept.size() > INT32_MAX ||
+        ReplaceWholeFile(path.c_str(), kept.data(), static_cast<int>(kept.size()), &error) < 0) {
+        error = "cannot write " + path + (error.empty() ? "" : " (" + error + ")");
+        return false;
+    }
+    return true;
 }

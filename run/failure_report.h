@@ -50,6 +50,22 @@ class CFailureReport {
     static bool ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
                             std::vector<std::int32_t>& documents, std::string& error);
 
+    // One number of a listed task.
+    struct Entry {
+        std::int32_t kind;
+        std::int32_t number;
+        std::string url;
+    };
+    // After a retry whose own lines begin at byte `runStart` of the file: drops the lines of
+    // the numbers that were stored now, drops older lines of numbers that failed again (their
+    // new line says why now), and adds a line with the reason "not tried (stopped)" for every
+    // number of the list that was not tried and has no line left. The file is replaced whole,
+    // so that a crash leaves it as before or after. False, with the reason in `error`, when it
+    // cannot be read or written.
+    static bool Settle(const std::string& path, std::uint64_t runStart,
+                       const std::vector<Entry>& stored, const std::vector<Entry>& notTried,
+                       std::string& error);
+
   private:
     struct Writer;
     std::string path_;

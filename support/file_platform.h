@@ -64,6 +64,11 @@ bool OwnedByThisProcess(const FileOwner& owner);
 bool GiveTo(int descriptor, const FileOwner& owner);
 // The descriptor under a stream.
 int DescriptorOf(std::FILE* stream);
+// Opens the null device on whichever of the standard descriptors 0, 1 and 2 is closed, so that
+// no file the program opens later takes their place (and receives its messages).
+void EnsureStandardStreams();
+// Whether nobody reads the stream any more (a pipe whose reader has gone).
+bool OutputGone(std::FILE* stream);
 // Whether the stream is a terminal (a person watches it) rather than a file or a pipe.
 bool IsTerminal(std::FILE* stream);
 // A number that differs between processes running at the same time (read once).

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -187,6 +188,20 @@ bool GiveTo(int descriptor, const FileOwner& owner) {
 
 int DescriptorOf(std::FILE* stream) {
     return ::fileno(stream);
+}
+
+void EnsureStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // The lowest free descriptor is this one: those below it are open.
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+bool OutputGone(std::FILE* stream) {
+    pollfd entry{::fileno(stream), POLLOUT, 0};
+    return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 bool IsTerminal(std::FILE* stream) {

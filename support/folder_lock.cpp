@@ -29,6 +29,9 @@ void CFolderLock::Unlock() {
 }
 
 bool CFolderLock::InUse(const std::string& directory) {
+    if (!FileExists((directory + kLockFileName).c_str())) {
+        return false;  // no run has ever used the folder: nothing to make
+    }
     CFolderLock probe;
     std::string problem;
     if (probe.TryLock(directory, &problem)) {

@@ -10,6 +10,7 @@
 
 #include "in_temp_directory.h"
 #include "posix_helpers.h"
+#include "recording_file_system.h"
 #include "support/data_location.h"
 #include "support/debug_log.h"
 #include "support/error_text.h"
@@ -134,7 +135,17 @@ TEST(FileHelpersTest, ReplaceWholeFileLeavesNoTemporaryBehind) {
     TempDir dir;
     const std::string path = dir.File("settings");
     WriteFileBytes(path, "old content that is longer");
-    EXPECT_EQ(ReplaceWholeFile(path.c_str(), "new", 3), 3);
+    {
+        // The new bytes reach the disk before they take the old ones' place, and the rename
+        // before the save counts as done.
+        RecordingFileSystem recorder;
+        EXPECT_EQ(ReplaceWholeFile(path.c_str(), "new", 3), 3);
+        std::string order;
+        for (const auto& call : recorder.Calls()) {
+            order += call.what + (call.what == "sync-dir" ? " " + call.path : "") + ";";
+        }
+        EXPECT_EQ(order, "sync-data;rename;sync-dir " + dir.Path().string() + ";");
+    }
     EXPECT_EQ(ReadFileBytes(path), "new");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     EXPECT_EQ(ReplaceWholeFile(dir.File("no/such/dir").c_str(), "abc", 3), -1);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The headless runner against the sample site: a range ends by itself with exact counts, every
-# failed number is listed with its reason, --retry fetches exactly those, Ctrl-C leaves no
-# truncated file and a settings file the next run continues from exactly, output that is no
-# terminal is plain lines, and bad arguments or unwritable folders give their exit statuses.
+# The headless runner against the sample site: a range ends by itself with exact counts and
+# leaves the saved place alone, every failed number is listed with its reason, --retry fetches
+# exactly those and loses none when stopped, Ctrl-C leaves no truncated file and a settings file
+# the next run continues from exactly, a second run on the folder is refused, closed streams and
+# pipes neither kill the run nor fill the log, output that is no terminal is plain lines, and bad
+# arguments or unwritable folders give their exit statuses.
 #   novudl_test.sh novudl sample_site novucfg
 set -uo pipefail
 novudl="$1" site="$2" cfg="$3"
@@ -38,8 +40,8 @@ for n in 5000 5118 7001; do
     case $n in 7*) kind=shtm file="$run/html_file/7/$n.htm" ;; *) kind=xml file="$run/xml_file/5/$n.xml" ;; esac
     cmp -s "$file" <("$site" --print "$kind" "$n") || fail "$file not stored byte for byte"
 done
-[ "$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')" = 5120 ] ||
-    fail "the settings do not continue after the range"
+"$cfg" "$run/NOVUDownLoad.cfg" | grep -q "^bbsNumber *1318001 " && "$cfg" "$run/NOVUDownLoad.cfg" |
+    grep -q "^documentEnabled *1$" || fail "a range moved the saved place: $("$cfg" "$run/NOVUDownLoad.cfg")"
 
 # --- --retry fetches exactly the failed numbers ----------------------------------------------
 cp "$run/failed.txt" "$work/failed-before.txt"
@@ -50,19 +52,29 @@ status=$?
 retried="$(tail -n +"$((before + 1))" "$work/site.log" | grep -o "/[0-9]*\.[a-z]* " | tr -dc '0-9\n' | sort -n | tr '\n' ' ')"
 [ "$retried" = "$(awk -F'\t' '{print $3}' "$work/failed-before.txt" | sort -n | tr '\n' ' ')" ] ||
     fail "retry fetched $retried"
-cmp -s "$run/failed.txt.old" "$work/failed-before.txt" || fail "the old report was not kept"
-[ "$(wc -l <"$run/failed.txt")" -eq 6 ] || fail "the retry wrote no fresh report"
-[ "$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')" = 5120 ] ||
-    fail "a retry moved the saved number"
+# Every number failed again: each is listed once, with the reason of this try.
+[ "$(awk -F'\t' '{print $2, $3, $5}' "$run/failed.txt" | sort -k2n)" = "$expected" ] ||
+    fail "failed.txt after the retry: $(cat "$run/failed.txt")"
+[ "$(awk -F'\t' '{print $1}' "$run/failed.txt" | sort -u)" != "$(awk -F'\t' '{print $1}' "$work/failed-before.txt" | sort -u)" ] ||
+    [ "$(wc -l <"$run/failed.txt")" -eq 6 ] || fail "the retry left old lines beside new ones"
+"$cfg" "$run/NOVUDownLoad.cfg" | grep -q "^bbsNumber *1318001 " || fail "a retry moved the saved number"
+# Lists that are no failure report, or that would hold the reader, are refused at once.
+printf '2026-01-01 00:00:00\tbbs\t-5\turl\treason\n' >"$work/negative.txt"
+printf '2026-01-01 00:00:00\tbbs\t 5\turl\treason\n' >"$work/spaced.txt"
+mkfifo "$work/fifo"
+for list in negative spaced fifo; do
+    timeout 5 "$run/novudl" --retry "$work/$list${list/fifo/}" >/dev/null 2>"$work/err.txt"
+    status=$?
+    [ "$status" -eq 2 ] || fail "--retry of a $list list exited $status: $(cat "$work/err.txt")"
+done
 
 # --- Ctrl-C mid-run: no truncated file, and the next run continues exactly ------------------
 kill %1 2>/dev/null
 pids=()
 start_site 0 "$work/slow.log" --faults none --pad 256 --drip 2 || fail "the slow site did not start"
 "$cfg" "$run/NOVUDownLoad.cfg" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
-    documentUrl "http://127.0.0.1:$site_port/develop/article" bbsNumber 9000 documentEnabled 0 \
-    >/dev/null
-(cd "$run" && exec ./novudl) >"$work/out.txt" 2>&1 &
+    documentUrl "http://127.0.0.1:$site_port/develop/article" documentEnabled 0 >/dev/null
+(cd "$run" && exec ./novudl --from-bbs 9000) >"$work/out.txt" 2>&1 &
 runner=$!
 sleep 1.5
 kill -INT "$runner"
@@ -82,6 +94,55 @@ before="$(wc -l <"$work/slow.log")"
 (cd "$run" && ./novudl --bbs "$saved+3" --doc 0-0) >/dev/null 2>&1
 [ "$(tail -n +"$((before + 1))" "$work/slow.log" | grep -o "/[0-9]*\.xml " | tr -dc '0-9\n' | sort -n | head -n1)" = "$saved" ] ||
     fail "the next run did not begin at the saved $saved"
+
+# --- an interrupted retry loses no number ---------------------------------------------------
+for n in $(seq 9500 9799); do
+    printf '2026-01-01 00:00:00\tbbs\t%d\turl\tstatus 404\n' "$n"
+done >"$work/list.txt"
+rm -f "$run/failed.txt"
+(cd "$run" && exec ./novudl --retry "$work/list.txt") >"$work/out.txt" 2>&1 &
+runner=$!
+sleep 1
+kill -INT "$runner"
+wait "$runner"
+for n in $(seq 9500 9799); do
+    [ -f "$run/xml_file/9/$n.xml" ] && continue
+    grep -q $'\tbbs\t'"$n"$'\t' "$run/failed.txt" || fail "$n was neither stored nor left in failed.txt"
+done
+stored="$(ls "$run/xml_file/9" | awk -F. '$1 >= 9500 && $1 < 9800' | wc -l)"
+[ "$stored" -gt 0 ] && [ "$stored" -lt 300 ] || fail "the retry was not stopped midway ($stored stored)"
+! grep -q $'\tbbs\t'"$(ls "$run/xml_file/9" | awk -F. '$1 >= 9500 && $1 < 9800 {print $1; exit}')"$'\t' "$run/failed.txt" ||
+    fail "a stored number stayed in failed.txt"
+grep -q "not tried (stopped)" "$run/failed.txt" || fail "numbers never tried are not marked as such"
+echo "novudl: a stopped retry left $((300 - stored)) numbers in failed.txt, $stored stored"
+
+# --- one run per folder ------------------------------------------------------------------------
+(cd "$run" && exec ./novudl --from-bbs 20000) >/dev/null 2>&1 &
+first=$!
+for _ in $(seq 50); do grep -q "xml" "$work/slow.log" 2>/dev/null && [ -f "$run/NOVUDownLoad.lock" ] && break; sleep 0.1; done
+sleep 0.3
+(cd "$run" && ./novudl --bbs 1+1) >/dev/null 2>"$work/err.txt"
+status=$?
+[ "$status" -eq 3 ] && grep -q "another run is using" "$work/err.txt" ||
+    fail "a second run on the folder gave $status: $(cat "$work/err.txt")"
+"$cfg" "$run/NOVUDownLoad.cfg" set timeout 3 >/dev/null 2>"$work/err.txt"
+status=$?
+[ "$status" -eq 2 ] && grep -q "another run is using" "$work/err.txt" ||
+    fail "novucfg changed the settings under a run ($status)"
+kill -INT "$first"
+wait "$first"
+
+# --- closed streams and a reader that goes away --------------------------------------------
+rm -f "$run/debug.txt"
+(cd "$run" && exec ./novudl --bbs 30000+3 >&- 2>&-)
+[ -z "$(grep -l "requested" "$run/debug.txt" 2>/dev/null)" ] || fail "the summary went into debug.txt"
+(cd "$run" && exec ./novudl --from-bbs 40000) | true
+status="${PIPESTATUS[0]}"
+[ "$status" -eq 130 ] || fail "a reader that went away ended the run with $status"
+saved="$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')"
+for ((n = 40000; n < saved; n++)); do
+    cmp -s "$run/xml_file/40/$n.xml" <("$site" --pad 256 --print xml "$n") || fail "$n is not whole after the pipe closed"
+done
 
 # --- statuses --------------------------------------------------------------------------------
 grep -q "Usage: novudl" <<<"$("$run/novudl" --help)" || fail "--help"

@@ -20,6 +20,8 @@
 #include "run/task_settings_file.h"
 #include "support/data_location.h"
 #include "support/file_helpers.h"
+#include "support/file_platform.h"
+#include "support/folder_lock.h"
 #include "support/text_format.h"
 
 namespace {
@@ -102,6 +104,7 @@ int Refuse(const std::string& message) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    platform::EnsureStandardStreams();
     CLI::App app{"Reads and changes the settings file of NOVUDownLoad.", "novucfg"};
     app.set_version_flag("--version", "novucfg 1.0");
     std::string path;
@@ -154,6 +157,12 @@ int main(int argc, char* argv[]) {
         }
         Print(file.Record());
         return 0;
+    }
+    // A run saves its record again and again: a change made under it would be overwritten.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (CFolderLock::InUse(folder.empty() ? std::string() : folder + PathSeparator())) {
+        return Refuse("another run is using " + (folder.empty() ? std::string(".") : folder) +
+                      "; the file is unchanged");
     }
     if (changes.size() % 2 != 0) {
         return Refuse("set takes FIELD VALUE pairs; " + changes.back() + " has no value");
