@@ -397,10 +397,13 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
         const auto& call = calls[i];
         if (call.what == "sync-data") {
             syncedAt[call.descriptor] = i;
-        } else if (call.what == "name") {
+        } else if (call.what == "name" && call.path.ends_with(".xml")) {
             ASSERT_TRUE(syncedAt.count(call.descriptor)) << call.path << " named before synced";
-            const std::string file = std::filesystem::path(call.path).stem().string();
-            namedAt[std::stoi(file)] = i;
+            namedAt[std::stoi(std::filesystem::path(call.path).stem().string())] = i;
+        } else if (call.what == "rename" && call.path.ends_with(".xml")) {
+            // Where files cannot be written unnamed, a document is renamed from "<n>.xml.part".
+            ASSERT_FALSE(syncedAt.empty()) << call.path << " named before synced";
+            namedAt[std::stoi(std::filesystem::path(call.path).stem().string())] = i;
         } else if (call.what == "sync-dir") {
             lastSyncDir[call.path] = i;
         } else if (call.what == "rename" && call.path == settings_.GetPath()) {
