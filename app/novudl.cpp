@@ -130,22 +130,18 @@ int main(int argc, char* argv[]) {
                        "number leaves failed.txt only once it is stored")
             ->excludes(bbsOption)
             ->excludes(documentOption);
-    CLI::Option* fromBbsOption =
-        app.add_option("--from-bbs", fromBbs,
-                       "a plain run whose forum topics start at this number (saved as the place "
-                       "to go on from)")
+    // A new place for a plain run: never together with a range or a retry.
+    const auto addPlace = [&](const char* name, std::int32_t& number, const char* what) {
+        app.add_option(name, number,
+                       std::string("a plain run whose ") + what +
+                           " start at this number (saved as the place to go on from)")
             ->check(CLI::Range(0, INT32_MAX))
             ->excludes(bbsOption)
             ->excludes(documentOption)
             ->excludes(retryOption);
-    app.add_option("--from-doc", fromDocument,
-                   "a plain run whose articles start at this number (saved as the place to go "
-                   "on from)")
-        ->check(CLI::Range(0, INT32_MAX))
-        ->excludes(bbsOption)
-        ->excludes(documentOption)
-        ->excludes(retryOption);
-    (void)fromBbsOption;
+    };
+    addPlace("--from-bbs", fromBbs, "forum topics");
+    addPlace("--from-doc", fromDocument, "articles");
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
         "the last run stopped, until Ctrl-C. Ranges and --retry are one-off runs: they leave the "

@@ -35,6 +35,12 @@ class FetcherTest : public ::testing::Test {
         url_ = "http://127.0.0.1" + urlPath;
         return getter_.Download(url_.c_str(), Target().c_str());
     }
+    // Serves `script` to every request; the fetcher's port for portless URLs is the server's.
+    void Serve(const ServerScript& script) {
+        server_ = std::make_unique<ScriptedServer>([script](const std::string&) { return script; });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+    }
     std::string Target() const { return dir_.File("doc"); }
     bool TargetExists() const { return std::filesystem::exists(Target()); }
     // The names in the folder besides the target: a failed or unfinished fetch leaves none.
@@ -116,10 +122,7 @@ class ReasonTest : public FetcherTest, public ::testing::WithParamInterface<Reas
 
 // What failed.txt says must tell a server that said nothing from one that said nonsense.
 TEST_P(ReasonTest, FailureIsNamedForWhatTheServerDid) {
-    server_ = std::make_unique<ScriptedServer>(
-        [script = GetParam().script](const std::string&) { return script; });
-    ASSERT_TRUE(server_->Start());
-    getter_.SetPort(server_->Port());
+    Serve(GetParam().script);
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(DescribeFetchFailure(failure), GetParam().reason);
@@ -157,10 +160,7 @@ TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
     }
     WriteFileBytes(Target(), "good old copy");
     FetchFailure failure;
-    server_ = std::make_unique<ScriptedServer>(
-        [script = GetParam().script](const std::string&) { return script; });
-    ASSERT_TRUE(server_->Start());
-    getter_.SetPort(server_->Port());
+    Serve(GetParam().script);
     getter_.SetTimeout(GetParam().timeout);
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(failure.error, GetParam().error);
@@ -218,10 +218,7 @@ class CutOffTest : public FetcherTest, public ::testing::WithParamInterface<CutO
 
 // A server that never answers, or drips a byte a second, holds a fetch only until the cut-off.
 TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
-    server_ = std::make_unique<ScriptedServer>(
-        [script = GetParam().script](const std::string&) { return script; });
-    ASSERT_TRUE(server_->Start());
-    getter_.SetPort(server_->Port());
+    Serve(GetParam().script);
     getter_.SetTimeout(GetParam().timeout);
     getter_.CutOffAfter(1);
     FetchFailure failure;
