@@ -391,6 +391,7 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     const auto calls = recorder.Calls();
     std::map<int, std::size_t> syncedAt;             // descriptor: index of its sync
     std::map<std::int32_t, std::size_t> namedAt;     // document: index of its name
+    std::map<std::int32_t, std::string> folderOf;    // document: its folder
     std::map<std::string, std::size_t> lastSyncDir;  // folder: index of its last sync
     int saves = 0;
     for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -399,11 +400,15 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
             syncedAt[call.descriptor] = i;
         } else if (call.what == "name" && call.path.ends_with(".xml")) {
             ASSERT_TRUE(syncedAt.count(call.descriptor)) << call.path << " named before synced";
-            namedAt[std::stoi(std::filesystem::path(call.path).stem().string())] = i;
+            const int n = std::stoi(std::filesystem::path(call.path).stem().string());
+            namedAt[n] = i;
+            folderOf[n] = std::filesystem::path(call.path).parent_path().string();
         } else if (call.what == "rename" && call.path.ends_with(".xml")) {
             // Where files cannot be written unnamed, a document is renamed from "<n>.xml.part".
             ASSERT_FALSE(syncedAt.empty()) << call.path << " named before synced";
-            namedAt[std::stoi(std::filesystem::path(call.path).stem().string())] = i;
+            const int n = std::stoi(std::filesystem::path(call.path).stem().string());
+            namedAt[n] = i;
+            folderOf[n] = std::filesystem::path(call.path).parent_path().string();
         } else if (call.what == "sync-dir") {
             lastSyncDir[call.path] = i;
         } else if (call.what == "rename" && call.path == settings_.GetPath()) {
@@ -418,7 +423,7 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
                     continue;  // missing on the server: failed, no file
                 }
                 ASSERT_TRUE(namedAt.count(n) && namedAt[n] < i) << n << " below " << saved;
-                const std::string folder = AppFile("xml_file/" + std::to_string(n / 1000));
+                const std::string& folder = folderOf[n];
                 ASSERT_TRUE(lastSyncDir.count(folder) && lastSyncDir[folder] > namedAt[n] &&
                             lastSyncDir[folder] < i)
                     << folder << " not synced before the save of " << saved;
