@@ -19,6 +19,7 @@
 #include "run/run_controller.h"
 #include "support/data_location.h"
 #include "support/debug_log.h"
+#include "support/decimal.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
 #include "support/text_format.h"
@@ -52,22 +53,20 @@ struct Range {
 
 // "A-B" (both included) or "A+N" (N numbers from A); false for anything else.
 bool ParseRange(const std::string& text, Range& range) {
-    char* end = nullptr;
-    const long long first = std::strtoll(text.c_str(), &end, 10);
-    if (end == text.c_str() || (*end != '-' && *end != '+') || first < 0 || first > INT32_MAX) {
+    const std::size_t mark = text.find_first_of("-+", 1);
+    if (mark == std::string::npos || mark + 1 >= text.size() || text[mark + 1] == '-') {
         return false;
     }
-    const char kind = *end;
-    const char* second = end + 1;
-    const long long value = std::strtoll(second, &end, 10);
-    if (end == second || *end != '\0' || value < 0) {
+    const std::optional<long long> first = ParseDecimal<long long>(text.substr(0, mark));
+    const std::optional<long long> value = ParseDecimal<long long>(text.substr(mark + 1));
+    if (!first || !value || *first < 0 || *first > INT32_MAX) {
         return false;
     }
-    const long long last = kind == '-' ? value : first + value - 1;
-    if (last < first || last > INT32_MAX) {
+    const long long last = text[mark] == '-' ? *value : *first + *value - 1;
+    if (last < *first || last > INT32_MAX) {
         return false;
     }
-    range = {static_cast<std::int32_t>(first), static_cast<std::int32_t>(last)};
+    range = {static_cast<std::int32_t>(*first), static_cast<std::int32_t>(last)};
     return true;
 }
 

@@ -33,6 +33,7 @@
 #include "engine/downloader.h"
 #include "engine/http_socket.h"
 #include "run/task_settings_file.h"
+#include "support/decimal.h"
 
 namespace fs = std::filesystem;
 
@@ -117,7 +118,13 @@ pid_t StartFileServer(const std::string& folder, int& port, const std::string& c
             }
             const bool large = request.find("/large/") != std::string::npos;
             const std::size_t at = request.find(large ? "/large/" : "/small/");
-            const int number = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 7);
+            const std::size_t digits =
+                at == std::string::npos ? 0 : request.find_first_not_of("0123456789", at + 7);
+            const int number =
+                at == std::string::npos
+                    ? 0
+                    : ParseDecimal<int>(std::string_view(request).substr(at + 7, digits - at - 7))
+                          .value_or(0);
             const std::string file =
                 folder + (large ? "/large" : "/small-" + std::to_string(number % kSmallVariants));
             const int fd = ::open(file.c_str(), O_RDONLY);

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdlib>
+
+#include "support/decimal.h"
 
 namespace {
 
@@ -85,11 +86,11 @@ std::optional<ProxyServer> ParseProxy(std::string text) {
         }
     }
     if (!portText.empty()) {
-        const auto [end, error] =
-            std::from_chars(portText.data(), portText.data() + portText.size(), proxy.port);
-        if (error != std::errc() || end != portText.data() + portText.size() || proxy.port < 1 ||
-            proxy.port > 65535) {
+        const std::optional<int> port = ParseDecimal<int>(portText);
+        if (!port || *port < 1 || *port > 65535) {
             proxy.problem = "bad port in the proxy URL";
+        } else {
+            proxy.port = *port;
         }
     }
     if (proxy.host.empty()) {

@@ -1,8 +1,7 @@
 #include "engine/url.h"
 
-#include <charconv>
-
 #include "engine/socket_platform.h"
+#include "support/decimal.h"
 #include "support/text_format.h"
 
 namespace {
@@ -16,12 +15,12 @@ std::optional<Url> Refuse(FetchFailure* why, FetchError error) {
 
 // "1" to "65535" exactly: no sign, no spaces, no leading "+".
 bool ParsePort(std::string_view digits, int& port) {
-    if (digits.empty() || digits.size() > 5) {
+    const std::optional<int> value = ParseDecimal<int>(digits);
+    if (!value || digits[0] == '-' || *value < 1 || *value > 65535) {
         return false;
     }
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-    return error == std::errc() && end == digits.data() + digits.size() && port >= 1 &&
-           port <= 65535;
+    port = *value;
+    return true;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "run/failure_report.h"
 
 #include <algorithm>
-#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -11,6 +10,7 @@
 #include <unordered_set>
 
 #include "engine/downloader.h"
+#include "support/decimal.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
 #include "support/text_format.h"
@@ -183,16 +183,13 @@ bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32
         }
         const std::string_view task = line.substr(first + 1, second - first - 1);
         const std::string_view number = line.substr(second + 1, third - second - 1);
-        std::int32_t value = 0;
-        const auto [end, parseError] =
-            std::from_chars(number.data(), number.data() + number.size(), value);
-        if ((task != "bbs" && task != "document") || number.empty() || parseError != std::errc() ||
-            end != number.data() + number.size() || value < 0 || number[0] == '-') {
+        const std::optional<std::int32_t> value = ParseDecimal<std::int32_t>(number);
+        if ((task != "bbs" && task != "document") || !value || *value < 0) {
             return refuse("is not a line of a failure report");
         }
         const bool isBbs = task == "bbs";
-        if (seen.insert((static_cast<std::int64_t>(isBbs) << 32) | value).second) {
-            (isBbs ? bbs : documents).push_back(value);
+        if (seen.insert((static_cast<std::int64_t>(isBbs) << 32) | *value).second) {
+            (isBbs ? bbs : documents).push_back(*value);
         }
     };
     for (;;) {
@@ -237,13 +234,14 @@ std::int64_t LineKey(std::string_view line) {
     const std::size_t a = line.find('\t');
     const std::size_t b = a == std::string_view::npos ? a : line.find('\t', a + 1);
     const std::size_t c = b == std::string_view::npos ? b : line.find('\t', b + 1);
-    std::int32_t number = 0;
-    if (c == std::string_view::npos ||
-        std::from_chars(line.data() + b + 1, line.data() + c, number).ec != std::errc()) {
+    const std::optional<std::int32_t> number =
+        c == std::string_view::npos ? std::nullopt
+                                    : ParseDecimal<std::int32_t>(line.substr(b + 1, c - b - 1));
+    if (!number) {
         return -1;
     }
     return (static_cast<std::int64_t>(line.substr(a + 1, b - a - 1) == "bbs") << 32) |
-           static_cast<std::uint32_t>(number);
+           static_cast<std::uint32_t>(*number);
 }
 
 std::int64_t EntryKey(const CFailureReport::Entry& entry) {

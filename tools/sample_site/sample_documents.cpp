@@ -1,4 +1,5 @@
 #include "tools/sample_site/sample_documents.h"
+#include "support/decimal.h"
 
 #include <cstdlib>
 #include <regex>
@@ -14,13 +15,12 @@ std::optional<DocumentRequest> ParseRequest(const std::string& request) {
     if (!std::regex_search(request, match, line)) {
         return std::nullopt;
     }
-    const long number = std::strtol(match[2].str().c_str(), nullptr, 10);
-    const long thousand = std::strtol(match[1].str().c_str(), nullptr, 10);
-    if (number / 1000 != thousand || number < INT32_MIN || number > INT32_MAX) {
+    const std::optional<std::int32_t> number = ParseDecimal<std::int32_t>(match[2].str());
+    const std::optional<std::int32_t> thousand = ParseDecimal<std::int32_t>(match[1].str());
+    if (!number || !thousand || *number / 1000 != *thousand) {
         return std::nullopt;
     }
-    return DocumentRequest{match[3] == "xml" ? Series::kTopic : Series::kArticle,
-                           static_cast<std::int32_t>(number)};
+    return DocumentRequest{match[3] == "xml" ? Series::kTopic : Series::kArticle, *number};
 }
 
 namespace {
@@ -93,9 +93,8 @@ bool ParseFaultRules(const std::string& text, std::vector<FaultRule>& rules) {
         if (colon == std::string::npos)
             return false;
         const std::string kind = item.substr(0, colon);
-        char* end = nullptr;
-        const long remainder = std::strtol(item.c_str() + colon + 1, &end, 10);
-        if (*end != '\0' || remainder < 0 || remainder > 99 || end == item.c_str() + colon + 1)
+        const std::optional<int> remainder = ParseDecimal<int>(item.substr(colon + 1));
+        if (!remainder || *remainder < 0 || *remainder > 99)
             return false;
         Fault fault;
         if (kind == "404")
@@ -108,7 +107,7 @@ bool ParseFaultRules(const std::string& text, std::vector<FaultRule>& rules) {
             fault = Fault::kShortBody;
         else
             return false;
-        rules.push_back({fault, static_cast<int>(remainder)});
+        rules.push_back({fault, *remainder});
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "support/decimal.h"
 #include "tools/sample_site/sample_documents.h"
 #include "tools/server/scripted_server.h"
 
@@ -56,10 +57,9 @@ std::string Escaped(const std::string& bytes) {
 
 // A whole decimal number within [low, high]; false for anything else.
 bool ParseNumber(const char* text, long low, long high, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
+    const std::optional<long> parsed = ParseDecimal<long>(text);
+    value = parsed.value_or(0);
+    return parsed && value >= low && value <= high;
 }
 
 int Refuse(const std::string& what) {

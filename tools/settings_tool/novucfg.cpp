@@ -19,6 +19,7 @@
 #include "run/job_names.h"
 #include "run/task_settings_file.h"
 #include "support/data_location.h"
+#include "support/decimal.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
 #include "support/folder_lock.h"
@@ -29,15 +30,11 @@ namespace {
 constexpr int kRefused = 2;
 
 bool ParseInt32(const std::string& text, std::int32_t& value) {
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX)
-        return false;
-    value = static_cast<std::int32_t>(parsed);
-    return true;
+    const std::optional<std::int32_t> parsed = ParseDecimal<std::int32_t>(text);
+    if (parsed) {
+        value = *parsed;
+    }
+    return parsed.has_value();
 }
 
 // Why a base URL cannot be stored, or the empty text: what the fetcher would refuse, in its
