@@ -76,6 +76,7 @@ class CDownloader {
 
     CHttpGetter& GetFetcher() { return fetcher_; }
     // How long an idle worker sleeps before it looks at the empty queue again.
+    static constexpr int kIdleSleepMs = 500;
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
 
   private:
@@ -84,7 +85,7 @@ class CDownloader {
     unsigned queuedCount_ = 0;                        // guarded by queueLock_
     CMutexLock queueLock_;
     std::unique_ptr<CThreadPool> pool_;
-    int idleSleepMs_ = 500;
+    int idleSleepMs_ = kIdleSleepMs;
 };
 
 // The pool of a downloader: its unit of work is the owner's ProcessNextJob.

@@ -118,7 +118,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     int result = 0;
     if (Reach(socket, *parsed, port_, proxy, timeout_) &&
         socket.Send(request.data(), static_cast<int>(request.size()), timeout_)) {
-        result = socket.ReceiveResponse(path, timeout_, "wb");
+        result = socket.ReceiveResponse(path, timeout_);
     }
     FetchFailure outcome = result == 1 ? FetchFailure{} : socket.Failure();
     socket.Close();

@@ -25,10 +25,6 @@ char* BodyBuffer() {
     return buffer.data();
 }
 
-bool IsAppendMode(const char* mode) {
-    return mode != nullptr && std::strchr(mode, 'a') != nullptr;
-}
-
 }  // namespace
 
 int CHttpSocket::ReadHead(std::string& bytes, int timeout) {
@@ -60,7 +56,7 @@ int CHttpSocket::ReadHead(std::string& bytes, int timeout) {
     }
 }
 
-int CHttpSocket::ReceiveResponse(const char* path, int timeout, const char* /*mode: always anew*/) {
+int CHttpSocket::ReceiveResponse(const char* path, int timeout) {
     std::string received;
     const int headerEnd = ReadHead(received, timeout);
     if (headerEnd < 0) {
@@ -138,10 +134,9 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
     return 1;
 }
 
-int CHttpSocket::ReceiveToFile(const char* path, int timeout, const char* mode,
-                               std::int64_t* bytesWritten) {
+int CHttpSocket::ReceiveToFile(const char* path, int timeout, std::int64_t* bytesWritten) {
     COutputFile file;
-    if (!file.Open(path, IsAppendMode(mode))) {
+    if (!file.Open(path, true)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
     const int result = ReceiveBody(file, timeout, bytesWritten);

@@ -23,12 +23,11 @@ class CHttpSocket : public CTcpClient {
     // was stored. Failures before the body leave the file system untouched; failures after it (a
     // receive, a write, a body shorter than its Content-Length, a TLS connection cut without its
     // close) leave nothing behind, and an older copy at `path` stays as it was.
-    int ReceiveResponse(const char* path, int timeout, const char* mode);
+    int ReceiveResponse(const char* path, int timeout);
 
     // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
     // the close fails (0). Adds the bytes stored to *bytesWritten when given.
-    int ReceiveToFile(const char* path, int timeout, const char* mode,
-                      std::int64_t* bytesWritten = nullptr);
+    int ReceiveToFile(const char* path, int timeout, std::int64_t* bytesWritten = nullptr);
 
     // Asks the proxy at the other end for a tunnel to `authority` ("host:port"), sending
     // `authorization` when given; 1 once it answered 2xx.

@@ -9,8 +9,8 @@ JobNames MakeJobNames(const std::string& appDirectory, const std::string& baseUr
     const char* separator = PathSeparator();
     const int thousand = number / 1000;
     JobNames names;
-    names.folder = FormatText("%s%s%s%d", appDirectory.c_str(), bbs ? "xml_file" : "html_file",
-                              separator, thousand);
+    names.folder = FormatText("%s%s%s%d", appDirectory.c_str(),
+                              bbs ? kBbsFolderName : kDocumentFolderName, separator, thousand);
     names.url =
         FormatText(bbs ? "%s/%d/%d.xml" : "%s/%d/%d.shtm", baseUrl.c_str(), thousand, number);
     names.file =

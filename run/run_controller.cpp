@@ -62,7 +62,6 @@ void CRunController::OnStart() {
         state_.failed = 0;
     }
     state_.paused = 0;
-    state_.threadCount = kRunThreadCount;
     state_.running = 1;
     UpdateButtons();
 
@@ -74,7 +73,7 @@ void CRunController::OnStart() {
     state_.downloader->GetFetcher().SetTimeout(delay);
     state_.downloader->GetFetcher().SetPort(fetchPort_);
     state_.downloader->SetIdleSleepMs(idleSleepMs_);
-    state_.downloader->Start(state_.threadCount);
+    state_.downloader->Start(kRunThreadCount);
 
     const bool bbsTicked = window_.IsChecked(IDC_BBS_CHECK) != 0;
     const bool documentTicked = window_.IsChecked(IDC_DOCUMENT_CHECK) != 0;
@@ -349,7 +348,7 @@ void CRunController::RefreshStatus() {
 
 bool CRunController::DownloadFoldersWritable() {
     CreateDownloadFolders();
-    for (const char* folder : {"xml_file", "html_file"}) {
+    for (const char* folder : {kBbsFolderName, kDocumentFolderName}) {
         const std::string path = appDirectory_ + folder;
         std::string reason;
         if (!CanCreateFilesIn(path, &reason)) {
@@ -364,7 +363,7 @@ bool CRunController::DownloadFoldersWritable() {
 }
 
 void CRunController::CreateDownloadFolders() {
-    for (const char* folder : {"html_file", "xml_file"}) {
+    for (const char* folder : {kDocumentFolderName, kBbsFolderName}) {
         const std::string path = appDirectory_ + folder + PathSeparator();
         if (!FileExists(path.c_str())) {
             CreateDirIfAbsent(path.c_str());
@@ -452,6 +451,5 @@ RunState CRunController::Snapshot() {
     copy.requested = state_.requested;
     copy.succeeded = state_.succeeded;
     copy.failed = state_.failed;
-    copy.threadCount = state_.threadCount;
     return copy;
 }

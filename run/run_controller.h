@@ -36,7 +36,6 @@ struct RunState {
     int requested = 0;
     int succeeded = 0;
     int failed = 0;
-    int threadCount = 0;
 };
 
 // The logic of the main window's download runs: Start, job generation, accounting of finished
@@ -100,7 +99,7 @@ class CRunController {
 
     // The server port of the run's fetcher; 80 unless tests point it at a loopback server.
     void SetFetchPort(int port) { fetchPort_ = port; }
-    // The idle sleep of the run's workers; 500 ms unless tests shorten it.
+    // The idle sleep of the run's workers; CDownloader's unless tests shorten it.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
     // The least time a document in progress gets after the first Abort; tests shorten it.
     void SetStopGraceSeconds(int seconds) { stopGraceSeconds_ = seconds; }
@@ -147,6 +146,6 @@ class CRunController {
     bool saveFailureReported_ = false;                // guarded by saveMutex_; once per run
     CFolderLock folderLock_;                          // held from Start to the end of the run
     int fetchPort_ = CHttpGetter::kDefaultPort;
-    int idleSleepMs_ = 500;
+    int idleSleepMs_ = CDownloader::kIdleSleepMs;
     int stopGraceSeconds_ = kMinimumStopGraceSeconds;
 };

@@ -450,7 +450,7 @@ TEST_F(FetcherTest, ReceiveToFileAppendsEverythingUntilThePeerCloses) {
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
     ASSERT_EQ(socket.Send(request.data(), static_cast<int>(request.size()), -1), 1);
     std::int64_t appended = 0;
-    EXPECT_EQ(socket.ReceiveToFile(Target().c_str(), -1, "ab", &appended), 1);
+    EXPECT_EQ(socket.ReceiveToFile(Target().c_str(), -1, &appended), 1);
     EXPECT_EQ(appended, 9);
     EXPECT_EQ(ReadFileBytes(Target()), "kept:raw bytes");
 }
