@@ -9,14 +9,14 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/console_window.h"
 #include "app/progress_line.h"
 #include "engine/socket_platform.h"
 #include "run/job_names.h"
 #include "run/run_controller.h"
+#include "run/run_driver.h"
+#include "run/task_kind.h"
 #include "support/data_location.h"
 #include "support/debug_log.h"
 #include "support/decimal.h"
@@ -70,10 +70,32 @@ bool ParseRange(const std::string& text, Range& range) {
     return true;
 }
 
-void SetStart(CConsoleWindow& window, int directoryId, int fileId, std::int32_t number) {
-    window.SetInt(directoryId, DirectoryPart(number));
-    window.SetInt(fileId, FilePart(number));
-}
+// A run on a terminal: the counts go to the progress line, and what keeps a run from starting
+// to standard error. Job reports and the notices of the window's way of working are not shown.
+class CTerminalObserver : public CRunObserver {
+  public:
+    explicit CTerminalObserver(CProgressLine& progress) : progress_(progress) {}
+
+    void OnSettings(const TaskSettings&) override {}
+    void OnStatus(const RunCounts& counts, const TaskSettings&) override {
+        outputGone_ = outputGone_ || platform::OutputGone(stdout);
+        if (!outputGone_) {
+            progress_.Update(counts.Line(), counts.succeeded + counts.failed);
+        }
+    }
+    void OnJobReport(const std::string&, JobOutcome) override {}
+    void OnPhase(RunPhase) override {}
+    void OnStartRefused(const std::string& reason) override {
+        std::fprintf(stderr, "novudl: %s\n", reason.c_str());
+    }
+
+    // Standard output went away (a reader that left): the run stops as Ctrl-C stops it.
+    bool OutputGone() const { return outputGone_; }
+
+  private:
+    CProgressLine& progress_;
+    bool outputGone_ = false;
+};
 
 // After a retry, stopped or not: the numbers stored leave failed.txt, and those never tried are
 // written there again, so that no number leaves the lists before it is stored.
@@ -84,7 +106,7 @@ void SettleRetry(CRunController& controller, const TaskSettings& record,
     for (const auto& [kind, numbers] : lists) {
         const std::set<std::int32_t> done = controller.StoredNumbers(kind);
         const std::set<std::int32_t> tried = controller.TriedNumbers(kind);
-        const std::string& base = kind == JOB_BBS ? record.bbsUrl : record.documentUrl;
+        const std::string& base = record.*TaskKindOf(kind).url;
         for (const std::int32_t number : numbers) {
             const std::string url = MakeJobNames(directory, base, number, kind).url;
             if (done.count(number) != 0) {
@@ -180,16 +202,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "novudl: %s\n", text.c_str());
         return 1;
     });
-    CTaskSettingsFile settings;
-    settings.SetPath(SettingsPathFor(location.directory));
-    CConsoleWindow window;
-    CRunController controller(window, settings, location.directory);
-    controller.LoadSettings();
-    controller.ShowSettings();
-    window.SetInt(IDC_DELAY, settings.Record().timeout);
-    if (delayOption->count() > 0) {
-        window.SetInt(IDC_DELAY, delay);
-    }
+    CTerminalObserver observer(progress);
+    CRunController controller(observer, location.directory);
+    controller.Open();
+    const TaskSettings& record = controller.Settings().Record();
+    RunRequest request;
+    request.delaySeconds = delayOption->count() > 0 ? delay : record.timeout;
 
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {
@@ -199,27 +217,19 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "novudl: %s\n", error.c_str());
             return kBadArguments;
         }
-        window.SetChecked(IDC_BBS_CHECK, !bbs.empty());
-        window.SetChecked(IDC_DOCUMENT_CHECK, !documents.empty());
-        controller.SetPlan(JOB_BBS, TaskPlan::List(bbs));
-        controller.SetPlan(JOB_DOCUMENT, TaskPlan::List(documents));
+        request.bbs = {!bbs.empty(), 0, TaskPlan::List(bbs)};
+        request.document = {!documents.empty(), 0, TaskPlan::List(documents)};
         retryList = {{JOB_BBS, std::move(bbs)}, {JOB_DOCUMENT, std::move(documents)}};
     } else if (bbsGiven || documentGiven) {
-        window.SetChecked(IDC_BBS_CHECK, bbsGiven);
-        window.SetChecked(IDC_DOCUMENT_CHECK, documentGiven);
-        SetStart(window, IDC_BBS_DIRECTORY, IDC_BBS_FILE, bbsRange.first);
-        SetStart(window, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE, documentRange.first);
-        controller.SetPlan(JOB_BBS, TaskPlan::UpTo(bbsRange.last));
-        controller.SetPlan(JOB_DOCUMENT, TaskPlan::UpTo(documentRange.last));
+        request.bbs = {bbsGiven, bbsRange.first, TaskPlan::UpTo(bbsRange.last)};
+        request.document = {documentGiven, documentRange.first, TaskPlan::UpTo(documentRange.last)};
     } else {
-        // A plain run; a new place, where one is given, is where it starts and what it saves.
-        if (fromBbs >= 0) {
-            window.SetChecked(IDC_BBS_CHECK, 1);
-            SetStart(window, IDC_BBS_DIRECTORY, IDC_BBS_FILE, fromBbs);
-        }
-        if (fromDocument >= 0) {
-            window.SetChecked(IDC_DOCUMENT_CHECK, 1);
-            SetStart(window, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE, fromDocument);
+        // A plain run goes on from the saved place, or from a new one where it is given; either is
+        // what it saves.
+        for (const TaskKind& kind : kTaskKinds) {
+            const std::int32_t from = kind.jobKind == JOB_BBS ? fromBbs : fromDocument;
+            request.Task(kind.jobKind) = {from >= 0 || record.*kind.enabled != 0,
+                                          from >= 0 ? from : record.*kind.number, TaskPlan::Open()};
         }
     }
 
@@ -230,52 +240,23 @@ int main(int argc, char* argv[]) {
         IsRegularFile(report.c_str()) ? std::filesystem::file_size(report, sizeError) : 0;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    controller.OnStart();
+    controller.Start(request);
     if (!controller.HasRun()) {
         return kStorageUnwritable;
     }
-
-    using Clock = std::chrono::steady_clock;
-    auto nextGenerate = Clock::now();
-    auto nextStatus = nextGenerate;
-    bool stopping = false;
-    bool outputGone = false;
-    while (controller.HasRun()) {
-        const auto now = Clock::now();
-        if (!stopping && (g_interrupts > 0 || outputGone || controller.AllJobsReported())) {
-            stopping = true;
-            if (g_interrupts > 0) {
-                progress.Clear();
-                std::fprintf(stderr,
-                             "novudl: stopping after the documents in progress (Ctrl-C again to "
-                             "end at once)\n");
-            }
-            controller.OnAbort();  // the workers are asked to stop
+    DriveRunToItsEnd(controller, [&] {
+        if (g_interrupts > 0) {
+            progress.Clear();
+            std::fprintf(stderr,
+                         "novudl: stopping after the documents in progress (Ctrl-C again to end "
+                         "at once)\n");
         }
-        if (stopping && controller.ActiveThreads() == 0) {
-            controller.OnAbort();  // every worker has left: cancel what waits and end the run
-            break;
-        }
-        if (!stopping && now >= nextGenerate) {
-            controller.OnTimer(TIMER_GENERATE);
-            nextGenerate = now + std::chrono::milliseconds(kGeneratePeriodMs);
-        }
-        if (now >= nextStatus) {
-            controller.OnTimer(TIMER_STATUS);
-            outputGone = outputGone || platform::OutputGone(stdout);
-            const RunState state = controller.Snapshot();
-            if (!outputGone) {
-                progress.Update(window.Text(IDC_COUNTS), state.succeeded + state.failed);
-            }
-            nextStatus = now + std::chrono::milliseconds(kStatusPeriodMs);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kGeneratePeriodMs));
-    }
+        return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported();
+    });
     progress.Finish();
 
     if (!retryList.empty()) {
-        SettleRetry(controller, settings.Record(), location.directory, report, reportSizeAtStart,
-                    retryList);
+        SettleRetry(controller, record, location.directory, report, reportSizeAtStart, retryList);
     }
     const RunState state = controller.Snapshot();
     std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,
@@ -283,7 +264,7 @@ int main(int argc, char* argv[]) {
     if (state.failed > 0) {
         std::printf("the failed numbers and why: %s\n", report.c_str());
     }
-    if (g_interrupts > 0 || outputGone) {
+    if (g_interrupts > 0 || observer.OutputGone()) {
         return kInterrupted;
     }
     return state.failed > 0 ? kSomeFailed : kAllStored;

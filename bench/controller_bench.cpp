@@ -1,61 +1,58 @@
-// A controller-level run with its timers driven at their real periods against a loopback server,
-// measured against the design ceiling of two jobs per 10 ms tick, and the cost of the settings
-// save that every finished job makes.
+// A controller-level run with its ticks at their real periods against a loopback server,
+// measured against the design ceiling of two jobs per 10 ms tick, and the cost of one settings
+// save.
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "bench/bench_util.h"
-#include "fake_window.h"
 #include "run/run_controller.h"
+#include "run/run_driver.h"
 #include "tools/server/scripted_server.h"
 
 namespace {
+
+// The bench looks at the counters only.
+class CQuietObserver : public CRunObserver {
+    void OnSettings(const TaskSettings&) override {}
+    void OnStatus(const RunCounts&, const TaskSettings&) override {}
+    void OnJobReport(const std::string&, JobOutcome) override {}
+    void OnPhase(RunPhase) override {}
+    void OnStartRefused(const std::string& reason) override {
+        std::fprintf(stderr, "%s\n", reason.c_str());
+    }
+};
 
 void RunController(int delayMs, double seconds, const std::string& app) {
     ScriptedServer server([&](const std::string&) {
         return ServerScript().Sleep(delayMs).Send(HttpResponse(200, std::string(2048, 'x')));
     });
     server.Start();
-    FakeWindow window;
-    CTaskSettingsFile settings;
-    settings.SetPath(SettingsPathFor(app));
-    settings.Record() = TaskSettings::Defaults();
-    settings.Record().bbsUrl = "http://127.0.0.1/bbs";
-    settings.Record().documentUrl = "http://127.0.0.1/doc";
-    CRunController controller(window, settings, app);
+    CQuietObserver observer;
+    CRunController controller(observer, app);
+    controller.Open();
+    controller.Settings().Record().bbsUrl = "http://127.0.0.1/bbs";
+    controller.Settings().Record().documentUrl = "http://127.0.0.1/doc";
     controller.SetFetchPort(server.Port());
-    controller.CreateDownloadFolders();
-    controller.ShowSettings();
-    window.SetInt(IDC_DELAY, 10);
-    controller.OnStart();
+    RunRequest request;
+    request.bbs = {true, 1, TaskPlan::Open()};
+    request.document = {true, 1, TaskPlan::Open()};
+    request.delaySeconds = 10;
+    controller.Start(request);
 
     const auto start = bench::Clock::now();
-    auto nextGenerate = start;
-    auto nextStatus = start;
-    while (bench::SecondsSince(start) < seconds) {
-        const auto now = bench::Clock::now();
-        if (now >= nextGenerate) {
-            controller.OnTimer(TIMER_GENERATE);
-            nextGenerate += std::chrono::milliseconds(kGeneratePeriodMs);
+    RunState state;
+    DriveRunToItsEnd(controller, [&] {
+        // Read once the time is up, before the workers are asked to stop.
+        const bool done = bench::SecondsSince(start) >= seconds;
+        if (done) {
+            state = controller.Snapshot();
         }
-        if (now >= nextStatus) {
-            controller.OnTimer(TIMER_STATUS);
-            nextStatus += std::chrono::milliseconds(kStatusPeriodMs);
-        }
-        std::this_thread::sleep_until(std::min(nextGenerate, nextStatus));
-    }
-    const RunState state = controller.Snapshot();
+        return done;
+    });
     const double finished = state.succeeded + state.failed;
-    std::printf(
-        "delay %3d ms: %.0f documents/s finished (ceiling 200/s: %.2f), %d failed, %.0f saves/s\n",
-        delayMs, finished / seconds, finished / seconds / 200.0, state.failed, finished / seconds);
-    controller.OnAbort();
-    while (controller.HasRun()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        controller.OnAbort();
-    }
+    std::printf("delay %3d ms: %.0f documents/s finished (ceiling 200/s: %.2f), %d failed\n",
+                delayMs, finished / seconds, finished / seconds / 200.0, state.failed);
 }
 
 void MeasureSaveCost(const std::string& app) {

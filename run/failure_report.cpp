@@ -9,7 +9,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "engine/downloader.h"
+#include "run/task_kind.h"
 #include "support/decimal.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
@@ -118,8 +118,8 @@ void CFailureReport::SetProblemHandler(ProblemHandler handler) {
 
 std::string CFailureReport::Line(const std::string& time, std::int32_t kind, std::int32_t number,
                                  const std::string& url, const std::string& reason) {
-    return FormatText("%s\t%s\t%d\t%s\t%s\n", time.c_str(), kind == JOB_BBS ? "bbs" : "document",
-                      number, Printable(url).c_str(), Printable(reason).c_str());
+    return FormatText("%s\t%s\t%d\t%s\t%s\n", time.c_str(), TaskKindOf(kind).reportName, number,
+                      Printable(url).c_str(), Printable(reason).c_str());
 }
 
 void CFailureReport::Append(std::int32_t kind, std::int32_t number, const std::string& url,
@@ -184,10 +184,11 @@ bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32
         const std::string_view task = line.substr(first + 1, second - first - 1);
         const std::string_view number = line.substr(second + 1, third - second - 1);
         const std::optional<std::int32_t> value = ParseDecimal<std::int32_t>(number);
-        if ((task != "bbs" && task != "document") || !value || *value < 0) {
+        const TaskKind* kind = TaskKindNamed(task);
+        if (kind == nullptr || !value || *value < 0) {
             return refuse("is not a line of a failure report");
         }
-        const bool isBbs = task == "bbs";
+        const bool isBbs = kind->jobKind == JOB_BBS;
         if (seen.insert((static_cast<std::int64_t>(isBbs) << 32) | *value).second) {
             (isBbs ? bbs : documents).push_back(*value);
         }
@@ -240,7 +241,9 @@ std::int64_t LineKey(std::string_view line) {
     if (!number) {
         return -1;
     }
-    return (static_cast<std::int64_t>(line.substr(a + 1, b - a - 1) == "bbs") << 32) |
+    return (static_cast<std::int64_t>(line.substr(a + 1, b - a - 1) ==
+                                      TaskKindOf(JOB_BBS).reportName)
+            << 32) |
            static_cast<std::uint32_t>(*number);
 }
 

@@ -3,10 +3,6 @@
 #include <cstdint>
 #include <string>
 
-// The two download folders in the data folder, one per task.
-inline constexpr const char* kBbsFolderName = "xml_file";
-inline constexpr const char* kDocumentFolderName = "html_file";
-
 // Where one document comes from and where it goes.
 struct JobNames {
     std::string folder;  // "<app>xml_file/<n/1000>" or "<app>html_file/<n/1000>"

@@ -5,30 +5,29 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <unordered_set>
 
 #include "run/dlg_downloader.h"
 #include "run/failure_report.h"
 #include "run/resume_point.h"
-#include "run/run_window.h"
-#include "run/task_plan.h"
+#include "run/run_observer.h"
+#include "run/run_request.h"
 #include "run/task_settings_file.h"
 #include "support/folder_lock.h"
 
-inline constexpr const char* kStartNotice =
-    "Notice : To browse these xml and htm files use \"MyNOVU\". ";
-inline constexpr const char* kWaitMessage = "Wait for the \"Active Thread\" equal 0, try again.";
 inline constexpr int kRunThreadCount = 20;
 inline constexpr unsigned kMaxWaitingJobs = 100;
+// The rhythm of a run: a front end calls GenerateJobs this often from Start until the first
+// Abort, and RefreshStatus this often while it is open.
+inline constexpr int kGeneratePeriodMs = 10;
+inline constexpr int kStatusPeriodMs = 500;
 // After the first Abort, a document still in progress gets at most this long, or the Delay when
 // that is longer, before its connection is closed.
 inline constexpr int kMinimumStopGraceSeconds = 10;
 // Settings saves during a run come at most this often; the end of a run always saves.
 inline constexpr std::chrono::milliseconds kSaveInterval{200};
 
-// The fields of one run. Counters are guarded by the controller's report lock once workers exist.
+// The counters and flags of a run, as Snapshot copies them.
 struct RunState {
-    std::unique_ptr<CDlgDownloader> downloader;  // null while no run exists
     int running = 0;
     int paused = 0;
     int nextBbsNumber = 0;
@@ -38,11 +37,11 @@ struct RunState {
     int failed = 0;
 };
 
-// The logic of the main window's download runs: Start, job generation, accounting of finished
-// jobs, Pause, Resume, the two-phase Abort, the status line and the button states. It reaches
-// the window only through CRunWindow.
+// The download runs of every front end: Start, job generation, accounting of finished jobs,
+// Pause, Resume, the two-step Abort, the counts and the saved place. A front end reads its
+// inputs into a RunRequest, drives the two ticks, and learns the rest through a CRunObserver.
 //
-// Threads: every operation runs on the window's thread except OnJobDone for results 1 and 0,
+// Threads: every operation runs on the front end's thread except OnJobDone for results 1 and 0,
 // which worker threads call. The report lock serialises each report's record update and
 // counting; RefreshStatus reads under it. Saves are made outside it, one at a time, at most
 // every 200 ms and at the end of a run; a save counts a document only once the document's bytes
@@ -53,41 +52,43 @@ struct RunState {
 // as the window starts one, moves the saved place and the task flags.
 class CRunController {
   public:
-    CRunController(CRunWindow& window, CTaskSettingsFile& settings, std::string appDirectory);
+    CRunController(CRunObserver& observer, std::string appDirectory);
     ~CRunController();
 
-    void OnStart();
-    void OnPause();
-    void OnResume();
-    void OnAbort();
-    void OnTimer(int timerId);
+    // The start-up of every front end: the download folders where they are missing, the
+    // settings file read (or its defaults written), shown through OnSettings, and the idle phase.
+    // What the user must know of the settings file goes to the error report.
+    void Open();
+
+    // Refused, through OnStartRefused, while another run holds the folder or a download folder
+    // takes no files; ignored while a run exists.
+    void Start(const RunRequest& request);
+    void Pause();
+    void Resume();
+    // The first call ends generation, asks the workers to stop and bounds the documents in
+    // progress; a call once the workers have left ends the run.
+    void Abort();
+    // The generator tick: the next number of each ticked task, while at most 100 jobs wait.
     void GenerateJobs();
+    // The status tick: counts and places to the observer, and a save that is due.
     void RefreshStatus();
-    void UpdateButtons();
-    // Loads the settings file, or writes the defaults; says through the error report what the
-    // user must know (a file left as it is, a file that cannot be written).
-    void LoadSettings();
-    // Shows the record in the check boxes and the number boxes.
-    void ShowSettings();
-    // Creates the two download folders in the program's directory where they are missing.
-    void CreateDownloadFolders();
+
+    RunPhase Phase() const { return phase_; }
+    // From Start until the first Abort: the generator tick is wanted.
+    bool Generating() const { return generating_; }
+    bool HasRun() const { return downloader_ != nullptr; }
 
     // The completion of one job (CDlgDownloader forwards it here). A stored or failed job moves
-    // its task's saved number to the lowest number of the task not finished yet, and saves.
+    // its task's saved number to the lowest number of the task not finished yet.
     void OnJobDone(int result, const char* url, const JobTag& tag, const FetchFailure& failure = {},
                    const std::string& path = {});
 
-    bool HasRun() const { return state_.downloader != nullptr; }
-    // Which numbers the next runs fetch of a task (JOB_BBS or JOB_DOCUMENT); open-ended unless
-    // set.
-    void SetPlan(std::int32_t kind, TaskPlan plan);
+    CTaskSettingsFile& Settings() { return settings_; }
     // True once every ticked task of the run has handed out all its numbers and every job was
     // reported: a run with an end is then complete. Never true for an open-ended task.
     bool AllJobsReported();
     // Worker threads of the run not yet finished (0 without a run).
-    int ActiveThreads() const {
-        return state_.downloader ? state_.downloader->GetActiveCount() : 0;
-    }
+    int ActiveThreads() const { return downloader_ ? downloader_->GetActiveCount() : 0; }
     // Copies of the counters and flags, read under the report lock.
     RunState Snapshot();
     // The numbers of a listed task (a retry) that were stored, and those that were reported at
@@ -117,24 +118,27 @@ class CRunController {
     };
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
     // Prepares a ticked task at Start (report lock held).
-    void BeginTask(std::int32_t kind, std::int32_t first);
+    void BeginTask(std::int32_t kind, const TaskRequest& request);
     void QueueJob(std::int32_t kind);
-    // Whether files can be created in both download folders; if not, says so, naming the
-    // folder and the system's reason.
-    bool DownloadFoldersWritable();
-    void ShowRecord(const TaskSettings& record);
+    // Why files cannot be created in the download folders, naming the folder and the system's
+    // reason; empty when they can.
+    std::string DownloadFoldersProblem();
+    void CreateDownloadFolders();
+    void SetPhase(RunPhase phase);
     // Saves the record when it changed and the last save is 200 ms old (or at once when
-    // `force`), after making the names of the documents it counts durable. Returns what to
-    // report, or the empty text when the save succeeded or its failure was told in this run.
-    // Never waits for another save unless `force`.
-    std::string SaveIfDue(bool force);
+    // `force`), after making the names of the documents it counts durable, and tells a failure
+    // once per run. Never waits for another save unless `force`.
+    void SaveIfDue(bool force);
     // Ends the run's hold on files: the last save, failed.txt, the folder lock.
     void FinishFiles();
 
-    CRunWindow& window_;
-    CTaskSettingsFile& settings_;
+    CRunObserver& observer_;
+    CTaskSettingsFile settings_;
     const std::string appDirectory_;
-    RunState state_;
+    std::unique_ptr<CDlgDownloader> downloader_;  // null while no run exists
+    RunPhase phase_ = RunPhase::kIdle;
+    RunState state_;  // counters guarded by reportLock_ once workers exist; running/paused unused
+    bool generating_ = false;
     std::mutex reportLock_;
     TaskRun tasks_[2];                       // guarded by reportLock_
     CFailureReport failureReport_;           // Append under reportLock_; the rest main thread

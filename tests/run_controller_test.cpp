@@ -10,9 +10,9 @@
 #include <sstream>
 #include <thread>
 
-#include "fake_window.h"
 #include "posix_helpers.h"
 #include "recording_file_system.h"
+#include "recording_observer.h"
 #include "run/job_names.h"
 #include "support/debug_log.h"
 #include "support/file_helpers.h"
@@ -25,15 +25,16 @@ namespace {
 class RunControllerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        settings_.SetPath(SettingsPathFor(dir_.WithSeparator()));
-        settings_.LoadOrCreateDefaults();
-        settings_.Record().bbsUrl = "http://127.0.0.1/bbs";
-        settings_.Record().documentUrl = "http://127.0.0.1/doc";
         controller_.SetIdleSleepMs(5);
-        controller_.CreateDownloadFolders();
-        controller_.ShowSettings();
-        window_.SetInt(IDC_DELAY, settings_.Record().timeout);
-        controller_.UpdateButtons();
+        controller_.Open();
+        TaskSettings& record = settings_.Record();
+        record.bbsUrl = "http://127.0.0.1/bbs";
+        record.documentUrl = "http://127.0.0.1/doc";
+        ASSERT_EQ(settings_.Save(), 540);  // other controllers on the folder read these URLs
+        // What the window would hand over with its entries as opened.
+        request_.bbs = {record.bbsEnabled != 0, record.bbsNumber, TaskPlan::Open()};
+        request_.document = {record.documentEnabled != 0, record.documentNumber, TaskPlan::Open()};
+        request_.delaySeconds = record.timeout;
     }
     void TearDown() override {
         EndRun();
@@ -58,18 +59,16 @@ class RunControllerTest : public ::testing::Test {
         std::regex_search(request, match, number);
         return match;
     }
-    void Type(int directory, int file, int directoryId, int fileId) {
-        window_.SetInt(directoryId, directory);
-        window_.SetInt(fileId, file);
-    }
+    void Start() { controller_.Start(request_); }
     void Tick(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            controller_.OnTimer(TIMER_GENERATE);
+            controller_.GenerateJobs();
         }
     }
     // Pause, and give every idle worker the time to reach it: none takes a job queued after.
+    // A fixed wait: a paused worker that sleeps gives no sign of it.
     void PauseAndSettle() {
-        controller_.OnPause();
+        controller_.Pause();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     // Both phases of Abort, waiting for the workers in between. Paused workers leave without
@@ -78,13 +77,9 @@ class RunControllerTest : public ::testing::Test {
         if (!controller_.HasRun()) {
             return;
         }
-        controller_.OnAbort();
-        controller_.OnTimer(TIMER_STATUS);
-        ASSERT_TRUE(WaitUntil([&] {
-            controller_.RefreshStatus();
-            return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
-        }));
-        controller_.OnAbort();
+        controller_.Abort();
+        ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+        controller_.Abort();
         ASSERT_FALSE(controller_.HasRun());
     }
     TaskSettings SavedRecord() {
@@ -97,29 +92,30 @@ class RunControllerTest : public ::testing::Test {
 
     TempDir dir_;
     std::unique_ptr<ScriptedServer> server_;
-    FakeWindow window_;
-    CTaskSettingsFile settings_;
-    CRunController controller_{window_, settings_, dir_.WithSeparator()};
+    RecordingObserver observer_;
+    CRunController controller_{observer_, dir_.WithSeparator()};
+    CTaskSettingsFile& settings_ = controller_.Settings();
+    RunRequest request_;
 };
 
 TEST_F(RunControllerTest, OpeningShowsTheRecordAndIdleButtons) {
-    EXPECT_EQ(window_.IsChecked(IDC_BBS_CHECK), 1);
-    EXPECT_EQ(window_.Entry(IDC_BBS_DIRECTORY), "1318");
-    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "1");
-    EXPECT_EQ(window_.Entry(IDC_DOCUMENT_DIRECTORY), "1");
-    EXPECT_EQ(window_.Entry(IDC_DOCUMENT_FILE), "1");
-    EXPECT_EQ(window_.Buttons(), "10001");
+    const TaskSettings shown = observer_.Settings();
+    EXPECT_EQ(shown.bbsEnabled, 1);
+    EXPECT_EQ(shown.bbsNumber, 1318001);
+    EXPECT_EQ(shown.documentEnabled, 1);
+    EXPECT_EQ(shown.documentNumber, 1001);
+    EXPECT_EQ(shown.timeout, 10);  // the delay too, which every front end shows
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
 }
 
 TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
     ServeDocuments();
-    Type(0, 995, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    Type(2, 0, IDC_DOCUMENT_DIRECTORY, IDC_DOCUMENT_FILE);
-    controller_.OnStart();
-    EXPECT_EQ(window_.Messages().at(0),
-              "Notice : To browse these xml and htm files use \"MyNOVU\". ");
-    EXPECT_EQ(window_.Buttons(), "01010");
-    EXPECT_TRUE(window_.TimerRuns(TIMER_GENERATE));
+    request_.bbs.first = 995;
+    request_.document.first = 2000;
+    Start();
+    EXPECT_EQ(observer_.Messages(), std::vector<std::string>{"notice"});
+    EXPECT_EQ(observer_.Phase(), RunPhase::kRunning);
+    EXPECT_TRUE(controller_.Generating());
     EXPECT_EQ(SavedRecord().bbsNumber, 995);
     EXPECT_EQ(SavedRecord().documentNumber, 2000);
 
@@ -142,17 +138,16 @@ TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
     }
 
     controller_.RefreshStatus();
-    EXPECT_EQ(window_.Text(IDC_COUNTS),
+    EXPECT_EQ(observer_.Counts().Line(),
               "Requested : 20 - Successed : 18 - Failed : 2 - Waitting : 0 - Active Thread : 20");
-    EXPECT_EQ(window_.Progress(), (std::vector<int>{0, 20, 18}));
 
-    controller_.OnAbort();
-    EXPECT_FALSE(window_.TimerRuns(TIMER_GENERATE));
-    EXPECT_EQ(window_.Messages().back(), "Wait for the \"Active Thread\" equal 0, try again.");
+    controller_.Abort();
+    EXPECT_FALSE(controller_.Generating());
+    EXPECT_EQ(observer_.Messages().back(), "wait");
     EXPECT_TRUE(controller_.HasRun());
-    EXPECT_EQ(window_.Buttons(), "01010");
+    EXPECT_EQ(observer_.Phase(), RunPhase::kRunning);
     EndRun();
-    EXPECT_EQ(window_.Buttons(), "10001");
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
     // Every number below the saved ones was reported: the next start goes on from there.
     const TaskSettings saved = SavedRecord();
     EXPECT_EQ(saved.bbsNumber, 1005);
@@ -165,24 +160,21 @@ TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
         [](const std::string&) { return ServerScript().Sleep(50).Send(HttpResponse(200, "x")); });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
-    controller_.OnStart();
-    controller_.OnPause();
+    Start();
+    controller_.Pause();
     Tick(30);
-    controller_.OnResume();
+    controller_.Resume();
     ASSERT_TRUE(WaitUntil(
         [&] { return controller_.Snapshot().succeeded + controller_.Snapshot().failed > 3; }));
-    controller_.OnPause();
-    controller_.OnAbort();  // stop request wakes the paused workers
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
-    }));
-    const int cancelledBefore = static_cast<int>(window_.TextLog().size());
-    controller_.OnAbort();
+    controller_.Pause();
+    controller_.Abort();  // stop request wakes the paused workers
+    ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+    const std::size_t reportsBefore = observer_.Reports().size();
+    controller_.Abort();
     int cancelled = 0;
-    const auto log = window_.TextLog();
-    for (std::size_t i = cancelledBefore; i < log.size(); ++i) {
-        cancelled += log[i].first == IDC_DETAIL && log[i].second == "Cancelled";
+    const auto reports = observer_.Reports();
+    for (std::size_t i = reportsBefore; i < reports.size(); ++i) {
+        cancelled += reports[i].second == JobOutcome::kCancelled;
     }
     const RunState state = controller_.Snapshot();
     EXPECT_GT(cancelled, 0);
@@ -192,19 +184,20 @@ TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
 
 TEST_F(RunControllerTest, CancelledNumbersAreFetchedByTheNextStart) {
     ServeDocuments();
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(5, 0, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.bbs.first = 5000;
+    Start();
     PauseAndSettle();
     Tick(3);  // 5000..5002 wait, never fetched
     EndRun();
-    EXPECT_EQ(window_.Text(IDC_STATUS), "http://127.0.0.1/bbs/5/5002.xml");
-    EXPECT_EQ(window_.Text(IDC_DETAIL), "Cancelled");
+    EXPECT_EQ(
+        observer_.Reports().back(),
+        std::make_pair(std::string("http://127.0.0.1/bbs/5/5002.xml"), JobOutcome::kCancelled));
     EXPECT_EQ(settings_.Record().bbsNumber, 5000);
     // A start without the task saves its number as it stands: the first cancelled one.
-    window_.Tick(IDC_BBS_CHECK, 0);
-    window_.Tick(IDC_DOCUMENT_CHECK, 1);
-    controller_.OnStart();
+    request_.bbs.enabled = false;
+    request_.document.enabled = true;
+    Start();
     EXPECT_EQ(SavedRecord().bbsNumber, 5000);
     EXPECT_EQ(server_->ConnectionCount(), 0);
 }
@@ -217,13 +210,13 @@ TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfO
     });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(0, 100, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.bbs.first = 100;
+    Start();
     Tick(5);  // 100..104
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 4; }));
     controller_.RefreshStatus();
-    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "101");
+    EXPECT_EQ(observer_.Place().bbsNumber, 101);
     // Saves come at most every 200 ms; the status refresh makes the one that is due.
     ASSERT_TRUE(WaitUntil([&] {
         controller_.RefreshStatus();
@@ -242,19 +235,15 @@ TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
     controller_.SetStopGraceSeconds(1);
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    window_.Type(IDC_DELAY, "0");  // no time limit of its own
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.delaySeconds = 0;  // no time limit of its own
+    Start();
     Tick();
     ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-    controller_.OnAbort();
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            controller_.RefreshStatus();
-            return window_.Text(IDC_COUNTS).ends_with("Active Thread : 0");
-        },
-        std::chrono::seconds(5)));
-    controller_.OnAbort();
+    controller_.Abort();
+    ASSERT_TRUE(
+        WaitUntil([&] { return controller_.ActiveThreads() == 0; }, std::chrono::seconds(5)));
+    controller_.Abort();
     EXPECT_FALSE(controller_.HasRun());
     EXPECT_EQ(controller_.Snapshot().failed, 1);
     EXPECT_TRUE(std::filesystem::is_empty(AppFile("xml_file/1318")));
@@ -265,15 +254,16 @@ TEST_F(RunControllerTest, ControllerThatGoesDuringARunEndsItAtOnce) {
     server_ = std::make_unique<ScriptedServer>(
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
     ASSERT_TRUE(server_->Start());
-    FakeWindow window;
-    window.Tick(IDC_BBS_CHECK, 1);
-    window.Type(IDC_DELAY, "0");  // no time limit of its own
+    RecordingObserver observer;
+    request_.document.enabled = false;
+    request_.delaySeconds = 0;  // no time limit of its own
     const auto start = std::chrono::steady_clock::now();
     {
-        CRunController controller(window, settings_, dir_.WithSeparator());
+        CRunController controller(observer, dir_.WithSeparator());
+        controller.Open();
         controller.SetFetchPort(server_->Port());
-        controller.OnStart();
-        controller.OnTimer(TIMER_GENERATE);
+        controller.Start(request_);
+        controller.GenerateJobs();
         ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -289,9 +279,9 @@ TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
     });
     std::filesystem::create_directory(AppFile("settings-folder"));
     settings_.SetPath(AppFile("settings-folder"));
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    request_.document.enabled = false;
     for (int run = 1; run <= 2; ++run) {
-        controller_.OnStart();
+        Start();
         Tick(3);
         ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 3; }));
         EndRun();
@@ -305,10 +295,10 @@ TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
 TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsReason) {
     ServeDocuments();
     const std::string savedBefore = ReadFileBytes(settings_.GetPath());
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(0, 990, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.SetPlan(JOB_BBS, TaskPlan::UpTo(1009));
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.bbs.first = 990;
+    request_.bbs.plan = TaskPlan::UpTo(1009);
+    Start();
     ASSERT_TRUE(WaitUntil([&] {
         Tick();
         return controller_.AllJobsReported();
@@ -334,28 +324,28 @@ TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsRea
 
 TEST_F(RunControllerTest, SecondRunOnTheSameFolderIsRefused) {
     ServeDocuments();
-    controller_.OnStart();
+    Start();
     ASSERT_TRUE(controller_.HasRun());
-    FakeWindow window;
-    window.Tick(IDC_BBS_CHECK, 1);
-    CRunController other(window, settings_, dir_.WithSeparator());
-    other.OnStart();
+    RecordingObserver observer;
+    CRunController other(observer, dir_.WithSeparator());
+    other.Open();
+    other.Start(request_);
     EXPECT_FALSE(other.HasRun());
-    EXPECT_EQ(window.Messages(),
+    EXPECT_EQ(observer.Messages(),
               (std::vector<std::string>{"another run is using " + dir_.WithSeparator()}));
     EndRun();
-    other.OnStart();  // the folder is free once the first run has ended
+    other.Start(request_);  // the folder is free once the first run has ended
     EXPECT_TRUE(other.HasRun());
-    other.OnAbort();
+    other.Abort();
     ASSERT_TRUE(WaitUntil([&] { return other.ActiveThreads() == 0; }));
-    other.OnAbort();
+    other.Abort();
 }
 
 TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) {
     ServeDocuments();
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(2147483, 645, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.bbs.first = 2147483645;
+    Start();
     Tick(5);
     ASSERT_TRUE(WaitUntil([&] {
         const RunState state = controller_.Snapshot();
@@ -375,9 +365,9 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
 TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     ServeDocuments();
     RecordingFileSystem recorder;
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(3, 990, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    request_.bbs.first = 3990;
+    Start();
     for (int round = 0; round < 3; ++round) {
         Tick(10);
         ASSERT_TRUE(WaitUntil([&] {
@@ -448,7 +438,7 @@ TEST_F(RunControllerTest, FailureListThatIsNoRegularFileNeverHoldsTheRunAndIsTol
         ++reports;
         return 1;
     });
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    request_.document.enabled = false;
     for (const bool fifo : {false, true}) {
         if (fifo) {
 #ifdef _WIN32
@@ -460,8 +450,8 @@ TEST_F(RunControllerTest, FailureListThatIsNoRegularFileNeverHoldsTheRunAndIsTol
             std::filesystem::create_directory(AppFile("failed.txt"));
         }
         reports = 0;
-        Type(0, 990, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-        controller_.OnStart();
+        request_.bbs.first = 990;
+        Start();
         Tick(20);  // 997 and 1007 fail
         ASSERT_TRUE(WaitUntil([&] {
             const RunState state = controller_.Snapshot();
@@ -480,10 +470,10 @@ TEST_F(RunControllerTest, FailureListThatIsNoRegularFileNeverHoldsTheRunAndIsTol
 
 TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
     ServeDocuments();
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    request_.document.enabled = false;
     const int savedBefore = settings_.Record().bbsNumber;
-    controller_.SetPlan(JOB_BBS, TaskPlan::List({2005, 1999, 2017}));
-    controller_.OnStart();
+    request_.bbs.plan = TaskPlan::List({2005, 1999, 2017});
+    Start();
     ASSERT_TRUE(WaitUntil([&] {
         Tick();
         return controller_.AllJobsReported();
@@ -499,15 +489,13 @@ TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
 }
 
 TEST_F(RunControllerTest, EachTickQueuesBbsBeforeDocument) {
-    controller_.OnStart();
+    Start();
     PauseAndSettle();
     Tick(3);
     EndRun();  // the drain reports the queue oldest first
     std::vector<std::string> order;
-    for (const auto& [id, text] : window_.TextLog()) {
-        if (id == IDC_STATUS) {
-            order.push_back(text.substr(0, text.rfind('/')));
-        }
+    for (const auto& [url, outcome] : observer_.Reports()) {
+        order.push_back(url.substr(0, url.rfind('/')));
     }
     EXPECT_EQ(order,
               (std::vector<std::string>{"http://127.0.0.1/bbs/1318", "http://127.0.0.1/doc/1",
@@ -516,9 +504,9 @@ TEST_F(RunControllerTest, EachTickQueuesBbsBeforeDocument) {
 }
 
 TEST_F(RunControllerTest, ConcurrentReportsLoseNoCountAndTearNoSave) {
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    controller_.OnStart();
-    controller_.OnPause();
+    request_.document.enabled = false;
+    Start();
+    controller_.Pause();
     std::vector<std::thread> workers;
     for (int t = 0; t < 20; ++t) {
         workers.emplace_back([&, t] {
@@ -539,52 +527,49 @@ TEST_F(RunControllerTest, ConcurrentReportsLoseNoCountAndTearNoSave) {
 TEST_F(RunControllerTest, StartRefusesADownloadFolderThatTakesNoFiles) {
     std::filesystem::remove(AppFile("html_file"));
     WriteFileBytes(AppFile("html_file"), "a file where the folder should be");
-    controller_.OnStart();
+    Start();
     EXPECT_FALSE(controller_.HasRun());
-    EXPECT_EQ(window_.Buttons(), "10001");
-    ASSERT_EQ(window_.Messages().size(), 1u);  // no notice: the reason instead
-    const std::string message = window_.Messages()[0];
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
+    ASSERT_EQ(observer_.Messages().size(), 1u);  // no notice: the reason instead
+    const std::string message = observer_.Messages()[0];
     const std::string start = "Documents cannot be stored in the folder " + AppFile("html_file");
     EXPECT_EQ(message.substr(0, start.size() + 2), start + ": ") << message;
     EXPECT_TRUE(message.ends_with(". No run was started.")) << message;
 }
 
 TEST_F(RunControllerTest, StartWithNeitherTaskGeneratesNothing) {
-    window_.Tick(IDC_BBS_CHECK, 0);
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
+    request_.bbs.enabled = false;
+    request_.document.enabled = false;
     const int bbsBefore = settings_.Record().bbsNumber;
-    Type(9, 9, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
+    request_.bbs.first = 9009;
+    Start();
     Tick(5);
     controller_.RefreshStatus();
-    EXPECT_EQ(window_.Text(IDC_COUNTS),
+    EXPECT_EQ(observer_.Counts().Line(),
               "Requested : 0 - Successed : 0 - Failed : 0 - Waitting : 0 - Active Thread : 20");
     EXPECT_EQ(SavedRecord().bbsEnabled, 0);
     EXPECT_EQ(SavedRecord().bbsNumber, bbsBefore);  // an unticked task keeps its number
-    controller_.OnAbort();
+    controller_.Abort();
     EXPECT_TRUE(controller_.HasRun());
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return window_.Text(IDC_COUNTS).ends_with(": 0");
-    }));
-    controller_.OnAbort();
+    ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+    controller_.Abort();
     EXPECT_FALSE(controller_.HasRun());
-    EXPECT_EQ(window_.Messages().size(), 2u);  // the notice and one wait message
+    EXPECT_EQ(observer_.Messages().size(), 2u);  // the notice and one wait message
 }
 
 TEST_F(RunControllerTest, GeneratorStopsAbove100WaitingJobs) {
-    controller_.OnStart();
+    Start();
     PauseAndSettle();
     Tick(50);
     controller_.RefreshStatus();
-    EXPECT_NE(window_.Text(IDC_COUNTS).find("Waitting : 100 "), std::string::npos);
+    EXPECT_NE(observer_.Counts().Line().find("Waitting : 100 "), std::string::npos);
     Tick();  // exactly 100 waiting: one more job per task
     Tick();  // 102 waiting: nothing
     EXPECT_EQ(controller_.Snapshot().requested, 102);
 
     EndRun();
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    Start();
     PauseAndSettle();
     Tick(101);
     Tick(3);
@@ -592,84 +577,70 @@ TEST_F(RunControllerTest, GeneratorStopsAbove100WaitingJobs) {
 }
 
 TEST_F(RunControllerTest, AbortWhilePausedThenNewStartBeginsUnpaused) {
-    controller_.OnStart();
-    controller_.OnPause();
-    EXPECT_EQ(window_.Buttons(), "00110");
-    controller_.OnAbort();
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return window_.Text(IDC_COUNTS).ends_with(": 0");
-    }));
-    EXPECT_EQ(window_.Buttons(), "00110");  // the buttons stay until the run is torn down
-    controller_.OnAbort();
-    EXPECT_EQ(window_.Buttons(), "10001");
-    controller_.OnStart();
-    EXPECT_EQ(window_.Buttons(), "01010");
-}
-
-TEST_F(RunControllerTest, FilePartOf1000CarriesIntoTheThousands) {
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    Type(1, 1000, IDC_BBS_DIRECTORY, IDC_BBS_FILE);
-    controller_.OnStart();
-    EXPECT_EQ(settings_.Record().bbsNumber, 2000);
-    EXPECT_EQ(controller_.Snapshot().nextBbsNumber, 2000);
-    controller_.RefreshStatus();
-    EXPECT_EQ(window_.Entry(IDC_BBS_DIRECTORY), "2");
-    EXPECT_EQ(window_.Entry(IDC_BBS_FILE), "0");
+    Start();
+    controller_.Pause();
+    EXPECT_EQ(observer_.Phase(), RunPhase::kPaused);
+    controller_.Abort();
+    ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+    EXPECT_EQ(observer_.Phase(), RunPhase::kPaused);  // the buttons stay until the run is torn down
+    controller_.Abort();
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
+    Start();
+    EXPECT_EQ(observer_.Phase(), RunPhase::kRunning);
 }
 
 class DelayTest : public RunControllerTest,
-                  public ::testing::WithParamInterface<std::pair<std::string, int>> {};
+                  public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(DelayTest, DelayEntryBecomesStoredTimeout) {
-    const auto [typed, stored] = GetParam();
-    window_.Type(IDC_DELAY, typed);
-    controller_.OnStart();
+    const auto [given, stored] = GetParam();
+    request_.delaySeconds = given;
+    Start();
     EXPECT_EQ(SavedRecord().timeout, stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, DelayTest,
-                         ::testing::Values(std::make_pair("", -1), std::make_pair("0", -1),
-                                           std::make_pair("junk", -1), std::make_pair("7", 7),
-                                           std::make_pair("-1", -1), std::make_pair("-5", -5)));
+                         ::testing::Values(std::make_pair(0, -1), std::make_pair(7, 7),
+                                           std::make_pair(-1, -1), std::make_pair(-5, -5)));
 
 TEST_F(RunControllerTest, DelayBelowMinusOneFailsEveryFetch) {
     ServeDocuments();
-    window_.Type(IDC_DELAY, "-5");
-    controller_.OnStart();
+    request_.delaySeconds = -5;
+    Start();
     Tick(3);
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 6; }));
     EXPECT_EQ(controller_.Snapshot().succeeded, 0);
-    EXPECT_EQ(window_.Text(IDC_DETAIL), "Fail");
+    EXPECT_EQ(observer_.Reports().back().second, JobOutcome::kFailed);
 }
 
 TEST_F(RunControllerTest, ProgressShowsSuccessesAmongFinishedJobs) {
-    window_.Tick(IDC_BBS_CHECK, 0);
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    controller_.OnStart();
+    request_.bbs.enabled = false;
+    request_.document.enabled = false;
+    Start();
     for (int i = 0; i < 40; ++i) {
         controller_.OnJobDone(i < 30 ? 1 : 0, "http://x/", JobTag{i, JOB_BBS});
     }
     controller_.RefreshStatus();
-    EXPECT_EQ(window_.Progress(), (std::vector<int>{0, 40, 30}));
+    EXPECT_EQ(observer_.Counts().succeeded, 30);
+    EXPECT_EQ(observer_.Counts().failed, 10);
 }
 
 TEST_F(RunControllerTest, OverlongNamesFailWithoutNetwork) {
     ServeDocuments();
     settings_.Record().bbsUrl = "http://127.0.0.1/" + std::string(250, 'u');
-    window_.Tick(IDC_DOCUMENT_CHECK, 0);
-    controller_.OnStart();
+    request_.document.enabled = false;
+    Start();
     Tick(2);
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 2; }));
     EXPECT_EQ(server_->ConnectionCount(), 0);
 }
 
 TEST_F(RunControllerTest, PauseAndResumeWithoutRunDoNothing) {
-    controller_.OnPause();
-    controller_.OnResume();
-    controller_.OnAbort();
-    EXPECT_EQ(window_.Buttons(), "10001");
-    EXPECT_TRUE(window_.Messages().empty());
+    controller_.Pause();
+    controller_.Resume();
+    controller_.Abort();
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
+    EXPECT_TRUE(observer_.Messages().empty());
 }
 
 TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {

@@ -19,85 +19,44 @@
 #include "ui/app_title.h"
 #include "ui/dialog_units.h"
 #include "ui/link_label.h"
+#include "ui/main_dialog_template.h"
 #include "ui/program_icon.h"
 
 namespace {
 
-enum class Kind { kButton, kDefaultButton, kCheck, kLabel, kEdit, kLine, kProgress, kGroup, kLink };
-
-struct ControlTemplate {
-    int id;  // -1 for plain labels
-    Kind kind;
-    const char* text;
-    int x, y, width, height;  // dialog units
-    // What a screen reader says for a control whose own text does not tell it apart.
-    const char* accessibleName = nullptr;
-};
-
-// Template 102, in template order, which is also the tab order.
-const ControlTemplate kMainTemplate[] = {
-    {IDC_START, Kind::kDefaultButton, "Start", 7, 179, 50, 14},
-    {IDCANCEL_BUTTON, Kind::kButton, "Cancel", 261, 179, 50, 14},
-    {IDC_BBS_CHECK, Kind::kCheck, "BBS", 20, 21, 30, 10},
-    {IDC_DOCUMENT_CHECK, Kind::kCheck, "Document", 20, 40, 49, 10},
-    {-1, Kind::kLabel, "Directory : ", 79, 21, 35, 8},
-    {-1, Kind::kLabel, "Directory : ", 79, 40, 35, 8},
-    {IDC_BBS_DIRECTORY, Kind::kEdit, "", 118, 18, 40, 14, "BBS directory"},
-    {IDC_DOCUMENT_DIRECTORY, Kind::kEdit, "", 117, 38, 40, 14, "Document directory"},
-    {-1, Kind::kLabel, "File : ", 177, 21, 18, 8},
-    {-1, Kind::kLabel, "File : ", 177, 40, 18, 8},
-    {IDC_BBS_FILE, Kind::kEdit, "", 202, 18, 40, 14, "BBS file"},
-    {IDC_DOCUMENT_FILE, Kind::kEdit, "", 202, 38, 40, 14, "Document file"},
-    {-1, Kind::kLine, "", 7, 169, 304, 1},
-    {IDC_STATUS, Kind::kLabel, "DownLoad Status", 17, 79, 293, 8},
-    {IDC_DETAIL, Kind::kLabel, "DownLoad detail", 17, 92, 293, 8},
-    {IDC_PROGRESS, Kind::kProgress, "", 17, 107, 293, 14, "Share of documents stored"},
-    {IDC_ABORT, Kind::kButton, "Abort", 198, 179, 50, 14},
-    {-1, Kind::kGroup, "Status", 7, 65, 304, 63},
-    {IDC_PAUSE, Kind::kButton, "Pause", 69, 179, 50, 14},
-    {IDC_RESUME, Kind::kButton, "Resume", 133, 179, 50, 14},
-    {IDC_COUNTS, Kind::kLabel, "Count", 7, 155, 304, 8},
-    {-1, Kind::kGroup, "Task", 7, 7, 304, 52},
-    {IDC_DELAY, Kind::kEdit, "", 260, 33, 24, 14, "Delay in seconds"},
-    {-1, Kind::kGroup, "Delay", 251, 18, 57, 34},
-    {-1, Kind::kLabel, "(S)", 288, 37, 11, 8},
-    {IDC_HOME_LINK, Kind::kLink, kHomePageText, 7, 138, 92, 8},
-    {IDC_MAIL_LINK, Kind::kLink, kMailText, 219, 138, 92, 8},
-};
-
 QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
     const QString text = QString::fromLatin1(t.text);
     switch (t.kind) {
-        case Kind::kButton:
-        case Kind::kDefaultButton: {
+        case ControlKind::kButton:
+        case ControlKind::kDefaultButton: {
             auto* button = new QPushButton(text, parent);
             // Enter presses the button that has the focus; elsewhere it presses Start.
             button->setAutoDefault(true);
-            button->setDefault(t.kind == Kind::kDefaultButton);
+            button->setDefault(t.kind == ControlKind::kDefaultButton);
             return button;
         }
-        case Kind::kCheck:
+        case ControlKind::kCheck:
             return new QCheckBox(text, parent);
-        case Kind::kEdit:
+        case ControlKind::kEdit:
             return new QLineEdit(parent);
-        case Kind::kLine: {
+        case ControlKind::kLine: {
             auto* line = new QFrame(parent);
             line->setFrameShape(QFrame::HLine);
             line->setFrameShadow(QFrame::Sunken);
             return line;
         }
-        case Kind::kProgress: {
+        case ControlKind::kProgress: {
             auto* bar = new QProgressBar(parent);
             bar->setTextVisible(false);
             bar->setRange(0, 100);
             bar->setValue(0);
             return bar;
         }
-        case Kind::kGroup:
+        case ControlKind::kGroup:
             return new QGroupBox(text, parent);
-        case Kind::kLink:
+        case ControlKind::kLink:
             return new CLinkLabel(text, parent);
-        case Kind::kLabel: {
+        case ControlKind::kLabel: {
             auto* label = new QLabel(text, parent);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setTextFormat(Qt::PlainText);
@@ -140,7 +99,7 @@ void CDownLoadDlg::CreateControls(const QFont* givenFont) {
         QWidget* control = CreateControl(t, this);
         control->setGeometry(du.Rect(t.x, t.y, t.width, t.height));
         control->setObjectName(QStringLiteral("control-%1").arg(t.id));
-        if (t.kind == Kind::kGroup) {
+        if (t.kind == ControlKind::kGroup) {
             control->lower();  // frames must not take the clicks meant for what they frame
         }
         if (t.id != -1) {
@@ -156,10 +115,10 @@ void CDownLoadDlg::CreateControls(const QFont* givenFont) {
     mailLink_->Attach();
     homeLink_->Attach();
 
-    connect(Button(IDC_START), &QPushButton::clicked, this, [this] { controller_->OnStart(); });
-    connect(Button(IDC_PAUSE), &QPushButton::clicked, this, [this] { controller_->OnPause(); });
-    connect(Button(IDC_RESUME), &QPushButton::clicked, this, [this] { controller_->OnResume(); });
-    connect(Button(IDC_ABORT), &QPushButton::clicked, this, [this] { controller_->OnAbort(); });
+    connect(Button(IDC_START), &QPushButton::clicked, this, &CDownLoadDlg::OnStart);
+    connect(Button(IDC_PAUSE), &QPushButton::clicked, this, &CDownLoadDlg::OnPause);
+    connect(Button(IDC_RESUME), &QPushButton::clicked, this, &CDownLoadDlg::OnResume);
+    connect(Button(IDC_ABORT), &QPushButton::clicked, this, &CDownLoadDlg::OnAbort);
     connect(Button(IDCANCEL_BUTTON), &QPushButton::clicked, this, &CDownLoadDlg::reject);
 }
 
@@ -169,14 +128,9 @@ void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {
     if (appDirectory_.empty()) {
         appDirectory_ = ChooseDataLocationOfThisProgram().directory;
     }
-    controller_ = std::make_unique<CRunController>(*this, settings_, appDirectory_);
-    controller_->CreateDownloadFolders();
-    settings_.SetPath(SettingsPathFor(appDirectory_));
-    controller_->LoadSettings();
+    controller_ = std::make_unique<CRunController>(static_cast<CRunObserver&>(*this), appDirectory_);
+    controller_->Open();
     StartTimer(TIMER_STATUS, kStatusPeriodMs);
-    controller_->ShowSettings();
-    controller_->UpdateButtons();
-    SetInt(IDC_DELAY, settings_.Record().timeout);
     homeLink_->SetLinkTarget(QString::fromLatin1(kHomePageTarget));
     homeLink_->SetUnderlineMode(UNDERLINE_ALWAYS);
     mailLink_->SetLinkTarget(QString::fromLatin1(kMailTarget));
@@ -226,19 +180,112 @@ void CDownLoadDlg::reject() {
     }
 }
 
-int CDownLoadDlg::IsChecked(int id) {
+void CDownLoadDlg::OnStart() {
+    RunRequest request;
+    request.bbs = {IsChecked(IDC_BBS_CHECK) != 0,
+                   ComposeNumber(GetInt(IDC_BBS_DIRECTORY), GetInt(IDC_BBS_FILE)),
+                   TaskPlan::Open()};
+    request.document = {IsChecked(IDC_DOCUMENT_CHECK) != 0,
+                        ComposeNumber(GetInt(IDC_DOCUMENT_DIRECTORY), GetInt(IDC_DOCUMENT_FILE)),
+                        TaskPlan::Open()};
+    request.delaySeconds = GetInt(IDC_DELAY);
+    controller_->Start(request);
+    if (controller_->Generating()) {
+        StartTimer(TIMER_GENERATE, kGeneratePeriodMs);
+    }
+}
+
+void CDownLoadDlg::OnPause() {
+    controller_->Pause();
+}
+
+void CDownLoadDlg::OnResume() {
+    controller_->Resume();
+}
+
+void CDownLoadDlg::OnAbort() {
+    StopTimer(TIMER_GENERATE);
+    controller_->Abort();
+}
+
+void CDownLoadDlg::OnTimer(int timerId) {
+    if (timerId == TIMER_GENERATE) {
+        controller_->GenerateJobs();
+    } else if (timerId == TIMER_STATUS) {
+        controller_->RefreshStatus();
+    }
+}
+
+void CDownLoadDlg::OnSettings(const TaskSettings& record) {
+    ShowPlace(record);
+    SetInt(IDC_DELAY, record.timeout);
+}
+
+void CDownLoadDlg::OnStatus(const RunCounts& counts, const TaskSettings& record) {
+    SetText(IDC_COUNTS, counts.Line());
+    ShowPlace(record);
+    auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS));
+    const int finished = counts.succeeded + counts.failed;
+    // An empty range would make the bar an endless busy indicator; show it empty instead.
+    bar->setRange(0, finished > 0 ? finished : 1);
+    bar->setValue(counts.succeeded);
+}
+
+void CDownLoadDlg::OnJobReport(const std::string& url, JobOutcome outcome) {
+    SetText(IDC_STATUS, url);
+    SetText(IDC_DETAIL, outcome == JobOutcome::kStored   ? "Success"
+                        : outcome == JobOutcome::kFailed ? "Fail"
+                                                         : "Cancelled");
+}
+
+void CDownLoadDlg::OnPhase(RunPhase phase) {
+    UpdateButtons(phase);
+}
+
+void CDownLoadDlg::OnStartRefused(const std::string& reason) {
+    ShowMessage(reason);
+}
+
+void CDownLoadDlg::OnStartNotice() {
+    ShowMessage(kStartNotice);
+}
+
+void CDownLoadDlg::OnWaitForWorkers() {
+    ShowMessage(kWaitMessage);
+}
+
+void CDownLoadDlg::ShowPlace(const TaskSettings& record) {
+    SetChecked(IDC_BBS_CHECK, record.bbsEnabled != 0);
+    SetInt(IDC_BBS_DIRECTORY, DirectoryPart(record.bbsNumber));
+    SetInt(IDC_BBS_FILE, FilePart(record.bbsNumber));
+    SetChecked(IDC_DOCUMENT_CHECK, record.documentEnabled != 0);
+    SetInt(IDC_DOCUMENT_DIRECTORY, DirectoryPart(record.documentNumber));
+    SetInt(IDC_DOCUMENT_FILE, FilePart(record.documentNumber));
+}
+
+void CDownLoadDlg::UpdateButtons(RunPhase phase) {
+    const bool running = phase != RunPhase::kIdle;
+    const bool paused = phase == RunPhase::kPaused;
+    Button(IDC_START)->setEnabled(!running);
+    Button(IDC_PAUSE)->setEnabled(running && !paused);
+    Button(IDC_RESUME)->setEnabled(running && paused);
+    Button(IDC_ABORT)->setEnabled(running);
+    Button(IDCANCEL_BUTTON)->setEnabled(!running);
+}
+
+int CDownLoadDlg::IsChecked(int id) const {
     auto* box = qobject_cast<QCheckBox*>(Control(id));
     return box != nullptr && box->isChecked() ? 1 : 0;
 }
 
-int CDownLoadDlg::GetInt(int id) {
+int CDownLoadDlg::GetInt(int id) const {
     auto* edit = qobject_cast<QLineEdit*>(Control(id));
     return edit != nullptr ? ParseDialogInt(edit->text()) : 0;
 }
 
-void CDownLoadDlg::SetChecked(int id, int checked) {
+void CDownLoadDlg::SetChecked(int id, bool checked) {
     if (auto* box = qobject_cast<QCheckBox*>(Control(id))) {
-        box->setChecked(checked != 0);
+        box->setChecked(checked);
     }
 }
 
@@ -266,22 +313,6 @@ void CDownLoadDlg::ApplyText(int id, const QString& text) {
     }
 }
 
-void CDownLoadDlg::SetProgress(int id, int low, int high, int position) {
-    auto* bar = qobject_cast<QProgressBar*>(Control(id));
-    if (bar == nullptr) {
-        return;
-    }
-    // An empty range would make the bar an endless busy indicator; show it empty instead.
-    bar->setRange(low, high > low ? high : low + 1);
-    bar->setValue(position);
-}
-
-void CDownLoadDlg::EnableButton(int id, bool enabled) {
-    if (QPushButton* button = Button(id)) {
-        button->setEnabled(enabled);
-    }
-}
-
 void CDownLoadDlg::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), QString::fromLocal8Bit(text.c_str()),
                     QMessageBox::Ok, this);
@@ -293,7 +324,7 @@ void CDownLoadDlg::StartTimer(int id, int periodMs) {
     if (timer == nullptr) {
         timer = new QTimer(this);
         timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [this, id] { controller_->OnTimer(id); });
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     }
     timer->start(periodMs);
 }

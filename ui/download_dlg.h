@@ -8,8 +8,8 @@
 #include <string>
 
 #include "run/run_controller.h"
-#include "run/run_window.h"
-#include "run/task_settings_file.h"
+#include "run/run_observer.h"
+#include "ui/main_dialog_template.h"
 
 class CLinkLabel;
 class QMenu;
@@ -19,18 +19,13 @@ class QPushButton;
 // spaces allowed; anything else, or a value out of range, reads as 0.
 int ParseDialogInt(const QString& text);
 
-inline constexpr int ID_ABOUTBOX = 16;
-inline constexpr const char* kHomePageText = "www.novu.example";
-inline constexpr const char* kHomePageTarget = "http://www.novu.example/";
-inline constexpr const char* kMailText = "mail@novu.example";
-inline constexpr const char* kMailTarget = "mailto:mail@novu.example";
-
 // The main window: task entries, status texts, progress bar, two links and five buttons. It
-// owns the settings and the run controller and is the controller's window.
+// owns the run controller, hands it what the controls say at Start, drives its two ticks and
+// shows what it observes.
 //
 // Threads: everything runs on the window's thread, except SetText, which job reports call from
 // worker threads; those texts are posted to the window's thread and applied in call order.
-class CDownLoadDlg : public QDialog, public CRunWindow {
+class CDownLoadDlg : public QDialog, private CRunObserver {
     Q_OBJECT
   public:
     // `appDirectory` replaces the data folder when given (tests use a fresh folder); `dialogFont`
@@ -46,17 +41,15 @@ class CDownLoadDlg : public QDialog, public CRunWindow {
     QMenu* BuildSystemMenu();
     void OnSysCommand(int commandId);
 
-    // CRunWindow
-    int IsChecked(int id) override;
-    int GetInt(int id) override;
-    void SetChecked(int id, int checked) override;
-    void SetInt(int id, int value) override;
-    void SetText(int id, const std::string& text) override;
-    void SetProgress(int id, int low, int high, int position) override;
-    void EnableButton(int id, bool enabled) override;
-    void ShowMessage(const std::string& text) override;
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
+    // The buttons and the timers, as the user and the clock press them.
+    void OnStart();
+    void OnPause();
+    void OnResume();
+    void OnAbort();
+    void OnTimer(int timerId);
+
+    // A label's text; from any thread, applied on the window's thread in call order.
+    void SetText(int id, const std::string& text);
 
   public slots:
     // OK does nothing: Enter never closes the window.
@@ -72,13 +65,30 @@ class CDownLoadDlg : public QDialog, public CRunWindow {
     void OnInitDialog(const std::string& appDirectory);
     void ApplyText(int id, const QString& text);
     QPushButton* Button(int id) const;
+    int IsChecked(int id) const;
+    int GetInt(int id) const;
+    void SetChecked(int id, bool checked);
+    void SetInt(int id, int value);
+    void ShowMessage(const std::string& text);
+    void StartTimer(int id, int periodMs);
+    void StopTimer(int id);
+    void ShowPlace(const TaskSettings& record);
+    void UpdateButtons(RunPhase phase);
+
+    // CRunObserver
+    void OnSettings(const TaskSettings& record) override;
+    void OnStatus(const RunCounts& counts, const TaskSettings& record) override;
+    void OnJobReport(const std::string& url, JobOutcome outcome) override;
+    void OnPhase(RunPhase phase) override;
+    void OnStartRefused(const std::string& reason) override;
+    void OnStartNotice() override;
+    void OnWaitForWorkers() override;
 
     std::map<int, QWidget*> controls_;
     CLinkLabel* mailLink_ = nullptr;
     CLinkLabel* homeLink_ = nullptr;
     QIcon icon_;
     std::string appDirectory_;
-    CTaskSettingsFile settings_;
     std::map<int, QTimer*> timers_;
     std::unique_ptr<CRunController> controller_;
 };

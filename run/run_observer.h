@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+#include "run/task_settings.h"
+
+// Where a run stands, as its buttons show it. A first Abort changes no phase: the run goes on
+// until its workers have left and a second Abort ends it.
+enum class RunPhase {
+    kIdle,     // no run: Start and closing are possible
+    kRunning,  // documents are fetched
+    kPaused,   // workers wait at their next safe point
+};
+
+// The counters of a run as the status refresh reads them.
+struct RunCounts {
+    int requested = 0;
+    int succeeded = 0;
+    int failed = 0;
+    int waiting = 0;
+    int active = 0;
+
+    // "Requested : … - Active Thread : …", the run's counts line.
+    std::string Line() const;
+};
+
+// The outcome of one finished job.
+enum class JobOutcome { kStored, kFailed, kCancelled };
+
+// What a front end learns of the controller. Every call comes from the thread that drives the
+// controller, except OnJobReport, which worker threads make: a front end with a thread of its
+// own carries those to it and applies them in the order of the calls.
+class CRunObserver {
+  public:
+    virtual ~CRunObserver() = default;
+
+    // The settings as they stand before a run: the tasks ticked, their numbers, the delay.
+    virtual void OnSettings(const TaskSettings& record) = 0;
+    // Each status refresh of a run: its counts, and the place each task has reached.
+    virtual void OnStatus(const RunCounts& counts, const TaskSettings& record) = 0;
+    // The URL and outcome of one finished job.
+    virtual void OnJobReport(const std::string& url, JobOutcome outcome) = 0;
+    virtual void OnPhase(RunPhase phase) = 0;
+    // Why a Start did not start: another run holds the folder, or it cannot be written.
+    virtual void OnStartRefused(const std::string& reason) = 0;
+    // Moments a person at a window is told of and confirms; the call returns when they have.
+    // The notice comes before the first document; the wait after an Abort while workers still
+    // finish their documents.
+    virtual void OnStartNotice() {}
+    virtual void OnWaitForWorkers() {}
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/downloader.h"
+#include "run/task_plan.h"
+
+// What one task fetches in a run.
+struct TaskRequest {
+    bool enabled = false;
+    std::int32_t first = 0;  // where an open run or a range starts
+    TaskPlan plan;           // open-ended unless a range's end or a list is given
+};
+
+// Everything a front end tells the controller at Start.
+struct RunRequest {
+    TaskRequest bbs;
+    TaskRequest document;
+    int delaySeconds = 0;  // the limit of each network wait; 0 or less: none
+
+    TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
+    const TaskRequest& Task(std::int32_t jobKind) const {
+        return jobKind == JOB_BBS ? bbs : document;
+    }
+};
