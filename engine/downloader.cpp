@@ -1,7 +1,6 @@
 #include "engine/downloader.h"
 
 #include <chrono>
-#include <thread>
 
 CDownloader::~CDownloader() = default;
 
@@ -20,23 +19,31 @@ void CDownloader::AddJob(const char* url, const char* path, std::unique_ptr<JobT
     job->url = url != nullptr ? url : "";
     job->path = path != nullptr ? path : "";
     job->tag = std::move(tag);
-    queueLock_.Lock();
-    queue_.push_back(std::move(job));
-    ++queuedCount_;
-    queueLock_.Unlock();
+    {
+        std::scoped_lock lock(queueLock_);
+        queue_.push_back(std::move(job));
+        ++queuedCount_;
+    }
+    queueChanged_.notify_one();
 }
 
 int CDownloader::ProcessNextJob() {
     std::unique_ptr<DownloadJob> job;
-    queueLock_.Lock();
-    if (queuedCount_ != 0) {
-        job = std::move(queue_.front());
-        queue_.pop_front();
-        --queuedCount_;
+    {
+        std::unique_lock lock(queueLock_);
+        const auto jobReady = [&] { return queuedCount_ != 0 && !paused_; };
+        // A paused worker takes no job here: it goes on to its safe point, where it waits.
+        if (!jobReady() && !stopping_) {
+            queueChanged_.wait_for(lock, std::chrono::milliseconds(idleSleepMs_),
+                                   [&] { return jobReady() || stopping_; });
+        }
+        if (jobReady() && !stopping_) {
+            job = std::move(queue_.front());
+            queue_.pop_front();
+            --queuedCount_;
+        }
     }
-    queueLock_.Unlock();
     if (!job) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(idleSleepMs_));
         return 1;
     }
     // The fetcher refuses names that do not fit the system's 260-byte buffers.
@@ -47,10 +54,8 @@ int CDownloader::ProcessNextJob() {
 }
 
 unsigned CDownloader::GetWaitingCount() {
-    queueLock_.Lock();
-    const unsigned waiting = queuedCount_;
-    queueLock_.Unlock();
-    return waiting;
+    std::scoped_lock lock(queueLock_);
+    return queuedCount_;
 }
 
 int CDownloader::GetActiveCount() const {
@@ -59,12 +64,14 @@ int CDownloader::GetActiveCount() const {
 
 void CDownloader::Pause() {
     if (pool_) {
+        SetQueueFlag(paused_, true);
         pool_->SuspendAll();
     }
 }
 
 void CDownloader::Resume() {
     if (pool_) {
+        SetQueueFlag(paused_, false);
         pool_->ResumeAll();
     }
 }
@@ -72,7 +79,16 @@ void CDownloader::Resume() {
 void CDownloader::StopAll() {
     if (pool_) {
         pool_->StopAll();
+        SetQueueFlag(stopping_, true);  // idle workers leave now, not after their wait
     }
+}
+
+void CDownloader::SetQueueFlag(bool& flag, bool value) {
+    {
+        std::scoped_lock lock(queueLock_);
+        flag = value;
+    }
+    queueChanged_.notify_all();
 }
 
 int CDownloader::HasLiveThreads() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -56,8 +57,8 @@ class CDownloader {
     // Creates the lock and a pool of `threadCount` workers. 0 when already started.
     int Start(int threadCount);
     void AddJob(const char* url, const char* path, std::unique_ptr<JobTag> tag);
-    // One unit of a worker's work: the oldest job fetched and reported, or, on an empty queue,
-    // an idle sleep. Always 1.
+    // One unit of a worker's work: the oldest job fetched and reported, or, on an empty queue
+    // (or while paused), an idle wait that a new job, Resume or a stop ends early. Always 1.
     int ProcessNextJob();
     unsigned GetWaitingCount();
     int GetActiveCount() const;
@@ -75,15 +76,20 @@ class CDownloader {
     void Teardown();
 
     CHttpGetter& GetFetcher() { return fetcher_; }
-    // How long an idle worker sleeps before it looks at the empty queue again.
+    // How long an idle worker waits at most before it looks at the empty queue again.
     static constexpr int kIdleSleepMs = 500;
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
 
   private:
+    void SetQueueFlag(bool& flag, bool value);
+
     CHttpGetter fetcher_;
     std::deque<std::unique_ptr<DownloadJob>> queue_;  // guarded by queueLock_
     unsigned queuedCount_ = 0;                        // guarded by queueLock_
     CMutexLock queueLock_;
+    std::condition_variable_any queueChanged_;  // a job came, or pause or stop changed
+    bool paused_ = false;                       // guarded by queueLock_
+    bool stopping_ = false;                     // guarded by queueLock_
     std::unique_ptr<CThreadPool> pool_;
     int idleSleepMs_ = kIdleSleepMs;
 };

@@ -15,6 +15,11 @@ class CMutexLock {
     // Releases the mutex; 1 when there was one. It must not be held.
     int Close();
 
+    // Lock and Unlock for std::scoped_lock and condition variables; without a mutex they do
+    // nothing, as Lock and Unlock do.
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
+
   private:
     std::unique_ptr<std::mutex> mutex_;
 };

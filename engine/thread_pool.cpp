@@ -5,7 +5,7 @@ int CPoolWorkerThread::RunOnce() {
 }
 
 int CThreadPool::Start(int threadCount) {
-    if (threadCount_ != 0) {
+    if (!workers_.empty()) {
         return 0;
     }
     for (int i = 0; i < threadCount; ++i) {
@@ -13,7 +13,6 @@ int CThreadPool::Start(int threadCount) {
         worker->Start(kCreateSuspended);
         workers_.push_back(std::move(worker));
     }
-    threadCount_ = threadCount;
     ResumeAll();  // only now does any thread run: the list is complete
     return 1;
 }

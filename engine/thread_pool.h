@@ -47,10 +47,6 @@ class CThreadPool {
     // Returns 0 while any worker is live; otherwise releases and destroys every worker, 1.
     int CloseWorkers();
 
-    int GetThreadCount() const { return threadCount_; }
-    std::size_t GetWorkerCount() const { return workers_.size(); }
-
   private:
-    int threadCount_ = 0;
     std::vector<std::unique_ptr<CPoolWorkerThread>> workers_;
 };

@@ -262,3 +262,28 @@ TEST(DownloaderTeardownTest, TeardownFreesLeftoverJobsAndTags) {
 }
 
 }  // namespace
+
+namespace {
+
+// Idle workers wait on the queue, not in a sleep: a job, Resume and a stop reach them at once,
+// however long their idle wait; a paused one takes no job.
+TEST_F(DownloaderTest, IdleWorkersWakeForAJobAResumeAndAStopButNotWhilePaused) {
+    Serve([](const std::string&) { return ServerScript().Send(HttpResponse(200, "ok")); });
+    downloader_.SetIdleSleepMs(60'000);
+    ASSERT_EQ(downloader_.Start(2), 1);
+    const auto start = std::chrono::steady_clock::now();
+    Add(1);
+    ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 1; }));
+    downloader_.Pause();
+    Add(2);
+    // A fixed wait: a job not taken gives no sign. The workers wait on the queue all along.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(downloader_.GetWaitingCount(), 1u);
+    downloader_.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 2; }));
+    downloader_.StopAll();
+    ASSERT_TRUE(WaitUntil([&] { return !downloader_.HasLiveThreads(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+}  // namespace
