@@ -8,9 +8,9 @@ std::int64_t NowMs() {
 }
 }  // namespace
 
-void CCutOff::ArmAfter(int seconds) {
+void CCutOff::ArmAfter(std::chrono::milliseconds grace) {
     std::int64_t never = kNever;
-    deadline_.compare_exchange_strong(never, NowMs() + static_cast<std::int64_t>(seconds) * 1000);
+    deadline_.compare_exchange_strong(never, NowMs() + grace.count());
 }
 
 bool CCutOff::Passed() const {

@@ -10,8 +10,8 @@ class CCutOff {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // Arms the cut-off `seconds` from now; a cut-off already armed stays as it is.
-    void ArmAfter(int seconds);
+    // Arms the cut-off `grace` from now; a cut-off already armed stays as it is.
+    void ArmAfter(std::chrono::milliseconds grace);
     bool Passed() const;
     // Milliseconds until the cut-off (0 once passed), or -1 while it is not armed.
     long long MillisecondsLeft() const;

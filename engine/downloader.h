@@ -65,9 +65,9 @@ class CDownloader {
     void Pause();
     void Resume();
     void StopAll();
-    // Gives every fetch still in progress `seconds` more; then its connection is closed and it
+    // Gives every fetch still in progress `grace` more; then its connection is closed and it
     // fails. Only the first call of a run counts.
-    void CutOffFetchesAfter(int seconds) { fetcher_.CutOffAfter(seconds); }
+    void CutOffFetchesAfter(std::chrono::milliseconds grace) { fetcher_.CutOffAfter(grace); }
     int HasLiveThreads() const;
     // Reports every queued job with -1, oldest first, on this thread. 0 while any worker lives.
     int Drain();

@@ -18,13 +18,13 @@ int Refuse(FetchFailure* failure, const FetchFailure& why) {
 // Connects the socket to the URL's server, or to the proxy and through it; 1 when the request
 // can be sent.
 int Reach(CHttpSocket& socket, const Url& url, int httpPort,
-          const std::optional<ProxyServer>& proxy, int timeout) {
+          const std::optional<ProxyServer>& proxy, WaitLimit limit) {
     const bool https = url.scheme == UrlScheme::kHttps;
     if (!proxy) {
-        return socket.Connect(url.host.c_str(), url.PortOr(httpPort), timeout) &&
-               (!https || socket.StartTls(url.host, timeout));
+        return socket.Connect(url.host.c_str(), url.PortOr(httpPort), limit) &&
+               (!https || socket.StartTls(url.host, limit));
     }
-    if (!socket.Connect(proxy->host.c_str(), proxy->port, timeout)) {
+    if (!socket.Connect(proxy->host.c_str(), proxy->port, limit)) {
         return 0;
     }
     if (!https) {
@@ -32,8 +32,8 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     }
     Url withPort = url;
     withPort.port = url.PortOr(httpPort);
-    return socket.OpenTunnel(withPort.Authority(), proxy->authorization, timeout) &&
-           socket.StartTls(url.host, timeout);
+    return socket.OpenTunnel(withPort.Authority(), proxy->authorization, limit) &&
+           socket.StartTls(url.host, limit);
 }
 
 std::string RequestFor(const char* url, const Url& parsed,
@@ -116,9 +116,9 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     CHttpSocket socket;
     socket.SetCutOff(&cutOff_);
     int result = 0;
-    if (Reach(socket, *parsed, port_, proxy, timeout_) &&
-        socket.Send(request.data(), static_cast<int>(request.size()), timeout_)) {
-        result = socket.ReceiveResponse(path, timeout_);
+    if (Reach(socket, *parsed, port_, proxy, limit_) &&
+        socket.Send(request.data(), static_cast<int>(request.size()), limit_)) {
+        result = socket.ReceiveResponse(path, limit_);
     }
     FetchFailure outcome = result == 1 ? FetchFailure{} : socket.Failure();
     socket.Close();

@@ -3,6 +3,7 @@
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
 #include "engine/proxy_settings.h"
+#include "engine/wait_limit.h"
 
 // URL kinds.
 inline constexpr int URL_NONE = 0;
@@ -41,19 +42,25 @@ class CHttpGetter {
 
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
-    void SetTimeout(int seconds) { timeout_ = seconds; }
+    void SetTimeout(int seconds) {
+        timeout_ = seconds;
+        limit_ = WaitLimit::FromDelaySeconds(seconds);
+    }
     int GetTimeout() const { return timeout_; }
+    // A limit of any length, for tests that would otherwise wait whole seconds.
+    void SetWaitLimit(WaitLimit limit) { limit_ = limit; }
     // The port of http URLs that name none; 80 unless a test points the fetcher at a loopback
     // server.
     void SetPort(int port) { port_ = port; }
     // The proxies; read from the environment when the fetcher is made.
     void SetProxies(ProxySettings proxies) { proxies_ = std::move(proxies); }
-    // Every fetch still in progress `seconds` from now is then given up (its connection closed,
+    // Every fetch still in progress `grace` from now is then given up (its connection closed,
     // its document failed). Only the first call counts.
-    void CutOffAfter(int seconds) { cutOff_.ArmAfter(seconds); }
+    void CutOffAfter(std::chrono::milliseconds grace) { cutOff_.ArmAfter(grace); }
 
   private:
     int timeout_ = -1;
+    WaitLimit limit_ = WaitLimit::None();
     int port_ = kDefaultPort;
     ProxySettings proxies_;
     CCutOff cutOff_;

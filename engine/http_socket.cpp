@@ -27,12 +27,12 @@ char* BodyBuffer() {
 
 }  // namespace
 
-int CHttpSocket::ReadHead(std::string& bytes, int timeout) {
+int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
     char* const buffer = BodyBuffer();
     bytes.clear();
     for (;;) {
         int length = static_cast<int>(kBodyBlockSize);
-        if (!Receive(buffer, length, timeout)) {
+        if (!Receive(buffer, length, limit)) {
             return -1;
         }
         if (length == 0) {
@@ -56,9 +56,9 @@ int CHttpSocket::ReadHead(std::string& bytes, int timeout) {
     }
 }
 
-int CHttpSocket::ReceiveResponse(const char* path, int timeout) {
+int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     std::string received;
-    const int headerEnd = ReadHead(received, timeout);
+    const int headerEnd = ReadHead(received, limit);
     if (headerEnd < 0) {
         return 0;
     }
@@ -85,7 +85,7 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout) {
     std::int64_t bodyBytes = firstBytes;
     bool stored = false;
     if (file.Write(received.data() + headerEnd, static_cast<std::size_t>(firstBytes))) {
-        stored = ReceiveBody(file, timeout, &bodyBytes, expectedLength) == 1;
+        stored = ReceiveBody(file, limit, &bodyBytes, expectedLength) == 1;
     } else {
         Fail(FetchError::kWriteError, file.Error());
     }
@@ -109,17 +109,17 @@ int CHttpSocket::ReceiveResponse(const char* path, int timeout) {
 }
 
 int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& authorization,
-                            int timeout) {
+                            WaitLimit limit) {
     std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
     if (!authorization.empty()) {
         request += "Proxy-Authorization: " + authorization + "\r\n";
     }
     request += "\r\n";
-    if (!Send(request.data(), static_cast<int>(request.size()), timeout)) {
+    if (!Send(request.data(), static_cast<int>(request.size()), limit)) {
         return 0;
     }
     std::string received;
-    const int headerEnd = ReadHead(received, timeout);
+    const int headerEnd = ReadHead(received, limit);
     if (headerEnd < 0) {
         return 0;
     }
@@ -134,12 +134,12 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
     return 1;
 }
 
-int CHttpSocket::ReceiveToFile(const char* path, int timeout, std::int64_t* bytesWritten) {
+int CHttpSocket::ReceiveToFile(const char* path, WaitLimit limit, std::int64_t* bytesWritten) {
     COutputFile file;
     if (!file.Open(path, true)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
-    const int result = ReceiveBody(file, timeout, bytesWritten);
+    const int result = ReceiveBody(file, limit, bytesWritten);
     if (!file.Close() && result == 1) {
         return Fail(FetchError::kWriteError, file.Error());
     }
@@ -147,7 +147,7 @@ int CHttpSocket::ReceiveToFile(const char* path, int timeout, std::int64_t* byte
 }
 
 template <typename File>
-int CHttpSocket::ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten,
+int CHttpSocket::ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
                              std::int64_t length) {
     char* const buffer = BodyBuffer();
     std::int64_t stored = bytesWritten != nullptr ? *bytesWritten : 0;
@@ -163,7 +163,7 @@ int CHttpSocket::ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten
             capacity = std::min(capacity, length - stored);
         }
         int received = static_cast<int>(capacity);
-        if (!Receive(buffer, received, timeout)) {
+        if (!Receive(buffer, received, limit)) {
             return 0;
         }
         if (received == 0) {

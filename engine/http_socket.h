@@ -23,15 +23,15 @@ class CHttpSocket : public CTcpClient {
     // was stored. Failures before the body leave the file system untouched; failures after it (a
     // receive, a write, a body shorter than its Content-Length, a TLS connection cut without its
     // close) leave nothing behind, and an older copy at `path` stays as it was.
-    int ReceiveResponse(const char* path, int timeout);
+    int ReceiveResponse(const char* path, WaitLimit limit);
 
     // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
     // the close fails (0). Adds the bytes stored to *bytesWritten when given.
-    int ReceiveToFile(const char* path, int timeout, std::int64_t* bytesWritten = nullptr);
+    int ReceiveToFile(const char* path, WaitLimit limit, std::int64_t* bytesWritten = nullptr);
 
     // Asks the proxy at the other end for a tunnel to `authority` ("host:port"), sending
     // `authorization` when given; 1 once it answered 2xx.
-    int OpenTunnel(const std::string& authority, const std::string& authorization, int timeout);
+    int OpenTunnel(const std::string& authority, const std::string& authorization, WaitLimit limit);
 
     // The status code: the three characters after the first space, or -1 when they are not
     // three digits.
@@ -44,10 +44,11 @@ class CHttpSocket : public CTcpClient {
   private:
     // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
     // set). What follows the block in `bytes` is the start of the body.
-    int ReadHead(std::string& bytes, int timeout);
+    int ReadHead(std::string& bytes, WaitLimit limit);
     // Receives into the open file until the peer closes or, with a `length` of 0 or more, until
     // that many bytes are stored. Passes a checkpoint before every block, so the calling thread
     // can be held between blocks.
     template <typename File>
-    int ReceiveBody(File& file, int timeout, std::int64_t* bytesWritten, std::int64_t length = -1);
+    int ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
+                    std::int64_t length = -1);
 };

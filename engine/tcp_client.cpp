@@ -25,7 +25,7 @@ bool CTcpClient::CutOffPassed() {
     return false;
 }
 
-int CTcpClient::Connect(const char* host, int port, int timeout) {
+int CTcpClient::Connect(const char* host, int port, WaitLimit limit) {
     Close();
     const std::vector<net::PeerAddress> peers = net::Resolve(host, port);
     if (peers.empty()) {
@@ -34,7 +34,7 @@ int CTcpClient::Connect(const char* host, int port, int timeout) {
     for (std::size_t i = 0; i < peers.size(); ++i) {
         // An address that swallows the attempt must not keep the others from being tried.
         const bool last = i + 1 == peers.size();
-        if (ConnectTo(peers[i], last ? -1 : timeout)) {
+        if (ConnectTo(peers[i], last ? WaitLimit::None() : limit)) {
             return 1;
         }
         if (failure_.error == FetchError::kCutOff) {
@@ -44,7 +44,7 @@ int CTcpClient::Connect(const char* host, int port, int timeout) {
     return 0;
 }
 
-bool CTcpClient::ConnectTo(const net::PeerAddress& peer, int timeout) {
+bool CTcpClient::ConnectTo(const net::PeerAddress& peer, WaitLimit limit) {
     net::SocketHandle socket = net::kNoSocket;
     const net::ConnectStart start = net::StartConnect(peer, socket);
     if (start == net::ConnectStart::kFailed) {
@@ -53,7 +53,7 @@ bool CTcpClient::ConnectTo(const net::PeerAddress& peer, int timeout) {
     }
     socket_ = socket;
     if (start == net::ConnectStart::kPending) {
-        if (!AwaitReady(true, timeout == 0 || timeout < -1 ? -1 : timeout, false)) {
+        if (!AwaitReady(true, limit.FailsAtOnce() ? WaitLimit::None() : limit, false)) {
             Close();
             return false;
         }
@@ -69,7 +69,7 @@ bool CTcpClient::ConnectTo(const net::PeerAddress& peer, int timeout) {
     return true;
 }
 
-int CTcpClient::StartTls(const std::string& host, int timeout) {
+int CTcpClient::StartTls(const std::string& host, WaitLimit limit) {
     if (socket_ == net::kNoSocket) {
         return Fail(FetchError::kTls, 0, "no connection");
     }
@@ -86,18 +86,18 @@ int CTcpClient::StartTls(const std::string& host, int timeout) {
         if (step == CTlsChannel::Step::kDone) {
             return 1;
         }
-        if (!AwaitTls(step, timeout)) {
+        if (!AwaitTls(step, limit)) {
             return 0;
         }
     }
 }
 
-bool CTcpClient::AwaitTls(CTlsChannel::Step step, int timeout) {
+bool CTcpClient::AwaitTls(CTlsChannel::Step step, WaitLimit limit) {
     switch (step) {
         case CTlsChannel::Step::kWantRead:
-            return AwaitReady(false, timeout, false);
+            return AwaitReady(false, limit, false);
         case CTlsChannel::Step::kWantWrite:
-            return AwaitReady(true, timeout, false);
+            return AwaitReady(true, limit, false);
         case CTlsChannel::Step::kFailed:
             Fail(FetchError::kTls, 0, tls_->Reason());
             return false;
@@ -107,16 +107,17 @@ bool CTcpClient::AwaitTls(CTlsChannel::Step step, int timeout) {
     }
 }
 
-bool CTcpClient::AwaitReady(bool forWriting, int timeout, bool callBlocks) {
-    if (timeout == 0 || timeout < -1) {
+bool CTcpClient::AwaitReady(bool forWriting, WaitLimit limit, bool callBlocks) {
+    if (limit.FailsAtOnce()) {
         Fail(FetchError::kTimeLimit);
         return false;
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::seconds(timeout > 0 ? timeout : 0);
+    const auto deadline =
+        Clock::now() + (limit.IsBounded() ? limit.Length() : std::chrono::milliseconds(0));
     for (;;) {
         long long waitMs = -1;  // no limit
-        if (timeout > 0) {
+        if (limit.IsBounded()) {
             waitMs = std::max<long long>(
                 0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
                        .count());
@@ -143,14 +144,14 @@ bool CTcpClient::AwaitReady(bool forWriting, int timeout, bool callBlocks) {
         if (CutOffPassed()) {
             return false;
         }
-        if (timeout > 0 && Clock::now() >= deadline) {
+        if (limit.IsBounded() && Clock::now() >= deadline) {
             Fail(FetchError::kTimeLimit);
             return false;
         }
     }
 }
 
-int CTcpClient::Send(const char* data, int length, int timeout) {
+int CTcpClient::Send(const char* data, int length, WaitLimit limit) {
     if (socket_ == net::kNoSocket || length < 0) {
         return Fail(FetchError::kSend);
     }
@@ -158,9 +159,9 @@ int CTcpClient::Send(const char* data, int length, int timeout) {
         return 0;
     }
     if (tls_) {
-        return TlsSend(data, length, timeout);
+        return TlsSend(data, length, limit);
     }
-    if (!AwaitReady(true, timeout)) {
+    if (!AwaitReady(true, limit)) {
         return 0;
     }
     if (net::SendOnce(socket_, data, static_cast<std::size_t>(length)) != length) {
@@ -169,10 +170,10 @@ int CTcpClient::Send(const char* data, int length, int timeout) {
     return 1;
 }
 
-int CTcpClient::TlsSend(const char* data, int length, int timeout) {
+int CTcpClient::TlsSend(const char* data, int length, WaitLimit limit) {
     // The time limit is checked before the first write, as for a plain send, so that a limit
     // that fails every wait fails every https request too.
-    if (timeout == 0 || timeout < -1) {
+    if (limit.FailsAtOnce()) {
         return Fail(FetchError::kTimeLimit);
     }
     std::size_t sent = 0;
@@ -184,14 +185,14 @@ int CTcpClient::TlsSend(const char* data, int length, int timeout) {
         if (step == CTlsChannel::Step::kDone) {
             continue;
         }
-        if (CutOffPassed() || !AwaitTls(step, timeout)) {
+        if (CutOffPassed() || !AwaitTls(step, limit)) {
             return 0;
         }
     }
     return 1;
 }
 
-int CTcpClient::Receive(char* buffer, int& length, int timeout) {
+int CTcpClient::Receive(char* buffer, int& length, WaitLimit limit) {
     if (socket_ == net::kNoSocket || length < 0) {
         return Fail(FetchError::kReceive);
     }
@@ -199,14 +200,14 @@ int CTcpClient::Receive(char* buffer, int& length, int timeout) {
         return 0;
     }
     if (tls_) {
-        return TlsReceive(buffer, length, timeout);
+        return TlsReceive(buffer, length, limit);
     }
     const auto capacity = static_cast<std::size_t>(length);
     // Data that is already waiting needs no wait: taking it at once spares a system call per block.
-    long received = timeout == -1 || timeout > 0 ? net::ReceiveIfReady(socket_, buffer, capacity)
-                                                 : net::kWouldBlock;
+    long received =
+        !limit.FailsAtOnce() ? net::ReceiveIfReady(socket_, buffer, capacity) : net::kWouldBlock;
     if (received == net::kWouldBlock) {
-        if (!AwaitReady(false, timeout)) {
+        if (!AwaitReady(false, limit)) {
             return 0;
         }
         received = net::ReceiveOnce(socket_, buffer, capacity);
@@ -219,8 +220,8 @@ int CTcpClient::Receive(char* buffer, int& length, int timeout) {
     return 1;
 }
 
-int CTcpClient::TlsReceive(char* buffer, int& length, int timeout) {
-    if (timeout == 0 || timeout < -1) {
+int CTcpClient::TlsReceive(char* buffer, int& length, WaitLimit limit) {
+    if (limit.FailsAtOnce()) {
         return Fail(FetchError::kTimeLimit);
     }
     const auto capacity = static_cast<std::size_t>(length);
@@ -238,7 +239,7 @@ int CTcpClient::TlsReceive(char* buffer, int& length, int timeout) {
                 length = 0;
                 return 1;
             default:
-                if (CutOffPassed() || !AwaitTls(step, timeout)) {
+                if (CutOffPassed() || !AwaitTls(step, limit)) {
                     return 0;
                 }
         }

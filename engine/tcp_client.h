@@ -7,6 +7,7 @@
 #include "engine/fetch_failure.h"
 #include "engine/socket_platform.h"
 #include "engine/tls_channel.h"
+#include "engine/wait_limit.h"
 
 // One TCP connection, with TLS as an optional layer under the same Send and Receive. Timeouts
 // are in seconds: -1 means no limit on a wait; a positive value bounds each single wait; 0 or
@@ -24,17 +25,17 @@ class CTcpClient {
     void SetCutOff(const CCutOff* cutOff) { cutOff_ = cutOff; }
 
     // Resolves the host (IPv4 and IPv6) and connects to the port, trying each address in turn.
-    // An attempt with another address left after it is bounded by `timeout`; the last one only
+    // An attempt with another address left after it is bounded by `limit`; the last one only
     // by the cut-off.
-    int Connect(const char* host, int port, int timeout = -1);
+    int Connect(const char* host, int port, WaitLimit limit = WaitLimit::None());
     // Runs a TLS handshake for `host` over the connection; from then on Send and Receive go
-    // through TLS. Each wait of the handshake is bounded by `timeout` and the cut-off.
-    int StartTls(const std::string& host, int timeout);
+    // through TLS. Each wait of the handshake is bounded by `limit` and the cut-off.
+    int StartTls(const std::string& host, WaitLimit limit);
     // 1 when all `length` bytes were sent, else 0.
-    int Send(const char* data, int length, int timeout);
+    int Send(const char* data, int length, WaitLimit limit);
     // In: `length` is the capacity; out: the bytes received (0 means the peer closed).
     // 1 when the receive succeeded, 0 on a failed wait or a receive error.
-    int Receive(char* buffer, int& length, int timeout);
+    int Receive(char* buffer, int& length, WaitLimit limit);
     // Whether the last close seen over TLS came without the TLS close (a cut, not an end).
     bool ClosedWithoutTlsClose() const { return tlsCut_; }
     void Close();
@@ -46,18 +47,18 @@ class CTcpClient {
     int Fail(FetchError error, int detail = 0, std::string text = {});
 
   private:
-    // Waits until the socket is ready within `timeout` (-1: no limit) and the cut-off. With
+    // Waits until the socket is ready within `limit` and the cut-off. With
     // neither, it returns at once when the call that follows blocks by itself, and otherwise (a
     // connection still being made, a non-blocking TLS socket) waits without end.
-    bool AwaitReady(bool forWriting, int timeout, bool callBlocks = true);
+    bool AwaitReady(bool forWriting, WaitLimit limit, bool callBlocks = true);
     bool CutOffPassed();
     // One connection attempt to one address.
-    bool ConnectTo(const net::PeerAddress& peer, int timeout);
-    int TlsSend(const char* data, int length, int timeout);
-    int TlsReceive(char* buffer, int& length, int timeout);
+    bool ConnectTo(const net::PeerAddress& peer, WaitLimit limit);
+    int TlsSend(const char* data, int length, WaitLimit limit);
+    int TlsReceive(char* buffer, int& length, WaitLimit limit);
     // Waits for what a TLS step asked for; false (failure set) when the step failed or the wait
     // did.
-    bool AwaitTls(CTlsChannel::Step step, int timeout);
+    bool AwaitTls(CTlsChannel::Step step, WaitLimit limit);
 
     net::SocketHandle socket_ = net::kNoSocket;
     std::unique_ptr<CTlsChannel> tls_;

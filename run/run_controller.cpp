@@ -39,7 +39,7 @@ CRunController::~CRunController() {
     // at once rather than leave workers behind: fetches in progress are cut off now.
     if (downloader_) {
         downloader_->StopAll();
-        downloader_->CutOffFetchesAfter(0);
+        downloader_->CutOffFetchesAfter(std::chrono::milliseconds(0));
         while (downloader_->HasLiveThreads()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -80,6 +80,9 @@ void CRunController::Start(const RunRequest& request) {
     const int delay = request.delaySeconds == 0 ? -1 : request.delaySeconds;
     downloader_ = std::make_unique<CDlgDownloader>(this);
     downloader_->GetFetcher().SetTimeout(delay);
+    if (waitLimit_) {
+        downloader_->GetFetcher().SetWaitLimit(*waitLimit_);
+    }
     downloader_->GetFetcher().SetPort(fetchPort_);
     downloader_->SetIdleSleepMs(idleSleepMs_);
     downloader_->Start(kRunThreadCount);
@@ -249,7 +252,7 @@ void CRunController::SaveIfDue(bool force) {
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         const auto now = std::chrono::steady_clock::now();
-        if (!recordChanged_ || (!force && now - lastSave_ < kSaveInterval)) {
+        if (!recordChanged_ || (!force && now - lastSave_ < saveInterval_)) {
             return;
         }
         record = settings_.Record();
@@ -366,8 +369,9 @@ void CRunController::Abort() {
     if (downloader_->HasLiveThreads()) {
         downloader_->StopAll();
         // A server that never answers must not hold the run for ever.
-        downloader_->CutOffFetchesAfter(
-            std::max(downloader_->GetFetcher().GetTimeout(), stopGraceSeconds_));
+        const std::chrono::milliseconds delay(std::int64_t{downloader_->GetFetcher().GetTimeout()} *
+                                              1000);
+        downloader_->CutOffFetchesAfter(std::max(delay, stopGrace_));
         observer_.OnWaitForWorkers();
         return;
     }

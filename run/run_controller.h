@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -22,7 +23,7 @@ inline constexpr int kGeneratePeriodMs = 10;
 inline constexpr int kStatusPeriodMs = 500;
 // After the first Abort, a document still in progress gets at most this long, or the Delay when
 // that is longer, before its connection is closed.
-inline constexpr int kMinimumStopGraceSeconds = 10;
+inline constexpr std::chrono::milliseconds kMinimumStopGrace{10'000};
 // Settings saves during a run come at most this often; the end of a run always saves.
 inline constexpr std::chrono::milliseconds kSaveInterval{200};
 
@@ -103,7 +104,11 @@ class CRunController {
     // The idle sleep of the run's workers; CDownloader's unless tests shorten it.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
     // The least time a document in progress gets after the first Abort; tests shorten it.
-    void SetStopGraceSeconds(int seconds) { stopGraceSeconds_ = seconds; }
+    void SetStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
+    // The least time between two saves during a run; tests shorten it.
+    void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
+    // The limit of each network wait instead of the request's Delay; tests shorten it.
+    void SetWaitLimit(WaitLimit limit) { waitLimit_ = limit; }
 
   private:
     // One task within a run: what it fetches and how far it got.
@@ -151,5 +156,7 @@ class CRunController {
     CFolderLock folderLock_;                          // held from Start to the end of the run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = CDownloader::kIdleSleepMs;
-    int stopGraceSeconds_ = kMinimumStopGraceSeconds;
+    std::chrono::milliseconds stopGrace_ = kMinimumStopGrace;
+    std::chrono::milliseconds saveInterval_ = kSaveInterval;
+    std::optional<WaitLimit> waitLimit_;
 };

@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct BodyFault {
     const char* name;
     ServerScript script;
-    int timeout;
+    WaitLimit limit;
     FetchError error;
     bool resets = false;
 };
@@ -161,7 +161,7 @@ TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
     WriteFileBytes(Target(), "good old copy");
     FetchFailure failure;
     Serve(GetParam().script);
-    getter_.SetTimeout(GetParam().timeout);
+    getter_.SetWaitLimit(GetParam().limit);
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(failure.error, GetParam().error);
     EXPECT_EQ(ReadFileBytes(Target()), "good old copy");
@@ -171,17 +171,17 @@ TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, BodyFaultTest,
     ::testing::Values(
-        BodyFault{"TimeLimit", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall(), 1,
-                  FetchError::kTimeLimit},
+        BodyFault{"TimeLimit", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall(),
+                  WaitLimit::Of(std::chrono::milliseconds(100)), FetchError::kTimeLimit},
         BodyFault{"ResetWithoutLength",
                   ServerScript()
                       .Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(3000, 'p'))
                       .Sleep(50)
                       .Reset(),
-                  -1, FetchError::kReceive, true},
+                  WaitLimit::None(), FetchError::kReceive, true},
         BodyFault{"ShortOfLength",
-                  ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n")), -1,
-                  FetchError::kShortBody}),
+                  ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n")),
+                  WaitLimit::None(), FetchError::kShortBody}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
@@ -190,7 +190,7 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
             WriteFileBytes(Target(), "older copy");
         }
         server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(300).Send("second");
+            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(200).Send("second");
         });
         ASSERT_TRUE(server_->Start());
         getter_.SetPort(server_->Port());
@@ -198,7 +198,8 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
         std::thread fetch(
             [&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
         ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        // A fixed wait into the server's pause: the fetcher gives no sign of the bytes it holds.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         // A crash now would leave no truncated file under the name, and the older copy whole.
         EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", olderCopy ? "older copy" : "");
         fetch.join();
@@ -216,15 +217,18 @@ struct CutOffCase {
 
 class CutOffTest : public FetcherTest, public ::testing::WithParamInterface<CutOffCase> {};
 
-// A server that never answers, or drips a byte a second, holds a fetch only until the cut-off.
+// A server that never answers, or drips a byte now and then, holds a fetch until the cut-off
+// and no longer.
 TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
     Serve(GetParam().script);
     getter_.SetTimeout(GetParam().timeout);
-    getter_.CutOffAfter(1);
-    FetchFailure failure;
     const auto start = std::chrono::steady_clock::now();
+    getter_.CutOffAfter(std::chrono::milliseconds(150));
+    FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(149));  // the cut-off counts whole ms
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
     EXPECT_EQ(failure.error, FetchError::kCutOff);
     EXPECT_FALSE(TargetExists());
     EXPECT_EQ(OtherFiles(), 0);
@@ -232,7 +236,7 @@ TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
 }
 
 const ServerScript kDrip =
-    ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(std::string(60, 'd'), 1, 1000);
+    ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(std::string(60, 'd'), 1, 50);
 
 INSTANTIATE_TEST_SUITE_P(Servers, CutOffTest,
                          ::testing::Values(CutOffCase{"SilentNoLimit", ServerScript().Stall(), -1},
@@ -241,10 +245,17 @@ INSTANTIATE_TEST_SUITE_P(Servers, CutOffTest,
                                            CutOffCase{"DripDelay3", kDrip, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FetcherTest, SlowBlocksWithinTheirOwnLimitSucceed) {
-    // Each wait is limited, not the download: three 400 ms gaps under a 1 s limit pass.
-    EXPECT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("abc", 1, 400), 1), 1);
+TEST_F(FetcherTest, EachWaitHasItsOwnLimit) {
+    // Each wait is limited, not the download: three 100 ms gaps under a 250 ms limit pass,
+    // though the download takes longer than the limit; one gap of 600 ms does not.
+    getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(250)));
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("abc", 1, 100));
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str()), 1);
     EXPECT_EQ(ReadFileBytes(Target()), "abc");
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("ab", 1, 600));
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(failure.error, FetchError::kTimeLimit);
 }
 
 TEST_F(FetcherTest, TimeoutOfZeroOrBelowMinusOneFailsAtSend) {
@@ -448,9 +459,9 @@ TEST_F(FetcherTest, ReceiveToFileAppendsEverythingUntilThePeerCloses) {
     CHttpSocket socket;
     ASSERT_EQ(socket.Connect("127.0.0.1", server_->Port()), 1);
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
-    ASSERT_EQ(socket.Send(request.data(), static_cast<int>(request.size()), -1), 1);
+    ASSERT_EQ(socket.Send(request.data(), static_cast<int>(request.size()), WaitLimit::None()), 1);
     std::int64_t appended = 0;
-    EXPECT_EQ(socket.ReceiveToFile(Target().c_str(), -1, &appended), 1);
+    EXPECT_EQ(socket.ReceiveToFile(Target().c_str(), WaitLimit::None(), &appended), 1);
     EXPECT_EQ(appended, 9);
     EXPECT_EQ(ReadFileBytes(Target()), "kept:raw bytes");
 }

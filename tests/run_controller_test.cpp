@@ -65,12 +65,8 @@ class RunControllerTest : public ::testing::Test {
             controller_.GenerateJobs();
         }
     }
-    // Pause, and give every idle worker the time to reach it: none takes a job queued after.
-    // A fixed wait: a paused worker that sleeps gives no sign of it.
-    void PauseAndSettle() {
-        controller_.Pause();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    // Once Pause has returned, no worker takes a job queued after it.
+    void PauseAndSettle() { controller_.Pause(); }
     // Both phases of Abort, waiting for the workers in between. Paused workers leave without
     // taking a job.
     void EndRun() {
@@ -206,7 +202,7 @@ TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfO
     // Document 101 takes long; the others finish around it.
     server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
         const bool slow = request.find("/101.xml") != std::string::npos;
-        return ServerScript().Sleep(slow ? 400 : 0).Send(HttpResponse(200, "doc"));
+        return ServerScript().Sleep(slow ? 200 : 0).Send(HttpResponse(200, "doc"));
     });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
@@ -234,7 +230,7 @@ TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
-    controller_.SetStopGraceSeconds(1);
+    controller_.SetStopGrace(std::chrono::milliseconds(300));
     request_.document.enabled = false;
     request_.delaySeconds = 0;  // no time limit of its own
     Start();
@@ -365,6 +361,7 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
 TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     ServeDocuments();
     RecordingFileSystem recorder;
+    controller_.SetSaveInterval(std::chrono::milliseconds(20));
     request_.document.enabled = false;
     request_.bbs.first = 3990;
     Start();
@@ -374,7 +371,8 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
             const RunState state = controller_.Snapshot();
             return state.succeeded + state.failed == state.requested;
         }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));  // past the save interval
+        // A fixed wait: past the save interval, which this test shortens.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         controller_.RefreshStatus();
     }
     EndRun();

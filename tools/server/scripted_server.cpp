@@ -223,7 +223,8 @@ std::vector<std::string> ScriptedServer::Requests() const {
 void ScriptedServer::AcceptLoop() {
     const ss::Handle listener = static_cast<ss::Handle>(listener_);
     while (!stopping_.load()) {
-        if (ss::Poll(listener, POLLIN, 50) <= 0) {
+        // Short, so that Stop, which waits for this loop, takes no noticeable time.
+        if (ss::Poll(listener, POLLIN, 5) <= 0) {
             continue;
         }
         const ss::Handle accepted = ::accept(listener, nullptr, nullptr);
