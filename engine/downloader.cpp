@@ -48,7 +48,8 @@ int CDownloader::ProcessNextJob() {
     }
     // The fetcher refuses names that do not fit the system's 260-byte buffers.
     FetchFailure failure;
-    const int result = fetcher_.Download(job->url.c_str(), job->path.c_str(), &failure);
+    const int result = fetch_ ? fetch_(job->url, job->path, failure)
+                              : fetcher_.Download(job->url.c_str(), job->path.c_str(), &failure);
     OnJobDone(result, job->url.c_str(), job->path.c_str(), std::move(job->tag), failure);
     return 1;
 }

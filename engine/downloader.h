@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,11 @@ struct DownloadJob {
     std::string path;
     std::unique_ptr<JobTag> tag;
 };
+
+// How a job's document is fetched: 1 stored, 0 failed with the reason in `failure`. Called on
+// every worker at once.
+using FetchDocument =
+    std::function<int(const std::string& url, const std::string& path, FetchFailure& failure)>;
 
 // Completion results.
 inline constexpr int JOB_STORED = 1;
@@ -76,6 +82,8 @@ class CDownloader {
     void Teardown();
 
     CHttpGetter& GetFetcher() { return fetcher_; }
+    // Fetches with `fetch` instead of the fetcher (tests that need no network); before Start.
+    void SetFetch(FetchDocument fetch) { fetch_ = std::move(fetch); }
     // How long an idle worker waits at most before it looks at the empty queue again.
     static constexpr int kIdleSleepMs = 500;
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
@@ -84,6 +92,7 @@ class CDownloader {
     void SetQueueFlag(bool& flag, bool value);
 
     CHttpGetter fetcher_;
+    FetchDocument fetch_;                             // empty: the fetcher
     std::deque<std::unique_ptr<DownloadJob>> queue_;  // guarded by queueLock_
     unsigned queuedCount_ = 0;                        // guarded by queueLock_
     CMutexLock queueLock_;

@@ -99,6 +99,8 @@ class CRunController {
     // Waits up to `limit` until failed.txt holds every line of the run; false if it does not.
     bool FlushFailureReport(std::chrono::milliseconds limit);
 
+    // How the run's workers fetch, instead of over the network: tests of the run's own logic.
+    void SetFetch(FetchDocument fetch) { fetch_ = std::move(fetch); }
     // The server port of the run's fetcher; 80 unless tests point it at a loopback server.
     void SetFetchPort(int port) { fetchPort_ = port; }
     // The idle sleep of the run's workers; CDownloader's unless tests shorten it.
@@ -159,4 +161,5 @@ class CRunController {
     std::chrono::milliseconds stopGrace_ = kMinimumStopGrace;
     std::chrono::milliseconds saveInterval_ = kSaveInterval;
     std::optional<WaitLimit> waitLimit_;
+    FetchDocument fetch_;
 };
