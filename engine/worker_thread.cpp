@@ -48,26 +48,26 @@ void CWorkerThread::FailThreadCreationsForTest(int count) {
 
 int CWorkerThread::Start(unsigned creationFlags) {
     state_.store(WORKER_RUNNING);
-    try {
-        {
-            std::lock_guard<std::mutex> lock(suspendMutex_);
-            suspendCount_ = (creationFlags & kCreateSuspended) ? 1 : 0;
-        }
-        if (ShouldFailCreation()) {
-            throw KTERR_CREATE_THREAD;
-        }
-        try {
-            thread_ = std::thread(WorkerThreadProc, this);
-        } catch (const std::system_error&) {
-            throw KTERR_CREATE_THREAD;
-        }
+    {
+        std::lock_guard<std::mutex> lock(suspendMutex_);
+        suspendCount_ = (creationFlags & kCreateSuspended) ? 1 : 0;
+    }
+    if (!ShouldFailCreation() && CreateThread()) {
         threadCreated_ = true;
         return 1;
-    } catch (KTERROR code) {
-        ReportError(GetErrorText(code));
-        // No thread will ever mark this worker exited; without this a run could never end.
-        state_.store(WORKER_EXITED);
-        return 0;
+    }
+    ReportError(GetErrorText(KTERR_CREATE_THREAD));
+    // No thread will ever mark this worker exited; without this a run could never end.
+    state_.store(WORKER_EXITED);
+    return 0;
+}
+
+bool CWorkerThread::CreateThread() {
+    try {
+        thread_ = std::thread(WorkerThreadProc, this);
+        return true;
+    } catch (const std::system_error&) {
+        return false;  // the only way std::thread says that the system refused a thread
     }
 }
 

@@ -64,6 +64,8 @@ class CWorkerThread {
 
   private:
     friend void WorkerThreadProc(CWorkerThread* worker);
+    // false when the system refused the thread.
+    bool CreateThread();
     // Holds the calling (worker) thread while the suspend count is above zero.
     void WaitWhileSuspended();
     static void CheckpointHandler(void* worker);

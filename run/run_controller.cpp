@@ -191,6 +191,8 @@ void CRunController::QueueJob(std::int32_t kind) {
         MakeJobNames(appDirectory_, settings_.Record().*TaskKindOf(kind).url, number, kind);
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
     // fetcher refuses it, so it is counted as failed without any network traffic.
+    // A folder that cannot be made needs no word here: the document's write fails, and
+    // failed.txt says why.
     if (FitsPathBuffer(names.folder)) {
         CreateDirIfAbsent(names.folder.c_str());
     }
@@ -335,6 +337,7 @@ std::string CRunController::DownloadFoldersProblem() {
 void CRunController::CreateDownloadFolders() {
     for (const TaskKind& kind : kTaskKinds) {
         const std::string path = appDirectory_ + kind.folder + PathSeparator();
+        // One that cannot be made is told at Start, which checks that both take files.
         if (!FileExists(path.c_str())) {
             CreateDirIfAbsent(path.c_str());
         }

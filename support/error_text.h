@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// Internal error codes, thrown by value and caught at once where they arise.
+// Internal error codes, whose texts the error table may hold.
 enum KTERROR : std::int32_t {
     KTERR_CREATE_THREAD = 12289,  // 0x3001: the platform refused to create a worker's thread
 };

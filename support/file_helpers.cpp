@@ -242,10 +242,6 @@ int CanCreateFilesIn(const std::string& directory, std::string* reason) {
     return 1;
 }
 
-int RenameFile(const char* from, const char* to) {
-    return platform::RenameReplacing(from, to) ? 1 : 0;
-}
-
 std::string SystemErrorText(int error) {
     return std::generic_category().message(error);
 }

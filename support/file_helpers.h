@@ -41,8 +41,5 @@ int CreateDirIfAbsent(const char* path);
 // with the system's reason in `reason`.
 int CanCreateFilesIn(const std::string& directory, std::string* reason = nullptr);
 
-// Renames `from` to `to`, replacing `to` in one step; 1 on success, else 0.
-int RenameFile(const char* from, const char* to);
-
 // The text of a system error number (errno), as the platform words it.
 std::string SystemErrorText(int error);
