@@ -203,7 +203,8 @@ TEST_F(DownloaderTest, PauseHoldsAFetchBetweenBlocksAndResumeFinishesIt) {
     downloader_.Start(1);
     Add(1);
     ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // some blocks are in
+    // A fixed wait, so that some blocks are in: the worker gives no sign of them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
     downloader_.Pause();
     // The whole body arrives within 200 ms; a worker not held would have stored it by then.
     std::this_thread::sleep_for(std::chrono::milliseconds(400));

@@ -76,7 +76,7 @@ start_site 0 "$work/slow.log" --faults none --pad 256 --drip 2 || fail "the slow
     documentUrl "http://127.0.0.1:$site_port/develop/article" documentEnabled 0 >/dev/null
 (cd "$run" && exec ./novudl --from-bbs 9000) >"$work/out.txt" 2>&1 &
 runner=$!
-sleep 1.5
+for _ in $(seq 200); do [ "$(ls "$run/xml_file/9" 2>/dev/null | wc -l)" -ge 5 ] && break; sleep 0.05; done
 kill -INT "$runner"
 wait "$runner"
 status=$?
@@ -102,14 +102,15 @@ done >"$work/list.txt"
 rm -f "$run/failed.txt"
 (cd "$run" && exec ./novudl --retry "$work/list.txt") >"$work/out.txt" 2>&1 &
 runner=$!
-sleep 1
+stored_so_far() { ls "$run/xml_file/9" | awk -F. '$1 >= 9500 && $1 < 9800' | wc -l; }
+for _ in $(seq 200); do [ "$(stored_so_far)" -ge 5 ] && break; sleep 0.05; done
 kill -INT "$runner"
 wait "$runner"
 for n in $(seq 9500 9799); do
     [ -f "$run/xml_file/9/$n.xml" ] && continue
     grep -q $'\tbbs\t'"$n"$'\t' "$run/failed.txt" || fail "$n was neither stored nor left in failed.txt"
 done
-stored="$(ls "$run/xml_file/9" | awk -F. '$1 >= 9500 && $1 < 9800' | wc -l)"
+stored="$(stored_so_far)"
 [ "$stored" -gt 0 ] && [ "$stored" -lt 300 ] || fail "the retry was not stopped midway ($stored stored)"
 ! grep -q $'\tbbs\t'"$(ls "$run/xml_file/9" | awk -F. '$1 >= 9500 && $1 < 9800 {print $1; exit}')"$'\t' "$run/failed.txt" ||
     fail "a stored number stayed in failed.txt"
@@ -119,8 +120,8 @@ echo "novudl: a stopped retry left $((300 - stored)) numbers in failed.txt, $sto
 # --- one run per folder ------------------------------------------------------------------------
 (cd "$run" && exec ./novudl --from-bbs 20000) >/dev/null 2>&1 &
 first=$!
-for _ in $(seq 50); do grep -q "xml" "$work/slow.log" 2>/dev/null && [ -f "$run/NOVUDownLoad.lock" ] && break; sleep 0.1; done
-sleep 0.3
+# The first run holds the lock once it asks for its first document.
+for _ in $(seq 100); do grep -q "/20/20000.xml" "$work/slow.log" 2>/dev/null && break; sleep 0.05; done
 (cd "$run" && ./novudl --bbs 1+1) >/dev/null 2>"$work/err.txt"
 status=$?
 [ "$status" -eq 3 ] && grep -q "another run is using" "$work/err.txt" ||
