@@ -9,7 +9,8 @@ int CDownloader::Start(int threadCount) {
         return 0;
     }
     queueLock_.Create();
-    pool_ = std::make_unique<CDownloaderPool>(this);
+    // The pool's unit of work is this downloader's next job.
+    pool_ = std::make_unique<CThreadPool>([this] { return ProcessNextJob(); });
     pool_->Start(threadCount);
     return 1;
 }

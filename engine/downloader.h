@@ -102,13 +102,3 @@ class CDownloader {
     std::unique_ptr<CThreadPool> pool_;
     int idleSleepMs_ = kIdleSleepMs;
 };
-
-// The pool of a downloader: its unit of work is the owner's ProcessNextJob.
-class CDownloaderPool : public CThreadPool {
-  public:
-    explicit CDownloaderPool(CDownloader* owner) : owner_(owner) {}
-    int Work() override { return owner_->ProcessNextJob(); }
-
-  private:
-    CDownloader* owner_;  // not owned
-};

@@ -1,15 +1,11 @@
 #include "engine/thread_pool.h"
 
-int CPoolWorkerThread::RunOnce() {
-    return pool_->Work();
-}
-
 int CThreadPool::Start(int threadCount) {
     if (!workers_.empty()) {
         return 0;
     }
     for (int i = 0; i < threadCount; ++i) {
-        auto worker = std::make_unique<CPoolWorkerThread>(this);
+        auto worker = std::make_unique<CPoolWorkerThread>([this] { return Work(); });
         worker->Start(kCreateSuspended);
         workers_.push_back(std::move(worker));
     }

@@ -1,21 +1,23 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "engine/worker_thread.h"
 
-class CThreadPool;
+// One unit of work: non-zero to go on, 0 to end the thread that called it.
+using UnitOfWork = std::function<int()>;
 
 // A worker whose unit of work is one unit of its pool's work.
 class CPoolWorkerThread : public CWorkerThread {
   public:
-    explicit CPoolWorkerThread(CThreadPool* pool) : pool_(pool) {}
+    explicit CPoolWorkerThread(UnitOfWork work) : work_(std::move(work)) {}
     ~CPoolWorkerThread() override = default;
-    int RunOnce() override;
+    int RunOnce() override { return work_(); }
 
   private:
-    CThreadPool* pool_;  // not owned
+    UnitOfWork work_;
 };
 
 // A fixed set of worker threads that all call Work until told to stop.
@@ -27,13 +29,16 @@ class CPoolWorkerThread : public CWorkerThread {
 class CThreadPool {
   public:
     CThreadPool() = default;
+    // A pool whose unit of work is `work`.
+    explicit CThreadPool(UnitOfWork work) : work_(std::move(work)) {}
     CThreadPool(const CThreadPool&) = delete;
     CThreadPool& operator=(const CThreadPool&) = delete;
     // Frees the list; destroy a pool only after CloseWorkers succeeded (or it never started).
     virtual ~CThreadPool() = default;
 
-    // One unit of pool work, called by every worker thread: non-zero to go on, 0 to end.
-    virtual int Work() = 0;
+    // One unit of pool work, called by every worker thread: non-zero to go on, 0 to end. The
+    // work given at construction unless a subclass has its own.
+    virtual int Work() { return work_ ? work_() : 0; }
 
     // Creates `threadCount` workers, each held at its start, then releases them together.
     // Returns 0 and does nothing on a started pool, else 1 (also when a thread failed).
@@ -48,5 +53,6 @@ class CThreadPool {
     int CloseWorkers();
 
   private:
+    UnitOfWork work_;
     std::vector<std::unique_ptr<CPoolWorkerThread>> workers_;
 };
