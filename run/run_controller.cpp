@@ -254,8 +254,8 @@ void CRunController::SaveIfDue(bool force) {
     std::set<std::string> folders;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
-        const auto now = std::chrono::steady_clock::now();
-        if (!recordChanged_ || (!force && now - lastSave_ < saveInterval_)) {
+        const CRunClock::TimePoint now = clock_->Now();
+        if (!recordChanged_ || (!force && now - lastSave_ < kSaveInterval)) {
             return;
         }
         record = settings_.Record();

@@ -10,6 +10,7 @@
 #include "run/dlg_downloader.h"
 #include "run/failure_report.h"
 #include "run/resume_point.h"
+#include "run/run_clock.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
 #include "run/task_settings_file.h"
@@ -107,8 +108,9 @@ class CRunController {
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
     // The least time a document in progress gets after the first Abort; tests shorten it.
     void SetStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
-    // The least time between two saves during a run; tests shorten it.
-    void SetSaveInterval(std::chrono::milliseconds interval) { saveInterval_ = interval; }
+    // The clock of the run's own timing; the steady clock unless a test sets one. It must
+    // outlive the controller.
+    void SetClock(const CRunClock& clock) { clock_ = &clock; }
     // The limit of each network wait instead of the request's Delay; tests shorten it.
     void SetWaitLimit(WaitLimit limit) { waitLimit_ = limit; }
 
@@ -152,14 +154,14 @@ class CRunController {
     bool oneOffRun_ = false;                 // set at Start, before any worker reports
     bool recordChanged_ = false;             // guarded by reportLock_
     std::set<std::string> unsyncedFolders_;  // guarded by reportLock_
-    std::chrono::steady_clock::time_point lastSave_;  // guarded by reportLock_
-    std::mutex saveMutex_;                            // one save at a time
-    bool saveFailureReported_ = false;                // guarded by saveMutex_; once per run
-    CFolderLock folderLock_;                          // held from Start to the end of the run
+    CRunClock::TimePoint lastSave_;          // guarded by reportLock_
+    std::mutex saveMutex_;                   // one save at a time
+    bool saveFailureReported_ = false;       // guarded by saveMutex_; once per run
+    CFolderLock folderLock_;                 // held from Start to the end of the run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = CDownloader::kIdleSleepMs;
     std::chrono::milliseconds stopGrace_ = kMinimumStopGrace;
-    std::chrono::milliseconds saveInterval_ = kSaveInterval;
+    const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
     FetchDocument fetch_;
 };

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "manual_clock.h"
 #include "posix_helpers.h"
 #include "recording_file_system.h"
 #include "recording_observer.h"
@@ -115,6 +116,7 @@ class RunControllerTest : public ::testing::Test {
     std::unique_ptr<ScriptedServer> server_;
     std::mutex askedMutex_;
     std::vector<std::string> asked_;  // guarded by askedMutex_
+    ManualClock clock_;               // for the tests that set it; outlives the run
     RecordingObserver observer_;
     CRunController controller_{observer_, dir_.WithSeparator()};
     CTaskSettingsFile& settings_ = controller_.Settings();
@@ -388,7 +390,7 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
 TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     ServeDocumentsOverTheNetwork();
     RecordingFileSystem recorder;
-    controller_.SetSaveInterval(std::chrono::milliseconds(20));
+    controller_.SetClock(clock_);
     request_.document.enabled = false;
     request_.bbs.first = 3990;
     Start();
@@ -398,8 +400,7 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
             const RunState state = controller_.Snapshot();
             return state.succeeded + state.failed == state.requested;
         }));
-        // A fixed wait: past the save interval, which this test shortens.
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        clock_.Advance(kSaveInterval);
         controller_.RefreshStatus();
     }
     EndRun();
@@ -448,6 +449,25 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     EXPECT_GE(saves, 3);  // Start, the rounds, the end: grouped, not one per document
     EXPECT_LT(saves, 30);
     EXPECT_EQ(SavedRecord().bbsNumber, 4020);
+}
+
+// Saves during a run come at most every 200 ms: a change 199 ms after the last save waits for
+// the next status refresh that finds it due; at 200 ms it is saved.
+TEST_F(RunControllerTest, SavesDuringARunComeAtMostEvery200Ms) {
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 500;
+    Start();  // saves 500 at once
+    PauseAndSettle();
+    Tick();  // 500 waits
+    controller_.OnJobDone(JOB_STORED, "http://127.0.0.1/bbs/0/500.xml", JobTag{500, JOB_BBS});
+    EXPECT_EQ(SavedRecord().bbsNumber, 500);
+    clock_.Advance(std::chrono::milliseconds(199));
+    controller_.RefreshStatus();
+    EXPECT_EQ(SavedRecord().bbsNumber, 500);
+    clock_.Advance(std::chrono::milliseconds(1));
+    controller_.RefreshStatus();
+    EXPECT_EQ(SavedRecord().bbsNumber, 501);
 }
 
 // A FIFO (or a hung file system) at failed.txt must never hold a worker or the window, and a
