@@ -88,6 +88,19 @@ class CTerminalObserver : public CRunObserver {
     void OnStartRefused(const std::string& reason) override {
         std::fprintf(stderr, "novudl: %s\n", reason.c_str());
     }
+    // Said once for each new end, for runs that follow their series.
+    void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
+                     std::chrono::milliseconds askAgainEvery) override {
+        std::int32_t& told = jobKind == JOB_BBS ? bbsEndTold_ : documentEndTold_;
+        if (told == number || outputGone_) {
+            return;
+        }
+        told = number;
+        progress_.Clear();
+        std::fprintf(stderr, "novudl: %s: end of the series at %d, asking again every %lld s\n",
+                     TaskKindOf(jobKind).reportName, number,
+                     static_cast<long long>(askAgainEvery.count() / 1000));
+    }
 
     // Standard output went away (a reader that left): the run stops as Ctrl-C stops it.
     bool OutputGone() const { return outputGone_; }
@@ -95,6 +108,7 @@ class CTerminalObserver : public CRunObserver {
   private:
     CProgressLine& progress_;
     bool outputGone_ = false;
+    std::int32_t bbsEndTold_ = -1, documentEndTold_ = -1;
 };
 
 // After a retry, stopped or not: the numbers stored leave failed.txt, and those never tried are
@@ -137,6 +151,9 @@ int main(int argc, char* argv[]) {
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath;
     int delay = 0;
+    int endAfter = CSeriesEnd::kDefaultEndAfter;
+    int pollSeconds = 60;
+    bool follow = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
         "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
@@ -163,9 +180,25 @@ int main(int argc, char* argv[]) {
     };
     addPlace("--from-bbs", fromBbs, "forum topics");
     addPlace("--from-doc", fromDocument, "articles");
+    app.add_flag("--follow", follow,
+                 "a plain run that reaches the end of its series waits there and asks again, "
+                 "until Ctrl-C (without it, the run ends once every task is at its end)")
+        ->excludes(bbsOption)
+        ->excludes(documentOption)
+        ->excludes(retryOption);
+    app.add_option("--end-after", endAfter,
+                   "missing numbers in a row that mark the end of a series (default 100)")
+        ->check(CLI::Range(1, 1000000));
+    app.add_option("--poll", pollSeconds,
+                   "seconds between two questions for the first missing number of a series at "
+                   "its end (default 60)")
+        ->check(CLI::Range(1, 86400));
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
-        "the last run stopped, until Ctrl-C. Ranges and --retry are one-off runs: they leave the "
+        "the last run stopped, until the end of its series: 100 numbers in a row that the site "
+        "does not have (404 or 410). Those are not failures; the next run starts at the first of "
+        "them. A single missing number below stored ones is a failure. Ranges and --retry are "
+        "one-off runs: they leave the "
         "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
         "place.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
@@ -208,6 +241,8 @@ int main(int argc, char* argv[]) {
     const TaskSettings& record = controller.Settings().Record();
     RunRequest request;
     request.delaySeconds = delayOption->count() > 0 ? delay : record.timeout;
+    request.endAfter = endAfter;
+    request.askAgainEvery = std::chrono::seconds(pollSeconds);
 
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {
@@ -251,7 +286,8 @@ int main(int argc, char* argv[]) {
                          "novudl: stopping after the documents in progress (Ctrl-C again to end "
                          "at once)\n");
         }
-        return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported();
+        return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported() ||
+               (!follow && controller.AllTasksAtTheirEnd());
     });
     progress.Finish();
 
@@ -263,6 +299,12 @@ int main(int argc, char* argv[]) {
                 state.failed);
     if (state.failed > 0) {
         std::printf("the failed numbers and why: %s\n", report.c_str());
+    }
+    for (const TaskKind& kind : kTaskKinds) {
+        if (const std::optional<std::int32_t> end = controller.SeriesEndAt(kind.jobKind)) {
+            std::printf("%s: end of the series at %d (the next run asks for it first)\n",
+                        kind.reportName, *end);
+        }
     }
     if (g_interrupts > 0 || observer.OutputGone()) {
         return kInterrupted;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "run/dlg_downloader.h"
 #include "run/job_names.h"
@@ -16,6 +17,10 @@ namespace {
 std::string FolderOf(const std::string& path) {
     const std::size_t separator = path.find_last_of("/\\");
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
+}
+
+bool IsNotFound(const FetchFailure& failure) {
+    return failure.error == FetchError::kStatus && (failure.detail == 404 || failure.detail == 410);
 }
 
 void ReportProblem(const std::string& problem) {
@@ -90,9 +95,10 @@ void CRunController::Start(const RunRequest& request) {
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         oneOffRun_ = false;
+        askAgainEvery_ = request.askAgainEvery;
         for (const TaskKind& kind : kTaskKinds) {
             const TaskRequest& task = request.Task(kind.jobKind);
-            BeginTask(kind.jobKind, task);
+            BeginTask(kind.jobKind, task, request.endAfter);
             oneOffRun_ = oneOffRun_ || (task.enabled && Task(kind.jobKind).OneOff());
         }
         // A range or a retry is a one-off: the place the next plain run starts from stays.
@@ -133,13 +139,15 @@ void CRunController::GenerateJobs() {
     }
 }
 
-void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request) {
+void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter) {
     TaskRun& task = Task(kind);
     task.plan = request.plan;
     task.enabled = request.enabled;
     task.listIndex = 0;
     task.stored.clear();
     task.tried.clear();
+    task.seriesEnd.Begin(endAfter);
+    task.askAgain.clear();
     if (!task.enabled) {
         return;
     }
@@ -174,10 +182,13 @@ void CRunController::QueueJob(std::int32_t kind) {
         }
         if (task.plan.isList) {
             number = task.plan.numbers[task.listIndex++];
-        } else if (const std::optional<std::int32_t> next = task.resume.Generate()) {
+        } else if (const std::optional<std::int32_t> next =
+                       task.OneOff() ? task.resume.Generate() : NextOfOpenTask(task)) {
             number = *next;
         } else {
-            task.remaining = 0;  // past the largest number there is none to fetch
+            if (task.OneOff()) {
+                task.remaining = 0;  // past the largest number there is none to fetch
+            }
             return;
         }
         if (task.remaining > 0) {
@@ -220,6 +231,10 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
                 task->stored.insert(tag.number);
             }
         } else if (task != nullptr && task->enabled) {
+            if (!task->OneOff() &&
+                !SettleSeries(tag.kind, *task, result, url, tag.number, failure)) {
+                return;  // held back at the series' end: neither finished nor counted
+            }
             task->resume.Finish(tag.number);
             if (!oneOffRun_) {
                 settings_.Record().*TaskKindOf(tag.kind).number = task->resume.Lowest();
@@ -240,6 +255,72 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         }
     }
     SaveIfDue(false);
+}
+
+std::optional<std::int32_t> CRunController::NextOfOpenTask(TaskRun& task) {
+    if (!task.askAgain.empty()) {
+        const std::int32_t number = task.askAgain.front();
+        task.askAgain.pop_front();
+        return number;
+    }
+    if (const std::optional<std::int32_t> end = task.seriesEnd.EndAt()) {
+        const CRunClock::TimePoint now = clock_->Now();
+        if (now < task.nextProbe) {
+            return std::nullopt;
+        }
+        task.nextProbe = now + askAgainEvery_;
+        return end;
+    }
+    if (const std::optional<std::int32_t> next = task.resume.Generate()) {
+        return next;
+    }
+    task.remaining = 0;  // past the largest number there is none to fetch
+    return std::nullopt;
+}
+
+bool CRunController::SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
+                                  std::int32_t number, const FetchFailure& failure) {
+    if (result == JOB_FAILED && IsNotFound(failure)) {
+        const bool wasAtEnd = task.seriesEnd.EndAt().has_value();
+        if (!task.seriesEnd.Hold({number, url, DescribeFetchFailure(failure)})) {
+            return true;  // a gap below a stored number: a failure now
+        }
+        if (!wasAtEnd && task.seriesEnd.EndAt()) {
+            task.nextProbe = clock_->Now() + askAgainEvery_;
+        }
+        return false;
+    }
+    if (result == JOB_STORED) {
+        const CSeriesEnd::Settled settled = task.seriesEnd.Stored(number);
+        for (const CSeriesEnd::Missing& gap : settled.gaps) {
+            task.resume.Finish(gap.number);
+            ++state_.failed;
+            failureReport_.Append(kind, gap.number, gap.url, gap.reason);
+        }
+        task.askAgain.insert(task.askAgain.end(), settled.askAgain.begin(), settled.askAgain.end());
+    }
+    return true;
+}
+
+bool CRunController::AllTasksAtTheirEnd() {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    bool any = false;
+    for (const TaskRun& task : tasks_) {
+        if (!task.enabled) {
+            continue;
+        }
+        if (task.OneOff() || !task.seriesEnd.EndAt() || !task.askAgain.empty()) {
+            return false;
+        }
+        any = true;
+    }
+    return any;
+}
+
+std::optional<std::int32_t> CRunController::SeriesEndAt(std::int32_t kind) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    const TaskRun& task = Task(kind);
+    return task.enabled && !task.OneOff() ? task.seriesEnd.EndAt() : std::nullopt;
 }
 
 void CRunController::SaveIfDue(bool force) {
@@ -309,14 +390,24 @@ void CRunController::RefreshStatus() {
     counts.active = downloader_->GetActiveCount();
     counts.waiting = static_cast<int>(downloader_->GetWaitingCount());
     TaskSettings record;
+    std::vector<std::pair<std::int32_t, std::int32_t>> ends;  // task, number asked again
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         counts.requested = state_.requested;
         counts.succeeded = state_.succeeded;
         counts.failed = state_.failed;
         record = settings_.Record();
+        for (const TaskKind& kind : kTaskKinds) {
+            const TaskRun& task = Task(kind.jobKind);
+            if (task.enabled && !task.OneOff() && task.seriesEnd.EndAt()) {
+                ends.emplace_back(kind.jobKind, *task.seriesEnd.EndAt());
+            }
+        }
     }
     observer_.OnStatus(counts, record);
+    for (const auto& [kind, number] : ends) {
+        observer_.OnSeriesEnd(kind, number, askAgainEvery_);
+    }
     SaveIfDue(false);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -91,6 +92,11 @@ class CRunController {
     bool AllJobsReported();
     // Worker threads of the run not yet finished (0 without a run).
     int ActiveThreads() const { return downloader_ ? downloader_->GetActiveCount() : 0; }
+    // Whether every ticked task is open-ended and at the end of its series: nothing more to
+    // fetch until the site grows.
+    bool AllTasksAtTheirEnd();
+    // The first missing number of an open task at the end of its series.
+    std::optional<std::int32_t> SeriesEndAt(std::int32_t kind);
     // Copies of the counters and flags, read under the report lock.
     RunState Snapshot();
     // The numbers of a listed task (a retry) that were stored, and those that were reported at
@@ -123,11 +129,21 @@ class CRunController {
         std::size_t listIndex = 0;             // lists
         std::int64_t remaining = -1;           // numbers still to hand out; -1: no end
         std::set<std::int32_t> stored, tried;  // lists
+        CSeriesEnd seriesEnd;                  // open runs
+        std::deque<std::int32_t> askAgain;     // open runs: asked before new numbers
+        CRunClock::TimePoint nextProbe;        // open runs at their end
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
+    // The next number of an open task, or none while it waits at its end (report lock held).
+    std::optional<std::int32_t> NextOfOpenTask(TaskRun& task);
+    // Files a job of an open task (report lock held): a missing number may be held back as the
+    // series' end; a stored one settles those below it. False when the report needs nothing
+    // more.
+    bool SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
+                      std::int32_t number, const FetchFailure& failure);
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
     // Prepares a ticked task at Start (report lock held).
-    void BeginTask(std::int32_t kind, const TaskRequest& request);
+    void BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter);
     void QueueJob(std::int32_t kind);
     // Why files cannot be created in the download folders, naming the folder and the system's
     // reason; empty when they can.
@@ -163,5 +179,6 @@ class CRunController {
     std::chrono::milliseconds stopGrace_ = kMinimumStopGrace;
     const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
+    std::chrono::milliseconds askAgainEvery_{0};  // set at Start
     FetchDocument fetch_;
 };

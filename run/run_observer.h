@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "run/task_settings.h"
@@ -41,6 +43,10 @@ class CRunObserver {
     // The URL and outcome of one finished job.
     virtual void OnJobReport(const std::string& url, JobOutcome outcome) = 0;
     virtual void OnPhase(RunPhase phase) = 0;
+    // Each status refresh while an open task is at the end of its series: the number it asks
+    // for again, and how often.
+    virtual void OnSeriesEnd(std::int32_t /*jobKind*/, std::int32_t /*number*/,
+                             std::chrono::milliseconds /*askAgainEvery*/) {}
     // Why a Start did not start: another run holds the folder, or it cannot be written.
     virtual void OnStartRefused(const std::string& reason) = 0;
     // Moments a person at a window is told of and confirms; the call returns when they have.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "engine/downloader.h"
+#include "run/series_end.h"
 #include "run/task_plan.h"
 
 // What one task fetches in a run.
@@ -17,6 +19,10 @@ struct RunRequest {
     TaskRequest bbs;
     TaskRequest document;
     int delaySeconds = 0;  // the limit of each network wait; 0 or less: none
+    // An open task is at the end of its series after this many missing numbers in a row, and
+    // then asks for the first of them again this often.
+    int endAfter = CSeriesEnd::kDefaultEndAfter;
+    std::chrono::milliseconds askAgainEvery{std::chrono::seconds(60)};
 
     TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
     const TaskRequest& Task(std::int32_t jobKind) const {

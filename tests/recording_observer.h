@@ -29,6 +29,11 @@ class RecordingObserver : public CRunObserver {
         std::lock_guard<std::mutex> lock(mutex_);
         phase_ = phase;
     }
+    void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
+                     std::chrono::milliseconds) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seriesEnd_ = {jobKind, number};
+    }
     void OnStartRefused(const std::string& reason) override { Keep(reason); }
     void OnStartNotice() override { Keep("notice"); }
     void OnWaitForWorkers() override { Keep("wait"); }
@@ -54,6 +59,11 @@ class RecordingObserver : public CRunObserver {
         std::lock_guard<std::mutex> lock(mutex_);
         return phase_;
     }
+    // The task and number of the last end of a series told.
+    std::pair<std::int32_t, std::int32_t> SeriesEnd() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seriesEnd_;
+    }
     std::vector<std::string> Messages() {
         std::lock_guard<std::mutex> lock(mutex_);
         return messages_;
@@ -71,4 +81,5 @@ class RecordingObserver : public CRunObserver {
     std::vector<std::pair<std::string, JobOutcome>> reports_;
     RunPhase phase_ = RunPhase::kIdle;
     std::vector<std::string> messages_;
+    std::pair<std::int32_t, std::int32_t> seriesEnd_{-1, -1};
 };

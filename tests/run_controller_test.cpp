@@ -15,6 +15,7 @@
 #include "recording_file_system.h"
 #include "recording_observer.h"
 #include "run/job_names.h"
+#include "run/series_end.h"
 #include "support/debug_log.h"
 #include "support/file_helpers.h"
 #include "temp_dir.h"
@@ -42,11 +43,11 @@ class RunControllerTest : public ::testing::Test {
         WaitOrEndTheProgram([&] { return !controller_.HasRun(); }, "the run ending");
     }
 
-    // Every document has a body naming it; numbers ending in 7 are missing (404). No network:
-    // the workers' fetch writes the body itself.
-    void ServeDocuments() {
+    // Every document has a body naming it; numbers ending in 7, or those `exists` refuses, are
+    // missing (404). No network: the workers' fetch writes the body itself.
+    void ServeDocuments(std::function<bool(long)> exists = [](long) { return true; }) {
         controller_.SetFetch(
-            [this](const std::string& url, const std::string& path, FetchFailure& failure) {
+            [this, exists](const std::string& url, const std::string& path, FetchFailure& failure) {
                 static const std::regex number(R"(/(\d+)\.(?:xml|shtm)$)");
                 std::smatch match;
                 const bool found = std::regex_search(url, match, number);
@@ -54,7 +55,7 @@ class RunControllerTest : public ::testing::Test {
                     std::lock_guard<std::mutex> lock(askedMutex_);
                     asked_.push_back(found ? match[1].str() : url);
                 }
-                if (!found || match[1].str().back() == '7') {
+                if (!found || match[1].str().back() == '7' || !exists(std::stol(match[1].str()))) {
                     failure = FetchFailure(FetchError::kStatus, 404);
                     return 0;
                 }
@@ -374,7 +375,8 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
     Tick(5);
     ASSERT_TRUE(WaitUntil([&] {
         const RunState state = controller_.Snapshot();
-        return state.succeeded + state.failed == 3;  // ...647 is missing on the server
+        // ...647 is missing on the site: held back as where the series ends for now.
+        return state.succeeded == 2;
     }));
     Tick(5);
     EXPECT_EQ(controller_.Snapshot().requested, 3);
@@ -449,6 +451,63 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
     EXPECT_GE(saves, 3);  // Start, the rounds, the end: grouped, not one per document
     EXPECT_LT(saves, 30);
     EXPECT_EQ(SavedRecord().bbsNumber, 4020);
+}
+
+// A live series: missing numbers in a row mark its end for now, where the task waits, asks for
+// the first of them again now and then, and goes on once the site has more; a single missing
+// number below stored ones stays a failure.
+TEST_F(RunControllerTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsLater) {
+    std::atomic<long> last{1049};
+    ServeDocuments([&](long n) { return n <= last.load(); });  // and 1007, 1017, ... missing
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 1000;
+    request_.endAfter = 10;
+    Start();
+    const auto settle = [&] {
+        return WaitUntil([&] {
+            Tick();
+            return controller_.SeriesEndAt(JOB_BBS) && controller_.ActiveThreads() == 20 &&
+                   controller_.Snapshot().requested == static_cast<int>(Asked().size());
+        });
+    };
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(controller_.SeriesEndAt(JOB_BBS), 1050);
+    // Within the run of 10 and what waited or was under way when it was complete.
+    const std::size_t askedAtEnd = Asked().size();
+    EXPECT_LE(askedAtEnd, 50u + 10u + kMaxWaitingJobs + 2 + kRunThreadCount);
+    EXPECT_EQ(controller_.Snapshot().failed, 5);  // 1007 ... 1047: gaps, not the end
+    Tick(20);
+    EXPECT_EQ(Asked().size(), askedAtEnd);  // it waits at its end
+    clock_.Advance(kSaveInterval);
+    controller_.RefreshStatus();
+    EXPECT_EQ(SavedRecord().bbsNumber, 1050);
+    EXPECT_EQ(observer_.SeriesEnd(), std::make_pair(JOB_BBS, 1050));
+
+    last = 1055;  // the site grows
+    clock_.Advance(std::chrono::seconds(59));
+    Tick();
+    EXPECT_EQ(Asked().size(), askedAtEnd);  // not yet time to ask again
+    clock_.Advance(std::chrono::seconds(1));
+    const auto isAsked = [&](long from, long to) {
+        const std::vector<std::string> asked = Asked();
+        return std::any_of(
+            asked.begin() + static_cast<long>(askedAtEnd), asked.end(),
+            [&](const std::string& n) { return std::stol(n) >= from && std::stol(n) <= to; });
+    };
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(controller_.SeriesEndAt(JOB_BBS), 1056);
+    EXPECT_EQ(ReadFileBytes(AppFile("xml_file/1/1055.xml")), "document 1055");
+    EXPECT_FALSE(isAsked(1000, 1049));  // only what is new, and what was missing past the end
+    EXPECT_EQ(controller_.Snapshot().failed, 5);  // 1057 is past the end, not a gap
+    EndRun();  // Abort at the end: the saved number is exactly the first missing one
+    EXPECT_EQ(SavedRecord().bbsNumber, 1056);
+    std::istringstream lines(ReadFileBytes(AppFile("failed.txt")));
+    int listed = 0;
+    for (std::string line; std::getline(lines, line); ++listed) {
+        EXPECT_NE(line.find("7\thttp://"), std::string::npos) << line;  // only the gaps
+    }
+    EXPECT_EQ(listed, 5);
 }
 
 // Saves during a run come at most every 200 ms: a change 199 ms after the last save waits for
@@ -729,6 +788,42 @@ TEST(FailureReportTest, ReadsALongListQuicklyOnceEachAndCapsALineAt4KiB) {
             << length;
     }
     EXPECT_EQ(error, path + ", line 1, is longer than 4 KiB");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SeriesEndTest, EndsAfterExactlyKMissingInARowAndTellsGapsFromTheEnd) {
+    CSeriesEnd series;
+    series.Begin(3);
+    const auto missing = [](std::int32_t n) { return CSeriesEnd::Missing{n, "u", "status 404"}; };
+    EXPECT_TRUE(series.Hold(missing(11)));
+    EXPECT_TRUE(series.Hold(missing(12)));
+    EXPECT_FALSE(series.EndAt());  // two in a row
+    EXPECT_TRUE(series.Hold(missing(15)));
+    EXPECT_FALSE(series.EndAt());  // three, but not in a row
+    EXPECT_TRUE(series.Hold(missing(13)));
+    EXPECT_EQ(series.EndAt(), 11);
+    EXPECT_TRUE(series.Hold(missing(10)));  // a slower answer below the run
+    EXPECT_EQ(series.EndAt(), 10);
+
+    CSeriesEnd::Settled settled = series.Stored(9);
+    EXPECT_TRUE(settled.gaps.empty());
+    EXPECT_EQ(series.EndAt(), 10);
+    EXPECT_FALSE(series.Hold(missing(8)));  // below a stored number: a gap at once
+
+    settled = series.Stored(10);  // asked again, and there now
+    EXPECT_FALSE(series.EndAt());
+    EXPECT_EQ(settled.askAgain, (std::vector<std::int32_t>{11, 12, 13, 15}));
+
+    EXPECT_TRUE(series.Hold(missing(20)));
+    EXPECT_TRUE(series.Hold(missing(21)));
+    settled = series.Stored(22);
+    ASSERT_EQ(settled.gaps.size(), 2u);
+    EXPECT_EQ(settled.gaps[0].number, 20);
+    EXPECT_EQ(settled.gaps[1].reason, "status 404");
+    EXPECT_FALSE(series.EndAt());
 }
 
 }  // namespace

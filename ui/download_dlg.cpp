@@ -128,7 +128,8 @@ void CDownLoadDlg::OnInitDialog(const std::string& appDirectory) {
     if (appDirectory_.empty()) {
         appDirectory_ = ChooseDataLocationOfThisProgram().directory;
     }
-    controller_ = std::make_unique<CRunController>(static_cast<CRunObserver&>(*this), appDirectory_);
+    controller_ =
+        std::make_unique<CRunController>(static_cast<CRunObserver&>(*this), appDirectory_);
     controller_->Open();
     StartTimer(TIMER_STATUS, kStatusPeriodMs);
     homeLink_->SetLinkTarget(QString::fromLatin1(kHomePageTarget));
@@ -240,6 +241,13 @@ void CDownLoadDlg::OnJobReport(const std::string& url, JobOutcome outcome) {
 
 void CDownLoadDlg::OnPhase(RunPhase phase) {
     UpdateButtons(phase);
+}
+
+void CDownLoadDlg::OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
+                               std::chrono::milliseconds askAgainEvery) {
+    SetText(IDC_STATUS, FormatText("%s: end of the series at %d, asking again every %lld s",
+                                   jobKind == JOB_BBS ? "BBS" : "Document", number,
+                                   static_cast<long long>(askAgainEvery.count() / 1000)));
 }
 
 void CDownLoadDlg::OnStartRefused(const std::string& reason) {

@@ -80,6 +80,8 @@ class CDownLoadDlg : public QDialog, private CRunObserver {
     void OnStatus(const RunCounts& counts, const TaskSettings& record) override;
     void OnJobReport(const std::string& url, JobOutcome outcome) override;
     void OnPhase(RunPhase phase) override;
+    void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
+                     std::chrono::milliseconds askAgainEvery) override;
     void OnStartRefused(const std::string& reason) override;
     void OnStartNotice() override;
     void OnWaitForWorkers() override;
