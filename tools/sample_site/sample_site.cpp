@@ -1,7 +1,7 @@
 // The sample site: answers the program's requests for forum topics and articles on a loopback
 // address, logs every request, and misbehaves on chosen numbers so that failures show.
 //
-//   sample_site [--port N] [--log FILE] [--faults LIST] [--pad KIB] [--drip MS]
+//   sample_site [--port N] [--log FILE] [--faults LIST] [--pad KIB] [--drip MS] [--last N]
 //                                                     serve until interrupted
 //   sample_site [--pad KIB] --print xml|shtm NUMBER   write one document to stdout
 #include <cerrno>
@@ -24,14 +24,15 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
-                 "                   [--drip MS]\n"
+                 "                   [--drip MS] [--last N]\n"
                  "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
                  "--port: 0 to 65535 (0: any free port; the port is printed)\n"
                  "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
                  "document number modulo 100 (default %s)\n"
                  "--pad: make every document KIB kibibytes larger\n"
                  "--drip: send every document in 4 KiB pieces, 1 to 3 times MS milliseconds apart\n"
-                 "        (by the number), so that documents finish out of order\n",
+                 "        (by the number), so that documents finish out of order\n"
+                 "--last: the series ends at N: every number above it is missing (404)\n",
                  kDefaultFaultRules);
     return 2;
 }
@@ -71,6 +72,7 @@ struct Options {
     std::vector<FaultRule> rules;
     std::size_t padBytes = 0;
     int dripMs = 0;
+    long last = INT32_MAX;  // the newest document of each series
 };
 
 ServerScript Deliver(const std::string& response, std::int32_t number, const Options& options) {
@@ -86,7 +88,9 @@ ServerScript Answer(const std::string& request, const Options& options) {
     }
     const std::string body = Document(document->series, document->number, options.padBytes);
     const std::string type = document->series == Series::kTopic ? "text/xml" : "text/html";
-    switch (FaultFor(options.rules, document->number)) {
+    const Fault fault = document->number > options.last ? Fault::kNotFound
+                                                        : FaultFor(options.rules, document->number);
+    switch (fault) {
         case Fault::kNotFound:
             return ServerScript().Send(
                 "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nmissing\n");
@@ -149,6 +153,10 @@ int main(int argc, char* argv[]) {
                 return Refuse(std::string("not a pause in milliseconds: ") + argv[i]);
             }
             options.dripMs = static_cast<int>(value);
+        } else if (option == "--last" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, INT32_MAX, options.last)) {
+                return Refuse(std::string("not a document number: ") + argv[i]);
+            }
         } else {
             return Usage();
         }
