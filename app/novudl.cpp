@@ -153,6 +153,7 @@ int main(int argc, char* argv[]) {
     int delay = 0;
     int endAfter = CSeriesEnd::kDefaultEndAfter;
     int pollSeconds = 60;
+    int rate = kGeneratorRate;
     bool follow = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
@@ -193,11 +194,17 @@ int main(int argc, char* argv[]) {
                    "seconds between two questions for the first missing number of a series at "
                    "its end (default 60)")
         ->check(CLI::Range(1, 86400));
+    app.add_option("--rate", rate,
+                   "new documents asked for per second and task (default and most: 100)")
+        ->check(CLI::Range(1, kGeneratorRate));
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
         "the last run stopped, until the end of its series: 100 numbers in a row that the site "
         "does not have (404 or 410). Those are not failures; the next run starts at the first of "
-        "them. A single missing number below stored ones is a failure. Ranges and --retry are "
+        "them. A single missing number below stored ones is a failure. A site that answers 429 or "
+        "503 "
+        "is left alone for the time its Retry-After names (30 s without one, 600 s at most) and "
+        "the document asked again; the fifth such answer fails it. Ranges and --retry are "
         "one-off runs: they leave the "
         "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
         "place.\nCtrl-C stops the run as Abort does; a second "
@@ -243,6 +250,7 @@ int main(int argc, char* argv[]) {
     request.delaySeconds = delayOption->count() > 0 ? delay : record.timeout;
     request.endAfter = endAfter;
     request.askAgainEvery = std::chrono::seconds(pollSeconds);
+    request.ratePerSecond = rate;
 
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {

@@ -32,7 +32,7 @@ int CDownloader::ProcessNextJob() {
     std::unique_ptr<DownloadJob> job;
     {
         std::unique_lock lock(queueLock_);
-        const auto jobReady = [&] { return queuedCount_ != 0 && !paused_; };
+        const auto jobReady = [&] { return queuedCount_ != 0 && !paused_ && !held_; };
         // A paused worker takes no job here: it goes on to its safe point, where it waits.
         if (!jobReady() && !stopping_) {
             queueChanged_.wait_for(lock, std::chrono::milliseconds(idleSleepMs_),
@@ -75,6 +75,12 @@ void CDownloader::Resume() {
     if (pool_) {
         SetQueueFlag(paused_, false);
         pool_->ResumeAll();
+    }
+}
+
+void CDownloader::Hold(bool held) {
+    if (pool_) {
+        SetQueueFlag(held_, held);
     }
 }
 

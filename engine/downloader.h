@@ -70,6 +70,9 @@ class CDownloader {
     int GetActiveCount() const;
     void Pause();
     void Resume();
+    // While held, no worker takes a waiting job (those under way go on): the site asked for a
+    // pause.
+    void Hold(bool held);
     void StopAll();
     // Gives every fetch still in progress `grace` more; then its connection is closed and it
     // fails. Only the first call of a run counts.
@@ -98,6 +101,7 @@ class CDownloader {
     CMutexLock queueLock_;
     std::condition_variable_any queueChanged_;  // a job came, or pause or stop changed
     bool paused_ = false;                       // guarded by queueLock_
+    bool held_ = false;                         // guarded by queueLock_
     bool stopping_ = false;                     // guarded by queueLock_
     std::unique_ptr<CThreadPool> pool_;
     int idleSleepMs_ = kIdleSleepMs;

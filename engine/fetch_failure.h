@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 // Why a fetch did not store its document. The fetcher's result stays 1 or 0; this says what
@@ -41,6 +43,8 @@ struct FetchFailure {
     FetchError error = FetchError::kNone;
     int detail = 0;
     std::string text;
+    // What a 429 or 503 answer asked for in its Retry-After line, when it did.
+    std::optional<std::chrono::seconds> retryAfter;
 };
 
 // One line for people and for failed.txt: "status 404", "write error (No space left on device)".

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "engine/checkpoint.h"
+#include "engine/retry_after.h"
 #include "support/output_file.h"
 
 namespace {
@@ -67,7 +69,11 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         return Fail(FetchError::kBadStatusLine);
     }
     if (status < 200 || status > 300) {
-        return Fail(FetchError::kStatus, status);
+        Fail(FetchError::kStatus, status);
+        if (status == 429 || status == 503) {
+            NoteRetryAfter(received.data(), headerEnd);
+        }
+        return 0;
     }
     const std::int64_t expectedLength = ParseContentLength(received.data(), headerEnd);
 
@@ -132,6 +138,17 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
         return Fail(FetchError::kProxyRefused, status);
     }
     return 1;
+}
+
+void CHttpSocket::NoteRetryAfter(const char* head, int count) {
+    const std::optional<std::string_view> value = HeaderValue(head, count, "retry-after");
+    if (!value) {
+        return;
+    }
+    if (const std::optional<std::chrono::seconds> wait =
+            ParseRetryAfter(*value, std::chrono::system_clock::now())) {
+        SetRetryAfter(*wait);
+    }
 }
 
 int CHttpSocket::ReceiveToFile(const char* path, WaitLimit limit, std::int64_t* bytesWritten) {
@@ -204,28 +221,46 @@ int CHttpSocket::FindHeaderEnd(const char* bytes, int count) {
     return -1;
 }
 
-std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
+std::optional<std::string_view> CHttpSocket::HeaderValue(const char* bytes, int count,
+                                                         const char* name) {
     const char* const end = bytes + count;
     const char* line =
         static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(count)));
     while (line != nullptr && ++line < end) {
-        if (StartsWithNoCase(line, end, "content-length:")) {
-            const char* p = line + std::strlen("content-length:");
-            while (p < end && (*p == ' ' || *p == '\t')) {
-                ++p;
+        if (StartsWithNoCase(line, end, name) && line + std::strlen(name) < end &&
+            line[std::strlen(name)] == ':') {
+            const char* value = line + std::strlen(name) + 1;
+            while (value < end && (*value == ' ' || *value == '\t')) {
+                ++value;
             }
-            std::int64_t value = 0;
-            const char* firstDigit = p;
-            for (; p < end && std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-                if (value > (INT64_MAX - 9) / 10) {
-                    return -1;  // absurd lengths are not worth trusting
-                }
-                value = value * 10 + (*p - '0');
+            const char* valueEnd = value;
+            while (valueEnd < end && *valueEnd != '\r' && *valueEnd != '\n') {
+                ++valueEnd;
             }
-            return p == firstDigit ? -1 : value;
+            while (valueEnd > value && (valueEnd[-1] == ' ' || valueEnd[-1] == '\t')) {
+                --valueEnd;
+            }
+            return std::string_view(value, static_cast<std::size_t>(valueEnd - value));
         }
         line =
             static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
     }
-    return -1;
+    return std::nullopt;
+}
+
+std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
+    const std::optional<std::string_view> value = HeaderValue(bytes, count, "content-length");
+    if (!value) {
+        return -1;
+    }
+    std::int64_t length = 0;
+    std::size_t digits = 0;
+    for (; digits < value->size() && std::isdigit(static_cast<unsigned char>((*value)[digits]));
+         ++digits) {
+        if (length > (INT64_MAX - 9) / 10) {
+            return -1;  // absurd lengths are not worth trusting
+        }
+        length = length * 10 + ((*value)[digits] - '0');
+    }
+    return digits == 0 ? -1 : length;
 }

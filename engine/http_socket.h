@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
@@ -40,8 +42,14 @@ class CHttpSocket : public CTcpClient {
     static int FindHeaderEnd(const char* bytes, int count);
     // The Content-Length of a header block of `count` bytes, or -1 when it names none.
     static std::int64_t ParseContentLength(const char* bytes, int count);
+    // The value of the first header line called `name` (lower case, without the colon), without
+    // the blanks around it; none when the block has no such line.
+    static std::optional<std::string_view> HeaderValue(const char* bytes, int count,
+                                                       const char* name);
 
   private:
+    // Keeps the wait a 429 or 503 answer asks for, when its head names one.
+    void NoteRetryAfter(const char* head, int count);
     // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
     // set). What follows the block in `bytes` is the start of the body.
     int ReadHead(std::string& bytes, WaitLimit limit);

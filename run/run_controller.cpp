@@ -19,8 +19,18 @@ std::string FolderOf(const std::string& path) {
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
 }
 
+// A site's request to slow down: 429 Too Many Requests, 503 Service Unavailable.
+bool AsksToWait(const FetchFailure& failure) {
+    return failure.error == FetchError::kStatus && (failure.detail == 429 || failure.detail == 503);
+}
+
 bool IsNotFound(const FetchFailure& failure) {
     return failure.error == FetchError::kStatus && (failure.detail == 404 || failure.detail == 410);
+}
+
+// How long to leave the site alone after it asked for it.
+std::chrono::seconds SiteWait(const FetchFailure& failure) {
+    return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
 }
 
 void ReportProblem(const std::string& problem) {
@@ -96,6 +106,11 @@ void CRunController::Start(const RunRequest& request) {
         std::lock_guard<std::mutex> lock(reportLock_);
         oneOffRun_ = false;
         askAgainEvery_ = request.askAgainEvery;
+        newEvery_ = request.ratePerSecond >= kGeneratorRate || request.ratePerSecond <= 0
+                        ? std::chrono::milliseconds(0)
+                        : std::chrono::milliseconds(1000 / request.ratePerSecond);
+        siteFreeAt_ = {};
+        siteHeld_ = false;
         for (const TaskKind& kind : kTaskKinds) {
             const TaskRequest& task = request.Task(kind.jobKind);
             BeginTask(kind.jobKind, task, request.endAfter);
@@ -124,7 +139,20 @@ void CRunController::Start(const RunRequest& request) {
 }
 
 void CRunController::GenerateJobs() {
-    if (!generating_ || !downloader_ || downloader_->GetWaitingCount() > kMaxWaitingJobs) {
+    if (!generating_ || !downloader_) {
+        return;
+    }
+    bool siteAsksToWait;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        siteAsksToWait = clock_->Now() < siteFreeAt_;
+    }
+    // Until then nothing goes to the site: neither new numbers nor those waiting in the queue.
+    if (siteAsksToWait != siteHeld_) {
+        siteHeld_ = siteAsksToWait;
+        downloader_->Hold(siteAsksToWait);
+    }
+    if (siteAsksToWait || downloader_->GetWaitingCount() > kMaxWaitingJobs) {
         return;
     }
     for (const TaskKind& kind : kTaskKinds) {
@@ -148,6 +176,9 @@ void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, in
     task.tried.clear();
     task.seriesEnd.Begin(endAfter);
     task.askAgain.clear();
+    task.timesAsked.clear();
+    task.askLater.clear();
+    task.nextNew = {};
     if (!task.enabled) {
         return;
     }
@@ -173,31 +204,15 @@ bool CRunController::AllJobsReported() {
 }
 
 void CRunController::QueueJob(std::int32_t kind) {
-    std::int32_t number;
+    std::optional<std::int32_t> next;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
-        TaskRun& task = Task(kind);
-        if (task.remaining == 0) {
-            return;
-        }
-        if (task.plan.isList) {
-            number = task.plan.numbers[task.listIndex++];
-        } else if (const std::optional<std::int32_t> next =
-                       task.OneOff() ? task.resume.Generate() : NextOfOpenTask(task)) {
-            number = *next;
-        } else {
-            if (task.OneOff()) {
-                task.remaining = 0;  // past the largest number there is none to fetch
-            }
-            return;
-        }
-        if (task.remaining > 0) {
-            --task.remaining;
-        }
-        (kind == JOB_BBS ? state_.nextBbsNumber : state_.nextDocumentNumber) =
-            number < INT32_MAX ? number + 1 : number;
-        ++state_.requested;
+        next = TakeNumber(kind);
     }
+    if (!next) {
+        return;
+    }
+    const std::int32_t number = *next;
     const JobNames names =
         MakeJobNames(appDirectory_, settings_.Record().*TaskKindOf(kind).url, number, kind);
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
@@ -209,6 +224,54 @@ void CRunController::QueueJob(std::int32_t kind) {
     }
     downloader_->AddJob(names.url.c_str(), names.file.c_str(),
                         std::make_unique<JobTag>(JobTag{number, kind}));
+}
+
+std::optional<std::int32_t> CRunController::TakeNumber(std::int32_t kind) {
+    TaskRun& task = Task(kind);
+    const CRunClock::TimePoint now = clock_->Now();
+    if (!task.askLater.empty() && task.askLater.begin()->first <= now) {
+        const std::int32_t number = task.askLater.begin()->second;
+        task.askLater.erase(task.askLater.begin());
+        return number;  // the same document once more: requested once
+    }
+    if (task.remaining == 0 || now < task.nextNew) {
+        return std::nullopt;
+    }
+    std::optional<std::int32_t> number;
+    if (task.plan.isList) {
+        number = task.plan.numbers[task.listIndex++];
+    } else if (task.OneOff()) {
+        number = task.resume.Generate();
+        if (!number) {
+            task.remaining = 0;  // past the largest number there is none to fetch
+        }
+    } else {
+        number = NextOfOpenTask(task);
+    }
+    if (!number) {
+        return std::nullopt;
+    }
+    if (newEvery_.count() > 0) {
+        task.nextNew = (now - task.nextNew > newEvery_ ? now : task.nextNew) + newEvery_;
+    }
+    if (task.remaining > 0) {
+        --task.remaining;
+    }
+    (kind == JOB_BBS ? state_.nextBbsNumber : state_.nextDocumentNumber) =
+        *number < INT32_MAX ? *number + 1 : *number;
+    ++state_.requested;
+    return number;
+}
+
+bool CRunController::WaitForTheSite(TaskRun& task, std::int32_t number,
+                                    const FetchFailure& failure) {
+    if (++task.timesAsked[number] >= kTimesAskedBeforeFailing) {
+        return false;
+    }
+    const CRunClock::TimePoint due = clock_->Now() + SiteWait(failure);
+    task.askLater.emplace(due, number);
+    siteFreeAt_ = std::max(siteFreeAt_, due);
+    return true;
 }
 
 void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
@@ -225,6 +288,13 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         }
         const bool known = tag.kind == JOB_BBS || tag.kind == JOB_DOCUMENT;
         TaskRun* task = known ? &Task(tag.kind) : nullptr;
+        std::string reason = result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string();
+        if (task != nullptr && task->enabled && result == JOB_FAILED && AsksToWait(failure)) {
+            if (WaitForTheSite(*task, tag.number, failure)) {
+                return;  // asked again later: neither finished nor counted
+            }
+            reason += FormatText(" (asked %d times)", kTimesAskedBeforeFailing);
+        }
         if (task != nullptr && task->enabled && task->plan.isList) {
             task->tried.insert(tag.number);
             if (result == JOB_STORED) {
@@ -251,7 +321,7 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             }
         } else {
             ++state_.failed;
-            failureReport_.Append(tag.kind, tag.number, url, DescribeFetchFailure(failure));
+            failureReport_.Append(tag.kind, tag.number, url, reason);
         }
     }
     SaveIfDue(false);
@@ -309,7 +379,8 @@ bool CRunController::AllTasksAtTheirEnd() {
         if (!task.enabled) {
             continue;
         }
-        if (task.OneOff() || !task.seriesEnd.EndAt() || !task.askAgain.empty()) {
+        if (task.OneOff() || !task.seriesEnd.EndAt() || !task.askAgain.empty() ||
+            !task.askLater.empty()) {
             return false;
         }
         any = true;
@@ -401,7 +472,9 @@ void CRunController::RefreshStatus() {
             const TaskRun& task = Task(kind.jobKind);
             if (task.enabled && !task.OneOff() && task.seriesEnd.EndAt()) {
                 ends.emplace_back(kind.jobKind, *task.seriesEnd.EndAt());
+                counts.pastTheEnd += static_cast<int>(task.seriesEnd.Held());
             }
+            counts.askedToWait += static_cast<int>(task.askLater.size());
         }
     }
     observer_.OnStatus(counts, record);
@@ -486,7 +559,14 @@ RunState CRunController::Snapshot() {
 }
 
 std::string RunCounts::Line() const {
-    return FormatText(
+    std::string line = FormatText(
         "Requested : %d - Successed : %d - Failed : %d - Waitting : %d - Active Thread : %d",
         requested, succeeded, failed, waiting, active);
+    if (pastTheEnd > 0) {
+        line += FormatText(" - Past the end : %d", pastTheEnd);
+    }
+    if (askedToWait > 0) {
+        line += FormatText(" - Asked to wait : %d", askedToWait);
+    }
+    return line;
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,12 @@ inline constexpr int kStatusPeriodMs = 500;
 // After the first Abort, a document still in progress gets at most this long, or the Delay when
 // that is longer, before its connection is closed.
 inline constexpr std::chrono::milliseconds kMinimumStopGrace{10'000};
+// A site that answers 429 or 503 is left alone for the time its Retry-After names, or 30 s when
+// it names none, 600 s at most; the number is then asked again, and the fifth such answer fails
+// it.
+inline constexpr std::chrono::seconds kDefaultSiteWait{30};
+inline constexpr std::chrono::seconds kLongestSiteWait{600};
+inline constexpr int kTimesAskedBeforeFailing = 5;
 // Settings saves during a run come at most this often; the end of a run always saves.
 inline constexpr std::chrono::milliseconds kSaveInterval{200};
 
@@ -124,16 +131,25 @@ class CRunController {
     // One task within a run: what it fetches and how far it got.
     struct TaskRun {
         TaskPlan plan;
-        bool enabled = false;                  // ticked at Start
-        CResumePoint resume;                   // open runs and ranges
-        std::size_t listIndex = 0;             // lists
-        std::int64_t remaining = -1;           // numbers still to hand out; -1: no end
-        std::set<std::int32_t> stored, tried;  // lists
-        CSeriesEnd seriesEnd;                  // open runs
-        std::deque<std::int32_t> askAgain;     // open runs: asked before new numbers
-        CRunClock::TimePoint nextProbe;        // open runs at their end
+        bool enabled = false;                    // ticked at Start
+        CResumePoint resume;                     // open runs and ranges
+        std::size_t listIndex = 0;               // lists
+        std::int64_t remaining = -1;             // numbers still to hand out; -1: no end
+        std::set<std::int32_t> stored, tried;    // lists
+        CSeriesEnd seriesEnd;                    // open runs
+        std::deque<std::int32_t> askAgain;       // open runs: asked before new numbers
+        CRunClock::TimePoint nextProbe;          // open runs at their end
+        std::map<std::int32_t, int> timesAsked;  // numbers the site asked to wait for: answers
+        std::multimap<CRunClock::TimePoint, std::int32_t> askLater;  // and when to ask again
+        CRunClock::TimePoint nextNew;                                // the task's rate
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
+    // The next number to ask for now, if any (report lock held): one the site asked to wait for
+    // once its time has come, else the next of the task's list, range or series, at its rate.
+    std::optional<std::int32_t> TakeNumber(std::int32_t kind);
+    // After a 429 or 503: true when the number is to be asked again later, and the site left
+    // alone until then; false when it was asked often enough and fails (report lock held).
+    bool WaitForTheSite(TaskRun& task, std::int32_t number, const FetchFailure& failure);
     // The next number of an open task, or none while it waits at its end (report lock held).
     std::optional<std::int32_t> NextOfOpenTask(TaskRun& task);
     // Files a job of an open task (report lock held): a missing number may be held back as the
@@ -180,5 +196,8 @@ class CRunController {
     const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
     std::chrono::milliseconds askAgainEvery_{0};  // set at Start
+    std::chrono::milliseconds newEvery_{0};       // set at Start; 0: every generator tick
+    CRunClock::TimePoint siteFreeAt_;             // guarded by reportLock_
+    bool siteHeld_ = false;                       // the downloader holds its queue
     FetchDocument fetch_;
 };

@@ -21,8 +21,11 @@ struct RunCounts {
     int failed = 0;
     int waiting = 0;
     int active = 0;
+    int pastTheEnd = 0;   // missing numbers held back where a series ends
+    int askedToWait = 0;  // numbers the site asked to ask again later
 
-    // "Requested : … - Active Thread : …", the run's counts line.
+    // "Requested : … - Active Thread : …", the run's counts line, and, when there are any, the
+    // numbers past the end of a series and those the site asked to wait for.
     std::string Line() const;
 };
 

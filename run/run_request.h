@@ -7,6 +7,9 @@
 #include "run/series_end.h"
 #include "run/task_plan.h"
 
+// The most documents a task asks for in a second: one each 10 ms tick of the generator.
+inline constexpr int kGeneratorRate = 100;
+
 // What one task fetches in a run.
 struct TaskRequest {
     bool enabled = false;
@@ -23,6 +26,8 @@ struct RunRequest {
     // then asks for the first of them again this often.
     int endAfter = CSeriesEnd::kDefaultEndAfter;
     std::chrono::milliseconds askAgainEvery{std::chrono::seconds(60)};
+    // New numbers asked for per second and task, at most kGeneratorRate.
+    int ratePerSecond = kGeneratorRate;
 
     TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
     const TaskRequest& Task(std::int32_t jobKind) const {

@@ -35,6 +35,8 @@ class CSeriesEnd {
     Settled Stored(std::int32_t number);
     // The first number of the run of missing numbers that ends the series, once there is one.
     std::optional<std::int32_t> EndAt() const { return endAt_; }
+    // The numbers held back now.
+    std::size_t Held() const { return held_.size(); }
 
   private:
     // The lowest number of the run of held numbers that holds `number`.
