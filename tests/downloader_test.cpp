@@ -268,7 +268,7 @@ namespace {
 
 // Idle workers wait on the queue, not in a sleep: a job, Resume and a stop reach them at once,
 // however long their idle wait; a paused one takes no job.
-TEST_F(DownloaderTest, IdleWorkersWakeForAJobAResumeAndAStopButNotWhilePaused) {
+TEST_F(DownloaderTest, IdleWorkersWakeForAJobAResumeAReleaseAndAStopButNotWhilePausedOrHeld) {
     Serve([](const std::string&) { return ServerScript().Send(HttpResponse(200, "ok")); });
     downloader_.SetIdleSleepMs(60'000);
     ASSERT_EQ(downloader_.Start(2), 1);
@@ -282,6 +282,12 @@ TEST_F(DownloaderTest, IdleWorkersWakeForAJobAResumeAndAStopButNotWhilePaused) {
     EXPECT_EQ(downloader_.GetWaitingCount(), 1u);
     downloader_.Resume();
     ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 2; }));
+    downloader_.Hold(true);  // the site asked for a pause: the queue gives nothing
+    Add(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a fixed wait: see above
+    EXPECT_EQ(downloader_.GetWaitingCount(), 1u);
+    downloader_.Hold(false);
+    ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 3; }));
     downloader_.StopAll();
     ASSERT_TRUE(WaitUntil([&] { return !downloader_.HasLiveThreads(); }));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));

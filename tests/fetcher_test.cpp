@@ -6,6 +6,7 @@
 
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
+#include "engine/retry_after.h"
 #include "posix_helpers.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
@@ -531,6 +532,49 @@ TEST(ParseTest, ContentLengthOnlyFromItsOwnHeaderLine) {
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n"), -1);
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\n\r\n"), -1);
     EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// A site that asks to be left alone says for how long in its Retry-After line: the fetch keeps
+// it for 429 and 503 answers only.
+TEST_F(FetcherTest, KeepsTheWaitA429Or503AnswerAsksFor) {
+    struct Case {
+        const char* head;
+        std::optional<std::chrono::seconds> wait;
+    };
+    for (const Case& c :
+         {Case{"HTTP/1.0 429 Too Many Requests\r\nRetry-After: 7\r\n\r\n", std::chrono::seconds(7)},
+          Case{"HTTP/1.0 503 Unavailable\r\nX-A: b\r\nretry-after:  12 \r\n\r\n",
+               std::chrono::seconds(12)},
+          Case{"HTTP/1.0 503 Unavailable\r\n\r\n", std::nullopt},
+          Case{"HTTP/1.0 404 Not Found\r\nRetry-After: 7\r\n\r\n", std::nullopt},
+          Case{"HTTP/1.0 429 Too Many Requests\r\nRetry-After-Not: 7\r\n\r\n", std::nullopt}}) {
+        Serve(ServerScript().Send(c.head));
+        FetchFailure failure;
+        EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+        EXPECT_EQ(failure.error, FetchError::kStatus) << c.head;
+        EXPECT_EQ(failure.retryAfter, c.wait) << c.head;
+    }
+}
+
+TEST(RetryAfterTest, SecondsOrAnHttpDate) {
+    using std::chrono::seconds;
+    const std::chrono::system_clock::time_point date(seconds(1445412480));  // 2015-10-21 07:28
+    const std::chrono::system_clock::time_point twoBefore = date - seconds(2);
+    EXPECT_EQ(ParseRetryAfter("2", twoBefore), seconds(2));
+    EXPECT_EQ(ParseRetryAfter("0", twoBefore), seconds(0));
+    EXPECT_GE(ParseRetryAfter("99999999999999999999999", twoBefore), seconds(600));
+    EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:00 GMT", twoBefore), seconds(2));
+    EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:00 GMT", date + seconds(5)), seconds(0));
+    EXPECT_EQ(ParseRetryAfter("Thu, 01 Jan 2026 00:00:00 GMT", date),
+              seconds(1767225600 - 1445412480));
+    for (const char* refused : {"-1", "", " 2", "2s", "Wed, 21 Oct 2015 07:28:00 UTC",
+                                "Wed, 21 Foo 2015 07:28:00 GMT", "Wed, 32 Oct 2015 07:28:00 GMT"}) {
+        EXPECT_FALSE(ParseRetryAfter(refused, date)) << refused;
+    }
 }
 
 }  // namespace

@@ -45,23 +45,33 @@ class RunControllerTest : public ::testing::Test {
 
     // Every document has a body naming it; numbers ending in 7, or those `exists` refuses, are
     // missing (404). No network: the workers' fetch writes the body itself.
-    void ServeDocuments(std::function<bool(long)> exists = [](long) { return true; }) {
-        controller_.SetFetch(
-            [this, exists](const std::string& url, const std::string& path, FetchFailure& failure) {
-                static const std::regex number(R"(/(\d+)\.(?:xml|shtm)$)");
-                std::smatch match;
-                const bool found = std::regex_search(url, match, number);
-                {
-                    std::lock_guard<std::mutex> lock(askedMutex_);
-                    asked_.push_back(found ? match[1].str() : url);
-                }
-                if (!found || match[1].str().back() == '7' || !exists(std::stol(match[1].str()))) {
-                    failure = FetchFailure(FetchError::kStatus, 404);
+    // `refuse` may answer for a number instead of the site, with a failure.
+    using Refusal = std::function<std::optional<FetchFailure>(long)>;
+    void ServeDocuments(
+        std::function<bool(long)> exists = [](long) { return true; },
+        Refusal refuse = [](long) { return std::nullopt; }) {
+        controller_.SetFetch([this, exists, refuse](const std::string& url, const std::string& path,
+                                                    FetchFailure& failure) {
+            static const std::regex number(R"(/(\d+)\.(?:xml|shtm)$)");
+            std::smatch match;
+            const bool found = std::regex_search(url, match, number);
+            {
+                std::lock_guard<std::mutex> lock(askedMutex_);
+                asked_.push_back(found ? match[1].str() : url);
+            }
+            if (found) {
+                if (const std::optional<FetchFailure> refusal = refuse(std::stol(match[1].str()))) {
+                    failure = *refusal;
                     return 0;
                 }
-                WriteFileBytes(path, "document " + match[1].str());
-                return 1;
-            });
+            }
+            if (!found || match[1].str().back() == '7' || !exists(std::stol(match[1].str()))) {
+                failure = FetchFailure(FetchError::kStatus, 404);
+                return 0;
+            }
+            WriteFileBytes(path, "document " + match[1].str());
+            return 1;
+        });
     }
     // The numbers asked of ServeDocuments, in the order asked.
     std::vector<std::string> Asked() {
@@ -508,6 +518,114 @@ TEST_F(RunControllerTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsL
         EXPECT_NE(line.find("7\thttp://"), std::string::npos) << line;  // only the gaps
     }
     EXPECT_EQ(listed, 5);
+}
+
+// A site that answers 429 or 503 is left alone for the time it names, 30 s when it names none,
+// 600 s at most; nothing goes to it meanwhile, the number is asked again then (and requested
+// once), and the fifth such answer fails it.
+TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
+    const auto asking = [](int status, std::optional<int> seconds) {
+        FetchFailure failure(FetchError::kStatus, status);
+        if (seconds) {
+            failure.retryAfter = std::chrono::seconds(*seconds);
+        }
+        return failure;
+    };
+    std::mutex answersMutex;
+    std::map<long, std::deque<FetchFailure>> answers = {
+        {1001, {asking(429, 2)}},
+        {1002,
+         {asking(503, std::nullopt), asking(429, 100000), asking(429, 1), asking(429, 1),
+          asking(429, 1)}}};
+    ServeDocuments([](long) { return true; },
+                   [&](long n) -> std::optional<FetchFailure> {
+                       std::lock_guard<std::mutex> lock(answersMutex);
+                       std::deque<FetchFailure>& queue = answers[n];
+                       if (queue.empty()) {
+                           return std::nullopt;
+                       }
+                       const FetchFailure answer = queue.front();
+                       queue.pop_front();
+                       return answer;
+                   });
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 1000;
+    Start();
+    const auto waitingFor = [&](std::size_t asked, int askedToWait) {
+        return WaitUntil([&] {
+            controller_.RefreshStatus();
+            return Asked().size() == asked && observer_.Counts().askedToWait == askedToWait &&
+                   controller_.Snapshot().requested == controller_.Snapshot().succeeded +
+                                                           controller_.Snapshot().failed +
+                                                           askedToWait;
+        });
+    };
+    const auto lastAsked = [&] { return Asked().back(); };
+    Tick(3);  // 1000 stored; 1001 and 1002 asked to wait
+    ASSERT_TRUE(waitingFor(3, 2));
+    EXPECT_NE(observer_.Counts().Line().find(" - Asked to wait : 2"), std::string::npos);
+    Tick(5);
+    EXPECT_EQ(Asked().size(), 3u);  // nothing goes to the site
+    clock_.Advance(std::chrono::milliseconds(1999));
+    Tick();
+    EXPECT_EQ(Asked().size(), 3u);
+    clock_.Advance(std::chrono::milliseconds(1));
+    Tick();  // 1001's two seconds are over, but 1002's 30 still hold the site
+    EXPECT_EQ(Asked().size(), 3u);
+    clock_.Advance(std::chrono::milliseconds(27999));
+    Tick();
+    EXPECT_EQ(Asked().size(), 3u);
+    clock_.Advance(std::chrono::milliseconds(1));
+    Tick();  // 30 s: 1001 again, stored
+    ASSERT_TRUE(waitingFor(4, 1));
+    EXPECT_EQ(lastAsked(), "1001");
+    Tick();  // and 1002 again, told to wait 600 s, not 100000
+    ASSERT_TRUE(waitingFor(5, 1));
+    EXPECT_EQ(lastAsked(), "1002");
+    clock_.Advance(std::chrono::milliseconds(599999));
+    Tick();
+    EXPECT_EQ(Asked().size(), 5u);
+    for (std::size_t asked = 6; asked <= 7; ++asked) {  // its third and fourth answers
+        clock_.Advance(std::chrono::milliseconds(asked == 6 ? 1 : 1000));
+        Tick();
+        ASSERT_TRUE(waitingFor(asked, 1)) << asked;
+        EXPECT_EQ(controller_.Snapshot().failed, 0);
+    }
+    clock_.Advance(std::chrono::seconds(1));
+    Tick();  // the fifth answer for 1002
+    ASSERT_TRUE(waitingFor(8, 0));
+    EXPECT_EQ(controller_.Snapshot().failed, 1);
+    EXPECT_EQ(controller_.Snapshot().requested, 3);  // each number once, however often asked
+    Tick();
+    ASSERT_TRUE(WaitUntil([&] { return Asked().size() == 9; }));
+    EXPECT_EQ(lastAsked(), "1003");  // and new numbers go on
+    EndRun();
+    ASSERT_TRUE(controller_.FlushFailureReport(std::chrono::seconds(5)));
+    EXPECT_NE(ReadFileBytes(AppFile("failed.txt")).find("\t1002\t"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(AppFile("failed.txt")).find("\tstatus 429 (asked 5 times)\n"),
+              std::string::npos)
+        << ReadFileBytes(AppFile("failed.txt"));
+}
+
+// Abort while the site asks to wait ends the run at once, the waiting number unfinished.
+TEST_F(RunControllerTest, AbortWhileTheSiteAsksToWaitEndsTheRunAtOnce) {
+    ServeDocuments([](long) { return true; },
+                   [](long n) -> std::optional<FetchFailure> {
+                       FetchFailure failure(FetchError::kStatus, 429);
+                       failure.retryAfter = std::chrono::seconds(600);
+                       return n == 1001 ? std::optional(failure) : std::nullopt;
+                   });
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 1000;
+    Start();
+    Tick(3);
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 2; }));
+    const auto start = std::chrono::steady_clock::now();
+    EndRun();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(SavedRecord().bbsNumber, 1001);
 }
 
 // Saves during a run come at most every 200 ms: a change 199 ms after the last save waits for
