@@ -146,21 +146,24 @@ for ((n = 40000; n < saved; n++)); do
 done
 
 # --- a series that ends: a plain run stops there, the next fetches only what is new ------------
-series_run() {  # series_run LAST: a plain run against a site whose series ends at LAST
-    start_site 0 "$work/series.log" --faults none --last "$1" || fail "the series site did not start"
+series_run() {  # series_run LAST [SITE OPTION...]: a plain run against a site whose series ends at LAST
+    local last="$1"
+    shift
+    start_site 0 "$work/series.log" --faults none --last "$last" "$@" || fail "the series site did not start"
     "$cfg" "$run/NOVUDownLoad.cfg" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
         documentEnabled 0 >/dev/null
     (cd "$run" && ./novudl --end-after 20) >"$work/out.txt" 2>&1
     status=$?
     kill "${pids[-1]}"
     [ "$status" -eq 0 ] || fail "a run to the end of the series exited $status: $(cat "$work/out.txt")"
-    grep -q "^bbs: end of the series at $(($1 + 1)) " "$work/out.txt" || fail "no end told: $(cat "$work/out.txt")"
+    grep -q "^bbs: end of the series at $((last + 1)) " "$work/out.txt" || fail "no end told: $(cat "$work/out.txt")"
     saved="$("$cfg" "$run/NOVUDownLoad.cfg" | awk '$1 == "bbsNumber" {print $2}')"
-    [ "$saved" -eq "$(($1 + 1))" ] || fail "the end of the series at $(($1 + 1)) was saved as $saved"
+    [ "$saved" -eq "$((last + 1))" ] || fail "the end of the series at $((last + 1)) was saved as $saved"
 }
 "$cfg" "$run/NOVUDownLoad.cfg" set bbsNumber 50000 bbsEnabled 1 >/dev/null
-series_run 50199
+series_run 50199 --slow-down 100  # and asks to wait a second for every 100th number
 [ "$(ls "$run/xml_file/50" | wc -l)" -eq 200 ] || fail "not every document of the series was stored"
+[ "$(grep -c "/50/50100\.xml " "$work/series.log")" -eq 2 ] || fail "a number the site asked to wait for was not asked again once"
 past="$(grep -o "/[0-9]*\.xml " "$work/series.log" | tr -dc '0-9\n' | awk '$1 > 50199' | wc -l)"
 [ "$past" -le $((20 + 102 + 20)) ] || fail "$past numbers were asked past the end"
 : >"$work/series.log"

@@ -2,6 +2,7 @@
 // address, logs every request, and misbehaves on chosen numbers so that failures show.
 //
 //   sample_site [--port N] [--log FILE] [--faults LIST] [--pad KIB] [--drip MS] [--last N]
+//               [--slow-down N]
 //                                                     serve until interrupted
 //   sample_site [--pad KIB] --print xml|shtm NUMBER   write one document to stdout
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "support/decimal.h"
@@ -24,7 +26,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
-                 "                   [--drip MS] [--last N]\n"
+                 "                   [--drip MS] [--last N] [--slow-down N]\n"
                  "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
                  "--port: 0 to 65535 (0: any free port; the port is printed)\n"
                  "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
@@ -32,7 +34,9 @@ int Usage() {
                  "--pad: make every document KIB kibibytes larger\n"
                  "--drip: send every document in 4 KiB pieces, 1 to 3 times MS milliseconds apart\n"
                  "        (by the number), so that documents finish out of order\n"
-                 "--last: the series ends at N: every number above it is missing (404)\n",
+                 "--last: the series ends at N: every number above it is missing (404)\n"
+                 "--slow-down: the first request for every N-th number is answered 429 Too Many\n"
+                 "        Requests with Retry-After: 1\n",
                  kDefaultFaultRules);
     return 2;
 }
@@ -72,7 +76,8 @@ struct Options {
     std::vector<FaultRule> rules;
     std::size_t padBytes = 0;
     int dripMs = 0;
-    long last = INT32_MAX;  // the newest document of each series
+    long last = INT32_MAX;   // the newest document of each series
+    long slowDownEvery = 0;  // 0: the site never asks to slow down
 };
 
 ServerScript Deliver(const std::string& response, std::int32_t number, const Options& options) {
@@ -153,6 +158,10 @@ int main(int argc, char* argv[]) {
                 return Refuse(std::string("not a pause in milliseconds: ") + argv[i]);
             }
             options.dripMs = static_cast<int>(value);
+        } else if (option == "--slow-down" && hasValue) {
+            if (!ParseNumber(argv[++i], 1, INT32_MAX, options.slowDownEvery)) {
+                return Refuse(std::string("not a number from 1: ") + argv[i]);
+            }
         } else if (option == "--last" && hasValue) {
             if (!ParseNumber(argv[++i], 0, INT32_MAX, options.last)) {
                 return Refuse(std::string("not a document number: ") + argv[i]);
@@ -183,10 +192,20 @@ int main(int argc, char* argv[]) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    std::set<std::pair<int, std::int32_t>> slowedDown;  // guarded by logMutex
     ScriptedServer server([&](const std::string& request) {
+        bool slowDown = false;
         {
             std::lock_guard<std::mutex> lock(logMutex);
             log << Escaped(request) << std::endl;
+            const auto document = ParseRequest(request);
+            slowDown =
+                options.slowDownEvery > 0 && document &&
+                document->number % options.slowDownEvery == 0 &&
+                slowedDown.insert({static_cast<int>(document->series), document->number}).second;
+        }
+        if (slowDown) {
+            return ServerScript().Send("HTTP/1.0 429 Too Many Requests\r\nRetry-After: 1\r\n\r\n");
         }
         return Answer(request, options);
     });
