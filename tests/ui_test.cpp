@@ -11,7 +11,9 @@
 #include <QStyle>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -286,6 +288,47 @@ class UiTest : public QObject {
         QVERIFY(saved.Record().documentNumber >= 3000);
         auto* bar = qobject_cast<QProgressBar*>(dialog.Control(IDC_PROGRESS));
         QVERIFY(bar->maximum() > 0);
+    }
+
+    // A series that ends: the status line says so, and a document that appears is fetched at
+    // the next question.
+    void theWindowWaitsAtTheEndOfASeriesAndPicksUpWhatAppears() {
+        std::atomic<int> last{2009};
+        server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
+            const std::size_t at = request.find("/2/");
+            const int number = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 3);
+            return number <= last.load() ? ServerScript().Send(HttpResponse(200, "<doc/>"))
+                                         : ServerScript().Send(HttpResponse(404, "no"));
+        });
+        QVERIFY(server_->Start());
+        WriteSettings("http://127.0.0.1/bbs", "http://127.0.0.1/doc");
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.Controller().SetFetchPort(server_->Port());
+        dialog.Controller().SetIdleSleepMs(5);
+        dialog.SetAskAgainEvery(std::chrono::seconds(1));
+        qobject_cast<QCheckBox*>(dialog.Control(IDC_DOCUMENT_CHECK))->setChecked(false);
+        dialog.show();
+        BoxAnswerer boxes;
+
+        Click(dialog, IDC_START);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dialog, IDC_STATUS),
+                                  QString("BBS: end of the series at 2010, asking again every 1 s"),
+                                  10000);
+        QVERIFY(Text(dialog, IDC_COUNTS).contains(" - Past the end : "));
+        last = 2012;
+        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(App() + "xml_file/2/2012.xml"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(dialog, IDC_STATUS),
+                                  QString("BBS: end of the series at 2013, asking again every 1 s"),
+                                  10000);
+        Click(dialog, IDC_ABORT);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(dialog, IDC_COUNTS).contains("Active Thread : 0"), 10000);
+        Click(dialog, IDC_ABORT);
+        CTaskSettingsFile saved;
+        saved.SetPath(SettingsPathFor(App()));
+        QCOMPARE(saved.Load(), 540);
+        QCOMPARE(saved.Record().bbsNumber, 2013);
+        QVERIFY(!std::filesystem::exists(App() + "failed.txt") ||
+                ReadFileBytes(App() + "failed.txt").empty());
     }
 
     void enterEscapeAndCloseDuringAndAfterARun() {

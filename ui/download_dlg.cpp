@@ -190,6 +190,7 @@ void CDownLoadDlg::OnStart() {
                         ComposeNumber(GetInt(IDC_DOCUMENT_DIRECTORY), GetInt(IDC_DOCUMENT_FILE)),
                         TaskPlan::Open()};
     request.delaySeconds = GetInt(IDC_DELAY);
+    request.askAgainEvery = askAgainEvery_;
     controller_->Start(request);
     if (controller_->Generating()) {
         StartTimer(TIMER_GENERATE, kGeneratePeriodMs);

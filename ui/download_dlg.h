@@ -48,6 +48,9 @@ class CDownLoadDlg : public QDialog, private CRunObserver {
     void OnAbort();
     void OnTimer(int timerId);
 
+    // How often a task at the end of its series asks again; 60 s unless a test shortens it.
+    void SetAskAgainEvery(std::chrono::milliseconds every) { askAgainEvery_ = every; }
+
     // A label's text; from any thread, applied on the window's thread in call order.
     void SetText(int id, const std::string& text);
 
@@ -93,4 +96,5 @@ class CDownLoadDlg : public QDialog, private CRunObserver {
     std::string appDirectory_;
     std::map<int, QTimer*> timers_;
     std::unique_ptr<CRunController> controller_;
+    std::chrono::milliseconds askAgainEvery_ = RunRequest().askAgainEvery;
 };
