@@ -562,7 +562,9 @@ TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
         });
     };
     const auto lastAsked = [&] { return Asked().back(); };
+    PauseAndSettle();  // all three queued before the first answer holds the site
     Tick(3);  // 1000 stored; 1001 and 1002 asked to wait
+    controller_.Resume();
     ASSERT_TRUE(waitingFor(3, 2));
     EXPECT_NE(observer_.Counts().Line().find(" - Asked to wait : 2"), std::string::npos);
     Tick(5);
@@ -620,7 +622,9 @@ TEST_F(RunControllerTest, AbortWhileTheSiteAsksToWaitEndsTheRunAtOnce) {
     request_.document.enabled = false;
     request_.bbs.first = 1000;
     Start();
+    PauseAndSettle();  // all three queued before 1001's answer holds the site
     Tick(3);
+    controller_.Resume();
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 2; }));
     const auto start = std::chrono::steady_clock::now();
     EndRun();
