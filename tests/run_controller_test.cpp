@@ -563,7 +563,7 @@ TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
     };
     const auto lastAsked = [&] { return Asked().back(); };
     PauseAndSettle();  // all three queued before the first answer holds the site
-    Tick(3);  // 1000 stored; 1001 and 1002 asked to wait
+    Tick(3);           // 1000 stored; 1001 and 1002 asked to wait
     controller_.Resume();
     ASSERT_TRUE(waitingFor(3, 2));
     EXPECT_NE(observer_.Counts().Line().find(" - Asked to wait : 2"), std::string::npos);
@@ -608,6 +608,23 @@ TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
     EXPECT_NE(ReadFileBytes(AppFile("failed.txt")).find("\tstatus 429 (asked 5 times)\n"),
               std::string::npos)
         << ReadFileBytes(AppFile("failed.txt"));
+}
+
+// A rate below the generator's spaces a task's new numbers: 20 a second, one each 50 ms.
+TEST_F(RunControllerTest, RateSpacesNewNumbers) {
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.ratePerSecond = 20;
+    Start();
+    PauseAndSettle();
+    Tick(10);
+    EXPECT_EQ(controller_.Snapshot().requested, 1);
+    clock_.Advance(std::chrono::milliseconds(49));
+    Tick();
+    EXPECT_EQ(controller_.Snapshot().requested, 1);
+    clock_.Advance(std::chrono::milliseconds(1));
+    Tick(10);
+    EXPECT_EQ(controller_.Snapshot().requested, 2);
 }
 
 // Abort while the site asks to wait ends the run at once, the waiting number unfinished.
