@@ -191,7 +191,7 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
             WriteFileBytes(Target(), "older copy");
         }
         server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(200).Send("second");
+            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(120).Send("second");
         });
         ASSERT_TRUE(server_->Start());
         getter_.SetPort(server_->Port());
@@ -200,7 +200,7 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
             [&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
         ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
         // A fixed wait into the server's pause: the fetcher gives no sign of the bytes it holds.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
         // A crash now would leave no truncated file under the name, and the older copy whole.
         EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", olderCopy ? "older copy" : "");
         fetch.join();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -239,30 +240,30 @@ TEST_F(RunControllerTest, CancelledNumbersAreFetchedByTheNextStart) {
 }
 
 TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfOrder) {
-    // Document 101 takes long; the others finish around it.
-    server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
-        const bool slow = request.find("/101.xml") != std::string::npos;
-        return ServerScript().Sleep(slow ? 200 : 0).Send(HttpResponse(200, "doc"));
+    // Document 101 is held until the others have finished around it.
+    std::promise<void> release101;
+    std::shared_future<void> released = release101.get_future().share();
+    ServeDocuments([released](long n) {
+        if (n == 101) {
+            released.wait();
+        }
+        return true;
     });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
+    controller_.SetClock(clock_);
     request_.document.enabled = false;
     request_.bbs.first = 100;
     Start();
     Tick(5);  // 100..104
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 4; }));
-    controller_.RefreshStatus();
+    clock_.Advance(kSaveInterval);
+    controller_.RefreshStatus();  // shows the place and makes the save that is due
     EXPECT_EQ(observer_.Place().bbsNumber, 101);
-    // Saves come at most every 200 ms; the status refresh makes the one that is due.
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return SavedRecord().bbsNumber == 101;
-    }));
+    EXPECT_EQ(SavedRecord().bbsNumber, 101);
+    release101.set_value();
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().succeeded == 5; }));
-    ASSERT_TRUE(WaitUntil([&] {
-        controller_.RefreshStatus();
-        return SavedRecord().bbsNumber == 105;
-    }));
+    clock_.Advance(kSaveInterval);
+    controller_.RefreshStatus();
+    EXPECT_EQ(SavedRecord().bbsNumber, 105);
 }
 
 TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
@@ -270,15 +271,19 @@ TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
-    controller_.SetStopGrace(std::chrono::milliseconds(300));
+    controller_.SetStopGrace(std::chrono::milliseconds(150));
     request_.document.enabled = false;
     request_.delaySeconds = 0;  // no time limit of its own
     Start();
     Tick();
     ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
+    const auto abort = std::chrono::steady_clock::now();
     controller_.Abort();
     ASSERT_TRUE(
         WaitUntil([&] { return controller_.ActiveThreads() == 0; }, std::chrono::seconds(5)));
+    const auto took = std::chrono::steady_clock::now() - abort;
+    EXPECT_GE(took, std::chrono::milliseconds(149));   // the grace, whole
+    EXPECT_LT(took, std::chrono::milliseconds(1500));  // and no more
     controller_.Abort();
     EXPECT_FALSE(controller_.HasRun());
     EXPECT_EQ(controller_.Snapshot().failed, 1);
