@@ -295,6 +295,9 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             }
             reason += FormatText(" (asked %d times)", kTimesAskedBeforeFailing);
         }
+        if (task != nullptr) {
+            task->timesAsked.erase(tag.number);  // answered for good
+        }
         if (task != nullptr && task->enabled && task->plan.isList) {
             task->tried.insert(tag.number);
             if (result == JOB_STORED) {
