@@ -130,9 +130,9 @@ void SettleRetry(CRunController& controller, const TaskSettings& record,
             }
         }
     }
-    std::string error;
-    if (!CFailureReport::Settle(report, runStart, stored, notTried, error)) {
-        std::fprintf(stderr, "novudl: %s\n", error.c_str());
+    if (const Status settled = CFailureReport::Settle(report, runStart, stored, notTried);
+        !settled.IsOk()) {
+        std::fprintf(stderr, "novudl: %s\n", settled.Text().c_str());
     }
 }
 
@@ -255,9 +255,9 @@ int main(int argc, char* argv[]) {
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {
         std::vector<std::int32_t> bbs, documents;
-        std::string error;
-        if (!CFailureReport::ReadNumbers(retryPath, bbs, documents, error)) {
-            std::fprintf(stderr, "novudl: %s\n", error.c_str());
+        if (const Status read = CFailureReport::ReadNumbers(retryPath, bbs, documents);
+            !read.IsOk()) {
+            std::fprintf(stderr, "novudl: %s\n", read.Text().c_str());
             return kBadArguments;
         }
         request.bbs = {!bbs.empty(), 0, TaskPlan::List(bbs)};

@@ -148,17 +148,17 @@ bool CFailureReport::Close(std::chrono::milliseconds limit) {
     return finished && writer->allWritten;
 }
 
-bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
-                                 std::vector<std::int32_t>& documents, std::string& error) {
+Status CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
+                                   std::vector<std::int32_t>& documents) {
     // A FIFO would hold the reader before any message: only a regular file is opened.
     std::FILE* in = IsRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
     if (in == nullptr) {
-        error = "cannot read " + path +
-                (IsRegularFile(path.c_str()) || !FileExists(path.c_str())
-                     ? std::string()
-                     : std::string(": it is not a regular file"));
-        return false;
+        return Status::Refused("cannot read " + path +
+                               (IsRegularFile(path.c_str()) || !FileExists(path.c_str())
+                                    ? std::string()
+                                    : std::string(": it is not a regular file")));
     }
+    std::string error;
     std::unordered_set<std::int64_t> seen;
     std::string pending;
     std::vector<char> block(1 << 20);
@@ -224,7 +224,7 @@ bool CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32
         takeLine(pending);
     }
     std::fclose(in);
-    return ok;
+    return ok ? Status::Ok() : Status::Refused(error);
 }
 
 namespace {
@@ -264,9 +264,9 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 }  // namespace
 
-bool CFailureReport::Settle(const std::string& path, std::uint64_t runStart,
-                            const std::vector<Entry>& stored, const std::vector<Entry>& notTried,
-                            std::string& error) {
+Status CFailureReport::Settle(const std::string& path, std::uint64_t runStart,
+                              const std::vector<Entry>& stored,
+                              const std::vector<Entry>& notTried) {
     std::unordered_set<std::int64_t> gone, renewed, listed;
     for (const Entry& entry : stored) {
         gone.insert(EntryKey(entry));
@@ -275,8 +275,7 @@ bool CFailureReport::Settle(const std::string& path, std::uint64_t runStart,
     if (FileExists(path.c_str())) {
         std::FILE* in = IsRegularFile(path.c_str()) ? std::fopen(path.c_str(), "rb") : nullptr;
         if (in == nullptr) {
-            error = "cannot read " + path;
-            return false;
+            return Status::Refused("cannot read " + path);
         }
         std::vector<char> block(1 << 20);
         for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
@@ -317,12 +316,13 @@ bool CFailureReport::Settle(const std::string& path, std::uint64_t runStart,
         }
     }
     if (kept == all) {
-        return true;
+        return Status::Ok();
     }
-    if (kept.size() > INT32_MAX ||
-        ReplaceWholeFile(path.c_str(), kept.data(), static_cast<int>(kept.size()), &error) < 0) {
-        error = "cannot write " + path + (error.empty() ? "" : " (" + error + ")");
-        return false;
+    if (kept.size() > INT32_MAX) {
+        return Status::Refused("cannot write " + path + " (it would be over 2 GiB)");
     }
-    return true;
+    const Status written =
+        ReplaceWholeFile(path.c_str(), kept.data(), static_cast<int>(kept.size()));
+    return written.IsOk() ? written
+                          : Status::Refused("cannot write " + path + " (" + written.Text() + ")");
 }

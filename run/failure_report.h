@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/status.h"
+
 inline constexpr const char* kFailureReportName = "failed.txt";
 
 // "failed.txt" beside the downloads: one line for every document that failed,
@@ -45,10 +47,9 @@ class CFailureReport {
 
     // The numbers of each task listed in such a file, in their order, each once. Only a regular
     // file is opened. A line longer than 4 KiB, a number that is negative, has a sign or spaces,
-    // or a line that is not one of the report's refuses the file: false, with the reason in
-    // `error`.
-    static bool ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
-                            std::vector<std::int32_t>& documents, std::string& error);
+    // or a line that is not one of the report's refuses the file, saying why.
+    static Status ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,
+                              std::vector<std::int32_t>& documents);
 
     // One number of a listed task.
     struct Entry {
@@ -60,11 +61,10 @@ class CFailureReport {
     // the numbers that were stored now, drops older lines of numbers that failed again (their
     // new line says why now), and adds a line with the reason "not tried (stopped)" for every
     // number of the list that was not tried and has no line left. The file is replaced whole,
-    // so that a crash leaves it as before or after. False, with the reason in `error`, when it
-    // cannot be read or written.
-    static bool Settle(const std::string& path, std::uint64_t runStart,
-                       const std::vector<Entry>& stored, const std::vector<Entry>& notTried,
-                       std::string& error);
+    // so that a crash leaves it as before or after. A failure says why it cannot be read or
+    // written.
+    static Status Settle(const std::string& path, std::uint64_t runStart,
+                         const std::vector<Entry>& stored, const std::vector<Entry>& notTried);
 
   private:
     struct Writer;

@@ -74,15 +74,13 @@ void CRunController::Start(const RunRequest& request) {
     if (downloader_) {
         return;  // Start is disabled during a run; Enter must not start a second one
     }
-    std::string problem;
-    if (!folderLock_.TryLock(appDirectory_, &problem)) {
-        observer_.OnStartRefused(problem);
+    if (const Status locked = folderLock_.TryLock(appDirectory_); !locked.IsOk()) {
+        observer_.OnStartRefused(locked.Text());
         return;
     }
-    problem = DownloadFoldersProblem();
-    if (!problem.empty()) {
+    if (const Status writable = DownloadFoldersWritable(); !writable.IsOk()) {
         folderLock_.Unlock();
-        observer_.OnStartRefused(problem);
+        observer_.OnStartRefused(writable.Text());
         return;
     }
     observer_.OnStartNotice();
@@ -420,8 +418,10 @@ void CRunController::SaveIfDue(bool force) {
     }
     // The documents this record counts were made durable before they took their names; now the
     // names are, so that the saved place never stands above a document that a power cut lost.
+    // A file system that refuses to make a folder durable (some refuse fsync on folders) still
+    // gets its saves: holding them back would lose the place at every stop instead.
     for (const std::string& folder : folders) {
-        CFileSystem::Current().SyncDirectory(folder);
+        static_cast<void>(CFileSystem::Current().SyncDirectory(folder));
     }
     if (settings_.Save(record) >= 0 || saveFailureReported_ || settings_.SavesWithheld()) {
         return;
@@ -487,18 +487,17 @@ void CRunController::RefreshStatus() {
     SaveIfDue(false);
 }
 
-std::string CRunController::DownloadFoldersProblem() {
+Status CRunController::DownloadFoldersWritable() {
     CreateDownloadFolders();
     for (const TaskKind& kind : kTaskKinds) {
         const std::string path = appDirectory_ + kind.folder;
-        std::string reason;
-        if (!CanCreateFilesIn(path, &reason)) {
-            return FormatText(
-                "Documents cannot be stored in the folder %s: %s. No run was started.",
-                path.c_str(), reason.c_str());
+        if (const Status writable = CanCreateFilesIn(path); !writable.IsOk()) {
+            return Status::Refused(
+                FormatText("Documents cannot be stored in the folder %s: %s. No run was started.",
+                           path.c_str(), writable.Text().c_str()));
         }
     }
-    return {};
+    return Status::Ok();
 }
 
 void CRunController::CreateDownloadFolders() {

@@ -161,9 +161,9 @@ class CRunController {
     // Prepares a ticked task at Start (report lock held).
     void BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter);
     void QueueJob(std::int32_t kind);
-    // Why files cannot be created in the download folders, naming the folder and the system's
-    // reason; empty when they can.
-    std::string DownloadFoldersProblem();
+    // Whether files can be created in both download folders; if not, why, naming the folder and
+    // the system's reason.
+    Status DownloadFoldersWritable();
     void CreateDownloadFolders();
     void SetPhase(RunPhase phase);
     // Saves the record when it changed and the last save is 200 ms old (or at once when

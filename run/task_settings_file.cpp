@@ -24,8 +24,13 @@ int CTaskSettingsFile::Save(const TaskSettings& record) {
         return -1;
     }
     const TaskSettings::Bytes bytes = record.ToBytes();
-    return ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()),
-                            &lastError_);
+    const Status saved =
+        ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()));
+    if (!saved.IsOk()) {
+        lastError_ = saved.Text();
+        return -1;
+    }
+    return static_cast<int>(bytes.size());
 }
 
 std::string CTaskSettingsFile::LoadOrCreateDefaults() {

@@ -21,7 +21,7 @@ bool IsInstalledCopy(const std::string& executableDirectory) {
 }  // namespace
 
 DataLocation ChooseDataLocation(const std::string& executableDirectory) {
-    if (!IsInstalledCopy(executableDirectory) && CanCreateFilesIn(executableDirectory)) {
+    if (!IsInstalledCopy(executableDirectory) && CanCreateFilesIn(executableDirectory).IsOk()) {
         return {executableDirectory, true};
     }
     const fs::path directory = fs::path(platform::UserDataHome()) / "NOVUDownLoad";

@@ -14,32 +14,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void SetReason(std::string* reason, const std::string& text) {
-    if (reason != nullptr) {
-        *reason = text;
-    }
-}
-
 // The file a chain of symbolic links ends at (the path itself when it is no link), and its
 // status. A link is followed only when it belongs to this user or to the owner of the folder it
 // lies in, as the kernel follows links in sticky folders: a link that someone else planted never
-// steers a save. False, with the reason, for such a link.
-bool FollowTrustedLinks(fs::path path, fs::path& target, fs::file_status& status,
-                        std::string* reason) {
+// steers a save: such a link is refused.
+Status FollowTrustedLinks(fs::path path, fs::path& target, fs::file_status& status) {
     std::error_code error;
     for (int hops = 0; hops < 40; ++hops) {
         status = fs::symlink_status(path, error);
         if (!fs::is_symlink(status)) {
             target = path;
-            return true;
+            return Status::Ok();
         }
         const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
         platform::FileOwner link, folderOwner;
         if (platform::OwnerOf(path.string().c_str(), true, link) &&
             platform::OwnerOf(folder.string().c_str(), false, folderOwner) &&
             link.user != platform::EffectiveUser() && link.user != folderOwner.user) {
-            SetReason(reason, "it is a symbolic link that belongs to another user");
-            return false;
+            return Status::Refused("it is a symbolic link that belongs to another user");
         }
         const fs::path next = fs::read_symlink(path, error);
         if (error) {
@@ -49,7 +41,7 @@ bool FollowTrustedLinks(fs::path path, fs::path& target, fs::file_status& status
     }
     status = fs::status(path, error);
     target = path;
-    return true;
+    return Status::Ok();
 }
 
 // A name beside `path` that no other save, of this process or another, uses at the same time.
@@ -61,76 +53,73 @@ std::string TemporaryNameFor(const fs::path& path) {
 
 // The atomic way: a temporary file with the target's permission bits (and, where it belongs to
 // someone else, its owner and group), made durable, renamed over the target, and the rename
-// made durable. errno tells why it failed.
-bool ReplaceThroughTemporary(const fs::path& target, unsigned permissions,
-                             const platform::FileOwner* owner, const void* data, int size) {
+// made durable.
+Status ReplaceThroughTemporary(const fs::path& target, unsigned permissions,
+                               const platform::FileOwner* owner, const void* data, int size) {
     std::string temporary;
     int descriptor = -1;
     for (int attempt = 0; attempt < 8 && descriptor < 0; ++attempt) {
         temporary = TemporaryNameFor(target);
         descriptor = platform::CreateNewDescriptor(temporary.c_str(), permissions);
         if (descriptor < 0 && errno != EEXIST) {
-            return false;
+            return Status::SystemError(errno);
         }
     }
     if (descriptor < 0) {
-        return false;
+        return Status::SystemError(EEXIST);
     }
     CFileSystem& fileSystem = CFileSystem::Current();
     const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
-    bool ok = (owner == nullptr || platform::GiveTo(descriptor, *owner));
-    int error = ok ? 0 : errno;
-    if (ok && platform::WriteDescriptor(descriptor, data, wanted) != static_cast<long>(wanted)) {
-        ok = false;
-        error = errno != 0 ? errno : ENOSPC;
+    Status result = owner == nullptr || platform::GiveTo(descriptor, *owner)
+                        ? Status::Ok()
+                        : Status::SystemError(errno);
+    if (result.IsOk() &&
+        platform::WriteDescriptor(descriptor, data, wanted) != static_cast<long>(wanted)) {
+        result = Status::SystemError(errno != 0 ? errno : ENOSPC);
     }
     // The new record is on the disk before it takes the old one's place.
-    if (ok && !fileSystem.SyncData(descriptor)) {
-        ok = false;
-        error = errno;
+    if (result.IsOk()) {
+        result = fileSystem.SyncData(descriptor);
     }
-    if (platform::CloseDescriptor(descriptor) != 0 && ok) {
-        ok = false;
-        error = errno;
+    if (platform::CloseDescriptor(descriptor) != 0 && result.IsOk()) {
+        result = Status::SystemError(errno);
     }
-    if (ok && !fileSystem.Rename(temporary, target.string())) {
-        ok = false;
-        error = errno;
+    if (result.IsOk()) {
+        result = fileSystem.Rename(temporary, target.string());
     }
-    if (!ok) {
+    if (!result.IsOk()) {
         std::remove(temporary.c_str());
-        errno = error;
-        return false;
+        return result;
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    fileSystem.SyncDirectory(folder.string());
-    return true;
+    // The new record has taken the old one's place either way; a file system that cannot make
+    // a folder durable (some refuse fsync on folders) offers nothing more.
+    static_cast<void>(fileSystem.SyncDirectory(folder.string()));
+    return Status::Ok();
 }
 
 // The fallback for a folder that takes no new file: the old bytes overwritten in place.
-bool RewriteInPlace(const fs::path& target, const void* data, int size) {
+Status RewriteInPlace(const fs::path& target, const void* data, int size) {
     std::FILE* file = std::fopen(target.string().c_str(), "r+b");
     if (file == nullptr) {
-        return false;
+        return Status::SystemError(errno);
     }
     // Flushed and made durable before the close, as a replaced record would be.
     const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
-    if (std::fwrite(data, 1, wanted, file) != wanted || std::fflush(file) != 0 ||
-        !CFileSystem::Current().SyncData(platform::DescriptorOf(file))) {
-        const int error = errno;
-        std::fclose(file);
-        errno = error != 0 ? error : ENOSPC;
-        return false;
+    Status result = std::fwrite(data, 1, wanted, file) == wanted && std::fflush(file) == 0
+                        ? CFileSystem::Current().SyncData(platform::DescriptorOf(file))
+                        : Status::SystemError(errno != 0 ? errno : ENOSPC);
+    if (std::fclose(file) != 0 && result.IsOk()) {
+        result = Status::SystemError(errno);
     }
-    if (std::fclose(file) != 0) {
-        return false;
+    if (!result.IsOk()) {
+        return result;
     }
     std::error_code error;
     if (fs::file_size(target, error) > static_cast<std::uintmax_t>(size)) {
         fs::resize_file(target, static_cast<std::uintmax_t>(size), error);
     }
-    errno = error.value();
-    return !error;
+    return error ? Status::SystemError(error.value()) : Status::Ok();
 }
 
 }  // namespace
@@ -163,24 +152,22 @@ int WriteWholeFile(const char* path, const void* data, int size) {
     return static_cast<int>(written);
 }
 
-int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason) {
+Status ReplaceWholeFile(const char* path, const void* data, int size) {
     fs::file_status status;
     fs::path target;
-    if (!FollowTrustedLinks(path, target, status, reason)) {
-        return -1;
+    if (const Status followed = FollowTrustedLinks(path, target, status); !followed.IsOk()) {
+        return followed;
     }
     const bool exists = fs::exists(status);
     if (exists && !fs::is_regular_file(status)) {
-        SetReason(reason, "it is not a regular file");
-        return -1;
+        return Status::Refused("it is not a regular file");
     }
     // Even a user who may write anything (root) leaves a file alone that has no write bit.
     const fs::perms anyWrite =
         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if (exists && (!platform::MayWrite(target.string().c_str()) ||
                    (status.permissions() & anyWrite) == fs::perms::none)) {
-        SetReason(reason, SystemErrorText(EACCES) + " (the file is read-only)");
-        return -1;
+        return Status::Refused(SystemErrorText(EACCES) + " (the file is read-only)");
     }
     const unsigned permissions = exists
                                      ? static_cast<unsigned>(status.permissions() & fs::perms::all)
@@ -190,15 +177,12 @@ int ReplaceWholeFile(const char* path, const void* data, int size, std::string* 
     platform::FileOwner owner;
     const bool foreign = exists && platform::OwnerOf(target.string().c_str(), false, owner) &&
                          !platform::OwnedByThisProcess(owner);
-    if (ReplaceThroughTemporary(target, permissions, foreign ? &owner : nullptr, data, size)) {
-        return size;
+    const Status replaced =
+        ReplaceThroughTemporary(target, permissions, foreign ? &owner : nullptr, data, size);
+    if (replaced.IsOk() || !exists) {
+        return replaced;
     }
-    const int temporaryError = errno;
-    if (exists && RewriteInPlace(target, data, size)) {
-        return size;
-    }
-    SetReason(reason, SystemErrorText(exists ? errno : temporaryError));
-    return -1;
+    return RewriteInPlace(target, data, size);
 }
 
 int FileExists(const char* path) {
@@ -230,16 +214,15 @@ int CreateDirIfAbsent(const char* path) {
     return platform::MakeDirectory(path) ? 1 : 0;
 }
 
-int CanCreateFilesIn(const std::string& directory, std::string* reason) {
+Status CanCreateFilesIn(const std::string& directory) {
     const std::string probe = TemporaryNameFor(fs::path(directory) / "write-test");
     std::FILE* file = platform::CreateNewFile(probe.c_str());
     if (file == nullptr) {
-        SetReason(reason, SystemErrorText(errno));
-        return 0;
+        return Status::SystemError(errno);
     }
     std::fclose(file);
     std::remove(probe.c_str());
-    return 1;
+    return Status::Ok();
 }
 
 std::string SystemErrorText(int error) {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/status.h"
+
 // Small file-system chores. Stateless, callable from any thread, never throw, no messages:
 // results are the only report.
 
@@ -20,8 +22,8 @@ int WriteWholeFile(const char* path, const void* data, int size);
 // and is renamed over it. Where the folder refuses a temporary file, the bytes are written over
 // the old ones in place instead. A symbolic link is followed and its target replaced; a file
 // that may not be written (no write permission, or no write bit at all) or that is not a regular
-// file is never replaced. Returns `size`, or -1 with the system's reason in `reason`.
-int ReplaceWholeFile(const char* path, const void* data, int size, std::string* reason = nullptr);
+// file is never replaced.
+Status ReplaceWholeFile(const char* path, const void* data, int size);
 
 // 1 when the path exists, as a file or a directory; else 0.
 int FileExists(const char* path);
@@ -37,9 +39,8 @@ int GetAppDirectory(std::string& appDirectory);
 // failed. Only the last component is created.
 int CreateDirIfAbsent(const char* path);
 
-// 1 when a file can be created in the directory (tried by creating and removing one); else 0
-// with the system's reason in `reason`.
-int CanCreateFilesIn(const std::string& directory, std::string* reason = nullptr);
+// Whether a file can be created in the directory (tried by creating and removing one).
+Status CanCreateFilesIn(const std::string& directory);
 
 // The text of a system error number (errno), as the platform words it.
 std::string SystemErrorText(int error);

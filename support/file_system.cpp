@@ -1,6 +1,7 @@
 #include "support/file_system.h"
 
 #include <atomic>
+#include <cerrno>
 
 #include "support/file_platform.h"
 
@@ -9,20 +10,27 @@ CFileSystem g_real;
 std::atomic<CFileSystem*> g_current{&g_real};
 }  // namespace
 
-bool CFileSystem::SyncData(int descriptor) {
-    return platform::SyncDescriptor(descriptor);
+namespace {
+// The platform's answer, with its errno read at once.
+Status Checked(bool done) {
+    return done ? Status::Ok() : Status::SystemError(errno);
+}
+}  // namespace
+
+Status CFileSystem::SyncData(int descriptor) {
+    return Checked(platform::SyncDescriptor(descriptor));
 }
 
-bool CFileSystem::SyncDirectory(const std::string& path) {
-    return platform::SyncDirectory(path.c_str());
+Status CFileSystem::SyncDirectory(const std::string& path) {
+    return Checked(platform::SyncDirectory(path.c_str()));
 }
 
-bool CFileSystem::NameDescriptor(int descriptor, const std::string& path) {
-    return platform::NameDescriptor(descriptor, path.c_str());
+Status CFileSystem::NameDescriptor(int descriptor, const std::string& path) {
+    return Checked(platform::NameDescriptor(descriptor, path.c_str()));
 }
 
-bool CFileSystem::Rename(const std::string& from, const std::string& to) {
-    return platform::RenameReplacing(from.c_str(), to.c_str());
+Status CFileSystem::Rename(const std::string& from, const std::string& to) {
+    return Checked(platform::RenameReplacing(from.c_str(), to.c_str()));
 }
 
 CFileSystem& CFileSystem::Current() {

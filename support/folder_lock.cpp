@@ -5,20 +5,16 @@
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
 
-bool CFolderLock::TryLock(const std::string& directory, std::string* problem) {
+Status CFolderLock::TryLock(const std::string& directory) {
     Unlock();
     const std::string path = directory + kLockFileName;
     bool busy = false;
     descriptor_ = platform::LockExclusively(path.c_str(), busy);
     if (descriptor_ >= 0) {
-        return true;
+        return Status::Ok();
     }
-    if (problem != nullptr) {
-        *problem =
-            busy ? "another run is using " + directory
-                 : "the lock file " + path + " cannot be made (" + SystemErrorText(errno) + ")";
-    }
-    return false;
+    return busy ? Status::Busy("another run is using " + directory)
+                : Status::SystemError(errno, "the lock file " + path + " cannot be made");
 }
 
 void CFolderLock::Unlock() {
@@ -33,9 +29,5 @@ bool CFolderLock::InUse(const std::string& directory) {
         return false;  // no run has ever used the folder: nothing to make
     }
     CFolderLock probe;
-    std::string problem;
-    if (probe.TryLock(directory, &problem)) {
-        return false;
-    }
-    return problem.starts_with("another run");
+    return probe.TryLock(directory).Code() == StatusCode::kBusy;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/status.h"
+
 // One run per data folder: an exclusive lock on "NOVUDownLoad.lock" in the folder, held for a
 // whole run. Two programs on one folder would fetch the same numbers and overwrite each other's
 // saves. The lock goes with the process, so a killed program leaves no stale lock. The file
@@ -13,10 +15,10 @@ class CFolderLock {
     CFolderLock& operator=(const CFolderLock&) = delete;
     ~CFolderLock() { Unlock(); }
 
-    // Takes the lock of `directory` (ending in its separator) without waiting. False when
-    // another run holds it, with "another run is using <directory>" in `problem`, or when the
-    // lock file cannot be made, with the system's reason.
-    bool TryLock(const std::string& directory, std::string* problem = nullptr);
+    // Takes the lock of `directory` (ending in its separator) without waiting. Busy, "another
+    // run is using <directory>", when another run holds it; a system error when the lock file
+    // cannot be made.
+    Status TryLock(const std::string& directory);
     void Unlock();
     bool Held() const { return descriptor_ >= 0; }
 

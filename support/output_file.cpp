@@ -71,8 +71,8 @@ bool CWholeFile::Write(const void* data, std::size_t length) {
     return true;
 }
 
-bool CWholeFile::Fail() {
-    error_ = errno;
+bool CWholeFile::Fail(const Status& status) {
+    error_ = status.SystemErrorNumber();
     Discard();
     return false;
 }
@@ -84,12 +84,13 @@ bool CWholeFile::Commit() {
     CFileSystem& fileSystem = CFileSystem::Current();
     // The bytes reach the disk before the name does: after a power cut a name never stands for
     // an empty or short document.
-    if (!fileSystem.SyncData(file_.descriptor_)) {
-        return Fail();
+    if (const Status synced = fileSystem.SyncData(file_.descriptor_); !synced.IsOk()) {
+        return Fail(synced);
     }
     if (partialPath_.empty()) {
         // The common case, a number fetched for the first time, needs one name and no rename.
-        if (fileSystem.NameDescriptor(file_.descriptor_, finalPath_)) {
+        const Status named = fileSystem.NameDescriptor(file_.descriptor_, finalPath_);
+        if (named.IsOk()) {
             open_ = false;
             if (!file_.Close()) {
                 error_ = file_.Error();  // its bytes may not all be there: it must not stay
@@ -98,21 +99,25 @@ bool CWholeFile::Commit() {
             }
             return true;
         }
-        if (errno != EEXIST) {
-            return Fail();
+        if (named.SystemErrorNumber() != EEXIST) {
+            return Fail(named);
         }
         // An older copy is there: named beside it first, then renamed over it in one step.
         partialPath_ = PartialPath(finalPath_);
         std::remove(partialPath_.c_str());
-        if (!fileSystem.NameDescriptor(file_.descriptor_, partialPath_)) {
+        if (const Status beside = fileSystem.NameDescriptor(file_.descriptor_, partialPath_);
+            !beside.IsOk()) {
             partialPath_.clear();
-            return Fail();
+            return Fail(beside);
         }
     }
-    if (!file_.Close() || !fileSystem.Rename(partialPath_, finalPath_)) {
-        error_ = file_.Error() != 0 ? file_.Error() : errno;
+    if (!file_.Close()) {
+        error_ = file_.Error();
         Discard();
         return false;
+    }
+    if (const Status renamed = fileSystem.Rename(partialPath_, finalPath_); !renamed.IsOk()) {
+        return Fail(renamed);
     }
     open_ = false;
     partialPath_.clear();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "support/status.h"
 #include "support/text_format.h"
 
 // A file written straight through to the system, one call per block: no second buffer, and every
@@ -61,7 +62,7 @@ class CWholeFile {
     }
 
   private:
-    bool Fail();
+    bool Fail(const Status& status);
 
     COutputFile file_;
     std::string finalPath_;

@@ -22,22 +22,22 @@ class RecordingFileSystem : public CFileSystem {
     RecordingFileSystem() { CFileSystem::Install(this); }
     ~RecordingFileSystem() override { CFileSystem::Install(nullptr); }
 
-    bool SyncData(int descriptor) override {
+    Status SyncData(int descriptor) override {
         Add({"sync-data", descriptor, {}, {}});
         return CFileSystem::SyncData(descriptor);
     }
-    bool SyncDirectory(const std::string& path) override {
+    Status SyncDirectory(const std::string& path) override {
         Add({"sync-dir", -1, path, {}});
         return CFileSystem::SyncDirectory(path);
     }
-    bool NameDescriptor(int descriptor, const std::string& path) override {
-        const bool named = CFileSystem::NameDescriptor(descriptor, path);
-        if (named) {
+    Status NameDescriptor(int descriptor, const std::string& path) override {
+        Status named = CFileSystem::NameDescriptor(descriptor, path);
+        if (named.IsOk()) {
             Add({"name", descriptor, path, {}});
         }
         return named;
     }
-    bool Rename(const std::string& from, const std::string& to) override {
+    Status Rename(const std::string& from, const std::string& to) override {
         Add({"rename", -1, to, ReadFileBytes(from)});
         return CFileSystem::Rename(from, to);
     }

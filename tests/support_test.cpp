@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdlib>
 #include <filesystem>
@@ -139,7 +141,7 @@ TEST(FileHelpersTest, ReplaceWholeFileLeavesNoTemporaryBehind) {
         // The new bytes reach the disk before they take the old ones' place, and the rename
         // before the save counts as done.
         RecordingFileSystem recorder;
-        EXPECT_EQ(ReplaceWholeFile(path.c_str(), "new", 3), 3);
+        EXPECT_TRUE(ReplaceWholeFile(path.c_str(), "new", 3).IsOk());
         std::string order;
         for (const auto& call : recorder.Calls()) {
             order += call.what + (call.what == "sync-dir" ? " " + call.path : "") + ";";
@@ -148,7 +150,9 @@ TEST(FileHelpersTest, ReplaceWholeFileLeavesNoTemporaryBehind) {
     }
     EXPECT_EQ(ReadFileBytes(path), "new");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-    EXPECT_EQ(ReplaceWholeFile(dir.File("no/such/dir").c_str(), "abc", 3), -1);
+    const Status refused = ReplaceWholeFile(dir.File("no/such/dir").c_str(), "abc", 3);
+    EXPECT_EQ(refused.Code(), StatusCode::kSystemError);
+    EXPECT_EQ(refused.SystemErrorNumber(), ENOENT);
 }
 
 TEST(FileHelpersTest, FileExistsAndCreateDirIfAbsent) {
