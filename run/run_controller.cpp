@@ -33,11 +33,6 @@ std::chrono::seconds SiteWait(const FetchFailure& failure) {
     return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
 }
 
-void ReportProblem(const std::string& problem) {
-    if (!problem.empty()) {
-        ReportError(problem.c_str());
-    }
-}
 }  // namespace
 
 CRunController::CRunController(CRunObserver& observer, std::string appDirectory)
@@ -65,7 +60,9 @@ CRunController::~CRunController() {
 
 void CRunController::Open() {
     CreateDownloadFolders();
-    ReportProblem(settings_.LoadOrCreateDefaults());
+    if (const Status loaded = settings_.LoadOrCreateDefaults(); !loaded.IsOk()) {
+        ReportError(loaded.Text().c_str());
+    }
     observer_.OnSettings(settings_.Record());
     observer_.OnPhase(phase_);
 }

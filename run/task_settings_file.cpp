@@ -33,25 +33,25 @@ int CTaskSettingsFile::Save(const TaskSettings& record) {
     return static_cast<int>(bytes.size());
 }
 
-std::string CTaskSettingsFile::LoadOrCreateDefaults() {
+Status CTaskSettingsFile::LoadOrCreateDefaults() {
     if (Load() >= 0) {
-        return {};
+        return Status::Ok();
     }
     record_ = TaskSettings::Defaults();
     if (IsRegularFile(path_.c_str())) {
         // It exists but cannot be read: whatever it holds is the user's, not ours to replace.
         savesWithheld_ = true;
-        return FormatText(
+        return Status::Refused(FormatText(
             "The settings file %s cannot be read, so it was left as it is. This session uses the "
             "default settings and saves nothing.",
-            path_.c_str());
+            path_.c_str()));
     }
     if (Save() < 0) {
-        return FormatText(
+        return Status::Refused(FormatText(
             "The settings file %s cannot be written (%s). This session uses the default settings.",
-            path_.c_str(), lastError_.c_str());
+            path_.c_str(), lastError_.c_str()));
     }
-    return {};
+    return Status::Ok();
 }
 
 std::string SettingsPathFor(const std::string& appDirectory) {

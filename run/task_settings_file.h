@@ -3,6 +3,7 @@
 #include <string>
 
 #include "run/task_settings.h"
+#include "support/status.h"
 
 inline constexpr const char* kSettingsFileName = "NOVUDownLoad.cfg";
 
@@ -27,7 +28,7 @@ class CTaskSettingsFile {
     // Load; a missing file (or a path that is no regular file) gets the defaults, saved at once.
     // A file that exists but cannot be read is never overwritten: the defaults serve this session
     // and every save is withheld. Returns what the user must be told, or the empty text.
-    std::string LoadOrCreateDefaults();
+    Status LoadOrCreateDefaults();
 
     // Why the last save failed.
     const std::string& LastError() const { return lastError_; }

@@ -19,7 +19,7 @@ class SettingsFileTest : public ::testing::Test {
 };
 
 TEST_F(SettingsFileTest, MissingFileGetsTheDefaultsWritten) {
-    file_.LoadOrCreateDefaults();
+    ASSERT_TRUE(file_.LoadOrCreateDefaults().IsOk());
     EXPECT_EQ(file_.Record(), TaskSettings::Defaults());
     EXPECT_EQ(std::filesystem::file_size(Path()), 540u);
     EXPECT_EQ(Path(), dir_.WithSeparator() + "NOVUDownLoad.cfg");
@@ -51,7 +51,7 @@ TEST_F(SettingsFileTest, RecordLayoutIsLittleEndianFieldByField) {
 TEST_F(SettingsFileTest, ShortFileKeepsWhatWasReadAndIsNotRewritten) {
     TaskSettings::Bytes bytes = TaskSettings::Defaults().ToBytes();
     WriteFileBytes(Path(), std::string(reinterpret_cast<const char*>(bytes.data()), 522));
-    file_.LoadOrCreateDefaults();
+    ASSERT_TRUE(file_.LoadOrCreateDefaults().IsOk());
     EXPECT_EQ(file_.Record().bbsUrl, TaskSettings::Defaults().bbsUrl);
     EXPECT_EQ(file_.Record().bbsEnabled, 1);  // two bytes of it were enough
     EXPECT_EQ(file_.Record().bbsNumber, 0);
@@ -62,7 +62,7 @@ TEST_F(SettingsFileTest, ShortFileKeepsWhatWasReadAndIsNotRewritten) {
 TEST_F(SettingsFileTest, EmptyFileAppliesNoDefaults) {
     WriteFileBytes(Path(), "");
     EXPECT_EQ(file_.Load(), 0);
-    file_.LoadOrCreateDefaults();
+    ASSERT_TRUE(file_.LoadOrCreateDefaults().IsOk());
     EXPECT_EQ(file_.Record(), TaskSettings());
     EXPECT_EQ(std::filesystem::file_size(Path()), 0u);
 }
@@ -245,7 +245,7 @@ TEST_F(SettingsFileTest, UnreadableFileIsLeftAsItIsAndTheDefaultsServe) {
         std::filesystem::permissions(path, std::filesystem::perms::owner_write);
         CTaskSettingsFile file;
         file.SetPath(path);
-        const std::string told = file.LoadOrCreateDefaults();
+        const std::string told = file.LoadOrCreateDefaults().Text();
         CHILD_CHECK(told.find("cannot be read, so it was left as it is") != std::string::npos);
         CHILD_CHECK(file.Record() == TaskSettings::Defaults());
         CHILD_CHECK(file.Save() == -1);
@@ -265,7 +265,7 @@ TEST_F(SettingsFileTest, PathThatIsNoRegularFileGetsTheDefaultsAndTheFailureIsTo
         CTaskSettingsFile file;
         file.SetPath(dir_.File(name));
         EXPECT_EQ(file.Load(), -1);  // a FIFO without a writer must not block
-        const std::string told = file.LoadOrCreateDefaults();
+        const std::string told = file.LoadOrCreateDefaults().Text();
         EXPECT_EQ(file.Record(), TaskSettings::Defaults()) << name;
         EXPECT_NE(told.find("(it is not a regular file)"), std::string::npos) << told;
     }
