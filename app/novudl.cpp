@@ -74,7 +74,9 @@ bool ParseRange(const std::string& text, Range& range) {
 // to standard error. Job reports and the notices of the window's way of working are not shown.
 class CTerminalObserver : public CRunObserver {
   public:
-    explicit CTerminalObserver(CProgressLine& progress) : progress_(progress) {}
+    // `follow`: the run waits at the end of a series, which is then worth telling.
+    CTerminalObserver(CProgressLine& progress, bool follow)
+        : progress_(progress), follow_(follow) {}
 
     void OnSettings(const TaskSettings&) override {}
     void OnStatus(const RunCounts& counts, const TaskSettings&) override {
@@ -88,11 +90,11 @@ class CTerminalObserver : public CRunObserver {
     void OnStartRefused(const std::string& reason) override {
         std::fprintf(stderr, "novudl: %s\n", reason.c_str());
     }
-    // Said once for each new end, for runs that follow their series.
+    // Said once for each new end of a run that follows its series.
     void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
                      std::chrono::milliseconds askAgainEvery) override {
         std::int32_t& told = jobKind == JOB_BBS ? bbsEndTold_ : documentEndTold_;
-        if (told == number || outputGone_) {
+        if (!follow_ || told == number || outputGone_) {
             return;
         }
         told = number;
@@ -107,6 +109,7 @@ class CTerminalObserver : public CRunObserver {
 
   private:
     CProgressLine& progress_;
+    const bool follow_;
     bool outputGone_ = false;
     std::int32_t bbsEndTold_ = -1, documentEndTold_ = -1;
 };
@@ -242,7 +245,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "novudl: %s\n", text.c_str());
         return 1;
     });
-    CTerminalObserver observer(progress);
+    CTerminalObserver observer(progress, follow);
     CRunController controller(observer, location.directory);
     controller.Open();
     const TaskSettings& record = controller.Settings().Record();
