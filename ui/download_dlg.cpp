@@ -17,6 +17,7 @@
 #include "support/text_format.h"
 #include "ui/about_dlg.h"
 #include "ui/app_title.h"
+#include "ui/dialog_logic.h"
 #include "ui/dialog_units.h"
 #include "ui/link_label.h"
 #include "ui/main_dialog_template.h"
@@ -69,9 +70,7 @@ QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
 }  // namespace
 
 int ParseDialogInt(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : 0;
+    return DialogInt(text.toStdString());
 }
 
 CDownLoadDlg::CDownLoadDlg(QWidget* parent, const std::string& appDirectory,
@@ -182,14 +181,10 @@ void CDownLoadDlg::reject() {
 }
 
 void CDownLoadDlg::OnStart() {
-    RunRequest request;
-    request.bbs = {IsChecked(IDC_BBS_CHECK) != 0,
-                   ComposeNumber(GetInt(IDC_BBS_DIRECTORY), GetInt(IDC_BBS_FILE)),
-                   TaskPlan::Open()};
-    request.document = {IsChecked(IDC_DOCUMENT_CHECK) != 0,
-                        ComposeNumber(GetInt(IDC_DOCUMENT_DIRECTORY), GetInt(IDC_DOCUMENT_FILE)),
-                        TaskPlan::Open()};
-    request.delaySeconds = GetInt(IDC_DELAY);
+    RunRequest request =
+        RequestFrom({IsChecked(IDC_BBS_CHECK) != 0, GetInt(IDC_BBS_DIRECTORY), GetInt(IDC_BBS_FILE),
+                     IsChecked(IDC_DOCUMENT_CHECK) != 0, GetInt(IDC_DOCUMENT_DIRECTORY),
+                     GetInt(IDC_DOCUMENT_FILE), GetInt(IDC_DELAY)});
     request.askAgainEvery = askAgainEvery_;
     controller_->Start(request);
     if (controller_->Generating()) {
@@ -235,9 +230,7 @@ void CDownLoadDlg::OnStatus(const RunCounts& counts, const TaskSettings& record)
 
 void CDownLoadDlg::OnJobReport(const std::string& url, JobOutcome outcome) {
     SetText(IDC_STATUS, url);
-    SetText(IDC_DETAIL, outcome == JobOutcome::kStored   ? "Success"
-                        : outcome == JobOutcome::kFailed ? "Fail"
-                                                         : "Cancelled");
+    SetText(IDC_DETAIL, OutcomeText(outcome));
 }
 
 void CDownLoadDlg::OnPhase(RunPhase phase) {
@@ -246,9 +239,7 @@ void CDownLoadDlg::OnPhase(RunPhase phase) {
 
 void CDownLoadDlg::OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
                                std::chrono::milliseconds askAgainEvery) {
-    SetText(IDC_STATUS, FormatText("%s: end of the series at %d, asking again every %lld s",
-                                   jobKind == JOB_BBS ? "BBS" : "Document", number,
-                                   static_cast<long long>(askAgainEvery.count() / 1000)));
+    SetText(IDC_STATUS, SeriesEndText(jobKind, number, askAgainEvery));
 }
 
 void CDownLoadDlg::OnStartRefused(const std::string& reason) {
@@ -264,22 +255,19 @@ void CDownLoadDlg::OnWaitForWorkers() {
 }
 
 void CDownLoadDlg::ShowPlace(const TaskSettings& record) {
-    SetChecked(IDC_BBS_CHECK, record.bbsEnabled != 0);
-    SetInt(IDC_BBS_DIRECTORY, DirectoryPart(record.bbsNumber));
-    SetInt(IDC_BBS_FILE, FilePart(record.bbsNumber));
-    SetChecked(IDC_DOCUMENT_CHECK, record.documentEnabled != 0);
-    SetInt(IDC_DOCUMENT_DIRECTORY, DirectoryPart(record.documentNumber));
-    SetInt(IDC_DOCUMENT_FILE, FilePart(record.documentNumber));
+    for (const auto& [id, value] : PlaceOf(record)) {
+        if (id == IDC_BBS_CHECK || id == IDC_DOCUMENT_CHECK) {
+            SetChecked(id, value != 0);
+        } else {
+            SetInt(id, value);
+        }
+    }
 }
 
 void CDownLoadDlg::UpdateButtons(RunPhase phase) {
-    const bool running = phase != RunPhase::kIdle;
-    const bool paused = phase == RunPhase::kPaused;
-    Button(IDC_START)->setEnabled(!running);
-    Button(IDC_PAUSE)->setEnabled(running && !paused);
-    Button(IDC_RESUME)->setEnabled(running && paused);
-    Button(IDC_ABORT)->setEnabled(running);
-    Button(IDCANCEL_BUTTON)->setEnabled(!running);
+    for (const auto& [id, enabled] : ButtonsFor(phase)) {
+        Button(id)->setEnabled(enabled != 0);
+    }
 }
 
 int CDownLoadDlg::IsChecked(int id) const {
