@@ -13,6 +13,8 @@ inline constexpr SocketHandle kNoSocket = -1;
 
 // Starts the socket library once for the process; 1 on success, 0 on failure.
 int StartSocketLibrary();
+// Ends what StartSocketLibrary started, at the end of the process.
+void StopSocketLibrary();
 
 // One socket address of either family, as the resolver gives it.
 struct PeerAddress {

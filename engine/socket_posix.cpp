@@ -25,6 +25,8 @@ int StartSocketLibrary() {
     return 1;
 }
 
+void StopSocketLibrary() {}
+
 ConnectStart StartConnect(const PeerAddress& peer, SocketHandle& socket) {
     const auto* address = reinterpret_cast<const sockaddr*>(peer.bytes);
     const int fd = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -22,6 +22,10 @@ int StartSocketLibrary() {
     return 1;
 }
 
+void StopSocketLibrary() {
+    ::WSACleanup();
+}
+
 ConnectStart StartConnect(const PeerAddress& peer, SocketHandle& socket) {
     const auto* address = reinterpret_cast<const sockaddr*>(peer.bytes);
     const SOCKET s = ::socket(address->sa_family, SOCK_STREAM, 0);

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <utility>
 

@@ -213,63 +213,6 @@ void CDownLoadDlg::OnTimer(int timerId) {
     }
 }
 
-void CDownLoadDlg::OnSettings(const TaskSettings& record) {
-    ShowPlace(record);
-    SetInt(IDC_DELAY, record.timeout);
-}
-
-void CDownLoadDlg::OnStatus(const RunCounts& counts, const TaskSettings& record) {
-    SetText(IDC_COUNTS, counts.Line());
-    ShowPlace(record);
-    auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS));
-    const int finished = counts.succeeded + counts.failed;
-    // An empty range would make the bar an endless busy indicator; show it empty instead.
-    bar->setRange(0, finished > 0 ? finished : 1);
-    bar->setValue(counts.succeeded);
-}
-
-void CDownLoadDlg::OnJobReport(const std::string& url, JobOutcome outcome) {
-    SetText(IDC_STATUS, url);
-    SetText(IDC_DETAIL, OutcomeText(outcome));
-}
-
-void CDownLoadDlg::OnPhase(RunPhase phase) {
-    UpdateButtons(phase);
-}
-
-void CDownLoadDlg::OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
-                               std::chrono::milliseconds askAgainEvery) {
-    SetText(IDC_STATUS, SeriesEndText(jobKind, number, askAgainEvery));
-}
-
-void CDownLoadDlg::OnStartRefused(const std::string& reason) {
-    ShowMessage(reason);
-}
-
-void CDownLoadDlg::OnStartNotice() {
-    ShowMessage(kStartNotice);
-}
-
-void CDownLoadDlg::OnWaitForWorkers() {
-    ShowMessage(kWaitMessage);
-}
-
-void CDownLoadDlg::ShowPlace(const TaskSettings& record) {
-    for (const auto& [id, value] : PlaceOf(record)) {
-        if (id == IDC_BBS_CHECK || id == IDC_DOCUMENT_CHECK) {
-            SetChecked(id, value != 0);
-        } else {
-            SetInt(id, value);
-        }
-    }
-}
-
-void CDownLoadDlg::UpdateButtons(RunPhase phase) {
-    for (const auto& [id, enabled] : ButtonsFor(phase)) {
-        Button(id)->setEnabled(enabled != 0);
-    }
-}
-
 int CDownLoadDlg::IsChecked(int id) const {
     auto* box = qobject_cast<QCheckBox*>(Control(id));
     return box != nullptr && box->isChecked() ? 1 : 0;
@@ -280,13 +223,13 @@ int CDownLoadDlg::GetInt(int id) const {
     return edit != nullptr ? ParseDialogInt(edit->text()) : 0;
 }
 
-void CDownLoadDlg::SetChecked(int id, bool checked) {
+void CDownLoadDlg::SetCheck(int id, bool checked) {
     if (auto* box = qobject_cast<QCheckBox*>(Control(id))) {
         box->setChecked(checked);
     }
 }
 
-void CDownLoadDlg::SetInt(int id, int value) {
+void CDownLoadDlg::SetNumber(int id, int value) {
     if (auto* edit = qobject_cast<QLineEdit*>(Control(id))) {
         edit->setText(QString::number(value));
     }
@@ -308,6 +251,17 @@ void CDownLoadDlg::ApplyText(int id, const QString& text) {
     if (auto* label = qobject_cast<QLabel*>(Control(id))) {
         label->setText(text);
     }
+}
+
+void CDownLoadDlg::EnableControl(int id, bool enabled) {
+    Control(id)->setEnabled(enabled);
+}
+
+void CDownLoadDlg::ShowProgress(int finished, int stored) {
+    auto* bar = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS));
+    // An empty range would make the bar an endless busy indicator; show it empty instead.
+    bar->setRange(0, finished > 0 ? finished : 1);
+    bar->setValue(stored);
 }
 
 void CDownLoadDlg::ShowMessage(const std::string& text) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "run/run_controller.h"
-#include "run/run_observer.h"
+#include "ui/dialog_observer.h"
 #include "ui/main_dialog_template.h"
 
 class CLinkLabel;
@@ -25,7 +25,7 @@ int ParseDialogInt(const QString& text);
 //
 // Threads: everything runs on the window's thread, except SetText, which job reports call from
 // worker threads; those texts are posted to the window's thread and applied in call order.
-class CDownLoadDlg : public QDialog, private CRunObserver {
+class CDownLoadDlg : public QDialog, private CDialogObserver {
     Q_OBJECT
   public:
     // `appDirectory` replaces the data folder when given (tests use a fresh folder); `dialogFont`
@@ -52,7 +52,7 @@ class CDownLoadDlg : public QDialog, private CRunObserver {
     void SetAskAgainEvery(std::chrono::milliseconds every) { askAgainEvery_ = every; }
 
     // A label's text; from any thread, applied on the window's thread in call order.
-    void SetText(int id, const std::string& text);
+    void SetText(int id, const std::string& text) override;
 
   public slots:
     // OK does nothing: Enter never closes the window.
@@ -70,24 +70,15 @@ class CDownLoadDlg : public QDialog, private CRunObserver {
     QPushButton* Button(int id) const;
     int IsChecked(int id) const;
     int GetInt(int id) const;
-    void SetChecked(int id, bool checked);
-    void SetInt(int id, int value);
-    void ShowMessage(const std::string& text);
     void StartTimer(int id, int periodMs);
     void StopTimer(int id);
-    void ShowPlace(const TaskSettings& record);
-    void UpdateButtons(RunPhase phase);
 
-    // CRunObserver
-    void OnSettings(const TaskSettings& record) override;
-    void OnStatus(const RunCounts& counts, const TaskSettings& record) override;
-    void OnJobReport(const std::string& url, JobOutcome outcome) override;
-    void OnPhase(RunPhase phase) override;
-    void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
-                     std::chrono::milliseconds askAgainEvery) override;
-    void OnStartRefused(const std::string& reason) override;
-    void OnStartNotice() override;
-    void OnWaitForWorkers() override;
+    // CDialogObserver
+    void SetNumber(int id, int value) override;
+    void SetCheck(int id, bool checked) override;
+    void EnableControl(int id, bool enabled) override;
+    void ShowProgress(int finished, int stored) override;
+    void ShowMessage(const std::string& text) override;
 
     std::map<int, QWidget*> controls_;
     CLinkLabel* mailLink_ = nullptr;

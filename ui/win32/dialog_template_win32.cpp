@@ -1,0 +1,128 @@
+#include "ui/win32/dialog_template_win32.h"
+
+#include <string_view>
+
+#include "ui/main_dialog_template.h"
+
+namespace {
+
+// The predefined window classes, by their atoms.
+constexpr WORD kButtonClass = 0x0080;
+constexpr WORD kEditClass = 0x0081;
+constexpr WORD kStaticClass = 0x0082;
+constexpr std::wstring_view kProgressClass = L"msctls_progress32";
+
+class TemplateWriter {
+  public:
+    void Word(WORD value) { words_.push_back(value); }
+    void DoubleWord(DWORD value) {
+        Word(LOWORD(value));
+        Word(HIWORD(value));
+    }
+    // Templates hold UTF-16 text; the texts of this dialog are ASCII.
+    void Text(std::string_view text) {
+        for (const char c : text) {
+            Word(static_cast<unsigned char>(c));
+        }
+        Word(0);
+    }
+    void WideText(std::wstring_view text) {
+        for (const wchar_t c : text) {
+            Word(static_cast<WORD>(c));
+        }
+        Word(0);
+    }
+    // Each control's template starts on a double-word boundary.
+    void AlignToDoubleWord() {
+        if (words_.size() % 2 != 0) {
+            Word(0);
+        }
+    }
+    std::vector<WORD> Take() { return std::move(words_); }
+
+  private:
+    std::vector<WORD> words_;
+};
+
+DWORD StyleOf(ControlKind kind) {
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    switch (kind) {
+        case ControlKind::kButton:
+            return child | WS_TABSTOP | BS_PUSHBUTTON;
+        case ControlKind::kDefaultButton:
+            return child | WS_TABSTOP | BS_DEFPUSHBUTTON;
+        case ControlKind::kCheck:
+            return child | WS_TABSTOP | BS_AUTOCHECKBOX;
+        case ControlKind::kLabel:
+            return child | SS_LEFT | SS_NOPREFIX;
+        case ControlKind::kEdit:
+            return child | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL;
+        case ControlKind::kLine:
+            return child | SS_ETCHEDHORZ;
+        case ControlKind::kProgress:
+            return child | WS_BORDER;
+        case ControlKind::kGroup:
+            return child | BS_GROUPBOX;
+        case ControlKind::kLink:
+            return child | SS_LEFT | SS_NOTIFY | SS_NOPREFIX;
+    }
+    return child;
+}
+
+void WriteClass(TemplateWriter& out, ControlKind kind) {
+    switch (kind) {
+        case ControlKind::kButton:
+        case ControlKind::kDefaultButton:
+        case ControlKind::kCheck:
+        case ControlKind::kGroup:
+            out.Word(0xFFFF);
+            out.Word(kButtonClass);
+            return;
+        case ControlKind::kEdit:
+            out.Word(0xFFFF);
+            out.Word(kEditClass);
+            return;
+        case ControlKind::kProgress:
+            out.WideText(kProgressClass);
+            return;
+        case ControlKind::kLabel:
+        case ControlKind::kLine:
+        case ControlKind::kLink:
+            out.Word(0xFFFF);
+            out.Word(kStaticClass);
+            return;
+    }
+}
+
+}  // namespace
+
+std::vector<WORD> BuildMainDialogTemplate() {
+    TemplateWriter out;
+    out.DoubleWord(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU |
+                   WS_MINIMIZEBOX);
+    out.DoubleWord(0);  // extended style
+    out.Word(static_cast<WORD>(std::size(kMainTemplate)));
+    out.Word(0);  // x
+    out.Word(0);  // y
+    out.Word(318);
+    out.Word(200);
+    out.Word(0);  // no menu
+    out.Word(0);  // the dialog class
+    out.Text("NOVUDownLoad");
+    out.Word(8);
+    out.WideText(L"MS Shell Dlg");
+    for (const ControlTemplate& control : kMainTemplate) {
+        out.AlignToDoubleWord();
+        out.DoubleWord(StyleOf(control.kind));
+        out.DoubleWord(0);  // extended style
+        out.Word(static_cast<WORD>(control.x));
+        out.Word(static_cast<WORD>(control.y));
+        out.Word(static_cast<WORD>(control.width));
+        out.Word(static_cast<WORD>(control.height));
+        out.Word(static_cast<WORD>(control.id == -1 ? 0xFFFF : control.id));
+        WriteClass(out, control.kind);
+        out.Text(control.text);
+        out.Word(0);  // no creation data
+    }
+    return out.Take();
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// Template 102 as Windows builds dialogs from it: an in-memory DLGTEMPLATE made from the same
+// control table as the other window layer, in dialog units, with the dialog's 8-point font.
+std::vector<WORD> BuildMainDialogTemplate();

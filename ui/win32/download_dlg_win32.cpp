@@ -1,0 +1,214 @@
+#include "ui/win32/download_dlg_win32.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "support/data_location.h"
+#include "ui/dialog_logic.h"
+#include "ui/main_dialog_template.h"
+#include "ui/win32/dialog_template_win32.h"
+
+namespace {
+
+// A text from a worker thread; lParam carries it, owned by the message.
+constexpr UINT kPostedText = WM_APP + 1;
+
+}  // namespace
+
+CDownLoadDlgWin32::CDownLoadDlgWin32(std::string appDirectory)
+    : appDirectory_(std::move(appDirectory)) {
+    if (appDirectory_.empty()) {
+        appDirectory_ = ChooseDataLocationOfThisProgram().directory;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
+CDownLoadDlgWin32::~CDownLoadDlgWin32() {
+    if (window_ != nullptr) {
+        DestroyWindow(window_);
+    }
+}
+
+INT_PTR CDownLoadDlgWin32::RunModal() {
+    modal_ = true;
+    const std::vector<WORD> dialog = BuildMainDialogTemplate();
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                   reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
+                                   &DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+HWND CDownLoadDlgWin32::Create() {
+    modal_ = false;
+    const std::vector<WORD> dialog = BuildMainDialogTemplate();
+    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                      reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
+                                      &DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CDownLoadDlgWin32::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        auto* dialog = reinterpret_cast<CDownLoadDlgWin32*>(lParam);
+        dialog->window_ = window;
+    }
+    auto* dialog = reinterpret_cast<CDownLoadDlgWin32*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return dialog != nullptr ? dialog->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR CDownLoadDlgWin32::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            return FALSE;  // the focus was set: Start has it
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_START:
+                    OnStart();
+                    return TRUE;
+                case IDC_PAUSE:
+                    OnPause();
+                    return TRUE;
+                case IDC_RESUME:
+                    OnResume();
+                    return TRUE;
+                case IDC_ABORT:
+                    OnAbort();
+                    return TRUE;
+                case IDOK:
+                    return TRUE;  // Enter never closes the window
+                case IDCANCEL:
+                    OnCancel();
+                    return TRUE;
+            }
+            return FALSE;
+        case WM_CLOSE:
+            OnCancel();
+            return TRUE;
+        case WM_TIMER:
+            OnTimer(wParam);
+            return TRUE;
+        case kPostedText: {
+            const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+            SetDlgItemTextA(window_, static_cast<int>(wParam), text->c_str());
+            return TRUE;
+        }
+        case WM_DESTROY:
+            KillTimer(window_, TIMER_GENERATE);
+            KillTimer(window_, TIMER_STATUS);
+            controller_.reset();  // ends a run somehow still alive before the controls go
+            ApplyPostedTexts();   // and frees the texts still on their way
+            window_ = nullptr;
+            return TRUE;
+    }
+    return FALSE;
+}
+
+void CDownLoadDlgWin32::OnInitDialog() {
+    windowThread_ = GetCurrentThreadId();
+    controller_ =
+        std::make_unique<CRunController>(static_cast<CRunObserver&>(*this), appDirectory_);
+    controller_->Open();
+    SetTimer(window_, TIMER_STATUS, kStatusPeriodMs, nullptr);
+    SetFocus(GetDlgItem(window_, IDC_START));
+}
+
+void CDownLoadDlgWin32::OnStart() {
+    controller_->Start(
+        RequestFrom({IsChecked(IDC_BBS_CHECK), GetInt(IDC_BBS_DIRECTORY), GetInt(IDC_BBS_FILE),
+                     IsChecked(IDC_DOCUMENT_CHECK), GetInt(IDC_DOCUMENT_DIRECTORY),
+                     GetInt(IDC_DOCUMENT_FILE), GetInt(IDC_DELAY)}));
+    if (controller_->Generating()) {
+        SetTimer(window_, TIMER_GENERATE, kGeneratePeriodMs, nullptr);
+    }
+}
+
+void CDownLoadDlgWin32::OnPause() {
+    controller_->Pause();
+}
+
+void CDownLoadDlgWin32::OnResume() {
+    controller_->Resume();
+}
+
+void CDownLoadDlgWin32::OnAbort() {
+    KillTimer(window_, TIMER_GENERATE);
+    controller_->Abort();
+}
+
+void CDownLoadDlgWin32::OnTimer(UINT_PTR timerId) {
+    if (timerId == TIMER_GENERATE) {
+        controller_->GenerateJobs();
+    } else if (timerId == TIMER_STATUS) {
+        controller_->RefreshStatus();
+    }
+}
+
+void CDownLoadDlgWin32::OnCancel() {
+    // While a run exists Cancel is disabled: no report may ever reach a destroyed window.
+    if (!IsWindowEnabled(GetDlgItem(window_, IDCANCEL_BUTTON))) {
+        return;
+    }
+    if (modal_) {
+        EndDialog(window_, IDCANCEL);
+    } else {
+        DestroyWindow(window_);
+    }
+}
+
+void CDownLoadDlgWin32::SetText(int id, const std::string& text) {
+    if (GetCurrentThreadId() != windowThread_) {
+        auto posted = std::make_unique<std::string>(text);
+        if (PostMessageW(window_, kPostedText, static_cast<WPARAM>(id),
+                         reinterpret_cast<LPARAM>(posted.get()))) {
+            posted.release();  // the message owns it now
+        }
+        return;
+    }
+    ApplyPostedTexts();  // texts still on their way from workers are older than this one
+    SetDlgItemTextA(window_, id, text.c_str());
+}
+
+void CDownLoadDlgWin32::ApplyPostedTexts() {
+    MSG message;
+    while (PeekMessageW(&message, window_, kPostedText, kPostedText, PM_REMOVE)) {
+        const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(message.lParam));
+        SetDlgItemTextA(window_, static_cast<int>(message.wParam), text->c_str());
+    }
+}
+
+int CDownLoadDlgWin32::GetInt(int id) const {
+    char text[64] = {};
+    const UINT length = GetDlgItemTextA(window_, id, text, sizeof text);
+    // A longer text is no number the entry could hold.
+    return length + 1 >= sizeof text ? 0 : DialogInt(std::string_view(text, length));
+}
+
+bool CDownLoadDlgWin32::IsChecked(int id) const {
+    return IsDlgButtonChecked(window_, id) == BST_CHECKED;
+}
+
+void CDownLoadDlgWin32::SetNumber(int id, int value) {
+    SetDlgItemInt(window_, id, static_cast<UINT>(value), TRUE);
+}
+
+void CDownLoadDlgWin32::SetCheck(int id, bool checked) {
+    CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void CDownLoadDlgWin32::EnableControl(int id, bool enabled) {
+    EnableWindow(GetDlgItem(window_, id), enabled ? TRUE : FALSE);
+}
+
+void CDownLoadDlgWin32::ShowProgress(int finished, int stored) {
+    const HWND bar = GetDlgItem(window_, IDC_PROGRESS);
+    // An empty range would show nothing at all; show the bar empty instead.
+    SendMessageW(bar, PBM_SETRANGE32, 0, finished > 0 ? finished : 1);
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(stored), 0);
+}
+
+void CDownLoadDlgWin32::ShowMessage(const std::string& text) {
+    MessageBoxA(window_, text.c_str(), "NOVUDownLoad", MB_OK);
+}
