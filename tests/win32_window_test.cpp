@@ -60,6 +60,24 @@ TEST_F(Win32WindowTest, FirstStartCreatesFoldersAndSettingsAndShowsDefaultsWithS
     EXPECT_EQ(GetFocus(), GetDlgItem(window_, IDC_START));
 }
 
+// The program's icon in the title bar, and its version where Explorer looks for it.
+TEST_F(Win32WindowTest, ShowsTheIconAndCarriesItsVersion) {
+    EXPECT_NE(SendMessageW(window_, WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageW(window_, WM_GETICON, ICON_SMALL, 0), 0);
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    DWORD unused = 0;
+    const DWORD size = GetFileVersionInfoSizeW(program, &unused);
+    ASSERT_GT(size, 0u);
+    std::vector<char> version(size);
+    ASSERT_TRUE(GetFileVersionInfoW(program, 0, size, version.data()));
+    wchar_t* name = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904b0\\ProductName",
+                               reinterpret_cast<void**>(&name), &length));
+    EXPECT_EQ(std::wstring(name), L"NOVUDownLoad");
+}
+
 TEST_F(Win32WindowTest, EveryControlSitsWhereItsDialogUnitsSay) {
     for (const ControlTemplate& control : kMainTemplate) {
         if (control.id == -1) {

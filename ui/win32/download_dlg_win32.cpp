@@ -112,6 +112,14 @@ void CDownLoadDlgWin32::OnInitDialog() {
         std::make_unique<CRunController>(static_cast<CRunObserver&>(*this), appDirectory_);
     controller_->Open();
     SetTimer(window_, TIMER_STATUS, kStatusPeriodMs, nullptr);
+    // The program's icon, where its resources hold one, in the title bar and the task bar.
+    const HINSTANCE program = GetModuleHandleW(nullptr);
+    for (const auto& [which, size] : {std::pair{ICON_BIG, SM_CXICON}, {ICON_SMALL, SM_CXSMICON}}) {
+        const int pixels = GetSystemMetrics(size);
+        if (HANDLE icon = LoadImageW(program, MAKEINTRESOURCEW(1), IMAGE_ICON, pixels, pixels, 0)) {
+            SendMessageW(window_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+        }
+    }
     SetFocus(GetDlgItem(window_, IDC_START));
 }
 
