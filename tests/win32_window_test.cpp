@@ -120,6 +120,22 @@ TEST_F(Win32WindowTest, TabOrderIsTheTemplateOrder) {
     EXPECT_EQ(control, GetDlgItem(window_, IDC_START));  // and round again
 }
 
+// The About box is on the system menu, and names the folder the files are in.
+TEST_F(Win32WindowTest, AboutBoxIsOnTheSystemMenuAndNamesTheDataFolder) {
+    wchar_t entry[64] = {};
+    GetMenuStringW(GetSystemMenu(window_, FALSE), ID_ABOUTBOX, entry, 64, MF_BYCOMMAND);
+    EXPECT_EQ(std::wstring(entry), L"&About NOVUDownLoad...");
+    const HWND about = CreateAboutBox(window_, dialog_.AppDirectory());
+    ASSERT_NE(about, nullptr);
+    char text[512] = {};
+    GetDlgItemTextA(about, IDC_ABOUT_FOLDER, text, sizeof text);
+    EXPECT_EQ(std::string(text), "Files in " + dialog_.AppDirectory());
+    GetWindowTextA(about, text, sizeof text);
+    EXPECT_EQ(std::string(text), "About NOVUDownLoad");
+    EXPECT_NE(GetDlgItem(about, IDOK_BUTTON), nullptr);
+    DestroyWindow(about);
+}
+
 TEST_F(Win32WindowTest, EnterNeverClosesAndClosingWaitsForCancel) {
     SendMessageW(window_, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(IsWindow(window_));

@@ -57,6 +57,11 @@ QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
             return new QGroupBox(text, parent);
         case ControlKind::kLink:
             return new CLinkLabel(text, parent);
+        case ControlKind::kIcon: {
+            auto* icon = new QLabel(parent);
+            icon->setPixmap(ProgramIcon().pixmap(32, 32));
+            return icon;
+        }
         case ControlKind::kLabel: {
             auto* label = new QLabel(text, parent);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -46,7 +46,8 @@ enum class ControlKind {
     kLine,
     kProgress,
     kGroup,
-    kLink
+    kLink,
+    kIcon,  // the program's icon
 };
 
 struct ControlTemplate {
@@ -87,4 +88,16 @@ inline constexpr ControlTemplate kMainTemplate[] = {
     {-1, ControlKind::kLabel, "(S)", 288, 37, 11, 8},
     {IDC_HOME_LINK, ControlKind::kLink, kHomePageText, 7, 138, 92, 8},
     {IDC_MAIL_LINK, ControlKind::kLink, kMailText, 219, 138, 92, 8},
+};
+
+// The About box: the program's icon, name and version, what it does, and the folder its files are
+// in.
+inline constexpr int IDC_ABOUT_FOLDER = 1100;
+inline constexpr int IDOK_BUTTON = 1;
+inline constexpr ControlTemplate kAboutTemplate[] = {
+    {-1, ControlKind::kIcon, "", 11, 17, 20, 20},
+    {-1, ControlKind::kLabel, "NOVUDownLoad Version 1.0", 40, 10, 119, 8},
+    {-1, ControlKind::kLabel, "Mirrors forum topics and articles.", 40, 25, 119, 8},
+    {IDC_ABOUT_FOLDER, ControlKind::kLabel, "", 40, 40, 188, 8},
+    {IDOK_BUTTON, ControlKind::kDefaultButton, "OK", 178, 7, 50, 14},
 };

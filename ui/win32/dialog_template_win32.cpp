@@ -1,5 +1,6 @@
 #include "ui/win32/dialog_template_win32.h"
 
+#include <span>
 #include <string_view>
 
 #include "ui/main_dialog_template.h"
@@ -65,6 +66,8 @@ DWORD StyleOf(ControlKind kind) {
             return child | BS_GROUPBOX;
         case ControlKind::kLink:
             return child | SS_LEFT | SS_NOTIFY | SS_NOPREFIX;
+        case ControlKind::kIcon:
+            return child | SS_ICON;
     }
     return child;
 }
@@ -88,30 +91,29 @@ void WriteClass(TemplateWriter& out, ControlKind kind) {
         case ControlKind::kLabel:
         case ControlKind::kLine:
         case ControlKind::kLink:
+        case ControlKind::kIcon:
             out.Word(0xFFFF);
             out.Word(kStaticClass);
             return;
     }
 }
 
-}  // namespace
-
-std::vector<WORD> BuildMainDialogTemplate() {
+std::vector<WORD> BuildTemplate(DWORD style, std::string_view title, WORD width, WORD height,
+                                std::span<const ControlTemplate> controls) {
     TemplateWriter out;
-    out.DoubleWord(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU |
-                   WS_MINIMIZEBOX);
+    out.DoubleWord(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | style);
     out.DoubleWord(0);  // extended style
-    out.Word(static_cast<WORD>(std::size(kMainTemplate)));
+    out.Word(static_cast<WORD>(controls.size()));
     out.Word(0);  // x
     out.Word(0);  // y
-    out.Word(318);
-    out.Word(200);
+    out.Word(width);
+    out.Word(height);
     out.Word(0);  // no menu
     out.Word(0);  // the dialog class
-    out.Text("NOVUDownLoad");
+    out.Text(title);
     out.Word(8);
     out.WideText(L"MS Shell Dlg");
-    for (const ControlTemplate& control : kMainTemplate) {
+    for (const ControlTemplate& control : controls) {
         out.AlignToDoubleWord();
         out.DoubleWord(StyleOf(control.kind));
         out.DoubleWord(0);  // extended style
@@ -121,8 +123,23 @@ std::vector<WORD> BuildMainDialogTemplate() {
         out.Word(static_cast<WORD>(control.height));
         out.Word(static_cast<WORD>(control.id == -1 ? 0xFFFF : control.id));
         WriteClass(out, control.kind);
-        out.Text(control.text);
+        if (control.kind == ControlKind::kIcon) {
+            out.Word(0xFFFF);  // the program's icon, resource 1
+            out.Word(1);
+        } else {
+            out.Text(control.text);
+        }
         out.Word(0);  // no creation data
     }
     return out.Take();
+}
+
+}  // namespace
+
+std::vector<WORD> BuildMainDialogTemplate() {
+    return BuildTemplate(WS_MINIMIZEBOX, "NOVUDownLoad", 318, 200, kMainTemplate);
+}
+
+std::vector<WORD> BuildAboutTemplate() {
+    return BuildTemplate(0, "About NOVUDownLoad", 235, 55, kAboutTemplate);
 }

@@ -7,3 +7,5 @@
 // Template 102 as Windows builds dialogs from it: an in-memory DLGTEMPLATE made from the same
 // control table as the other window layer, in dialog units, with the dialog's 8-point font.
 std::vector<WORD> BuildMainDialogTemplate();
+// The About box the same way.
+std::vector<WORD> BuildAboutTemplate();

@@ -14,7 +14,31 @@ namespace {
 // A text from a worker thread; lParam carries it, owned by the message.
 constexpr UINT kPostedText = WM_APP + 1;
 
+INT_PTR CALLBACK AboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        // A long path keeps its start and its end; the middle gives way.
+        const HWND folder = GetDlgItem(window, IDC_ABOUT_FOLDER);
+        SetWindowLongPtrW(folder, GWL_STYLE,
+                          GetWindowLongPtrW(folder, GWL_STYLE) | SS_PATHELLIPSIS);
+        const auto* dataFolder = reinterpret_cast<const std::string*>(lParam);
+        SetWindowTextA(folder, ("Files in " + *dataFolder).c_str());
+        return TRUE;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(window, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
 }  // namespace
+
+HWND CreateAboutBox(HWND owner, const std::string& dataFolder) {
+    const std::vector<WORD> about = BuildAboutTemplate();
+    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                      reinterpret_cast<const DLGTEMPLATE*>(about.data()), owner,
+                                      &AboutBoxProc, reinterpret_cast<LPARAM>(&dataFolder));
+}
 
 CDownLoadDlgWin32::CDownLoadDlgWin32(std::string appDirectory)
     : appDirectory_(std::move(appDirectory)) {
@@ -87,6 +111,12 @@ INT_PTR CDownLoadDlgWin32::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             OnCancel();
             return TRUE;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == ID_ABOUTBOX) {
+                OnSysCommand(static_cast<UINT>(wParam));
+                return TRUE;
+            }
+            return FALSE;
         case WM_TIMER:
             OnTimer(wParam);
             return TRUE;
@@ -120,7 +150,19 @@ void CDownLoadDlgWin32::OnInitDialog() {
             SendMessageW(window_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
         }
     }
+    const HMENU systemMenu = GetSystemMenu(window_, FALSE);
+    AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(systemMenu, MF_STRING, ID_ABOUTBOX, L"&About NOVUDownLoad...");
     SetFocus(GetDlgItem(window_, IDC_START));
+}
+
+void CDownLoadDlgWin32::OnSysCommand(UINT commandId) {
+    if ((commandId & 0xFFF0) == ID_ABOUTBOX) {
+        const std::vector<WORD> about = BuildAboutTemplate();
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                reinterpret_cast<const DLGTEMPLATE*>(about.data()), window_,
+                                &AboutBoxProc, reinterpret_cast<LPARAM>(&appDirectory_));
+    }
 }
 
 void CDownLoadDlgWin32::OnStart() {

@@ -14,6 +14,9 @@
 //
 // Threads: everything runs on the window's thread, except the job reports, which worker threads
 // make: their texts are posted to the window's thread and applied in the order of the calls.
+// The About box on its own (tests): modeless, owned by `owner`, naming `dataFolder`.
+HWND CreateAboutBox(HWND owner, const std::string& dataFolder);
+
 class CDownLoadDlgWin32 : private CDialogObserver {
   public:
     // `appDirectory` replaces the data folder when given (tests use a fresh folder).
@@ -38,6 +41,9 @@ class CDownLoadDlgWin32 : private CDialogObserver {
     void OnTimer(UINT_PTR timerId);
     // Cancel, Escape and the close box close the window only while Cancel is enabled.
     void OnCancel();
+
+    // The entries of the system menu: "About NOVUDownLoad..." opens the About box.
+    void OnSysCommand(UINT commandId);
 
     // A label's text; from any thread, applied on the window's thread in call order.
     void SetText(int id, const std::string& text) override;
