@@ -300,7 +300,7 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             }
         } else if (task != nullptr && task->enabled) {
             if (!task->OneOff() &&
-                !SettleSeries(tag.kind, *task, result, url, tag.number, failure)) {
+                !SettleSeries(tag.kind, *task, result, url, tag.number, failure, reason)) {
                 return;  // held back at the series' end: neither finished nor counted
             }
             task->resume.Finish(tag.number);
@@ -347,10 +347,11 @@ std::optional<std::int32_t> CRunController::NextOfOpenTask(TaskRun& task) {
 }
 
 bool CRunController::SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
-                                  std::int32_t number, const FetchFailure& failure) {
+                                  std::int32_t number, const FetchFailure& failure,
+                                  const std::string& reason) {
     if (result == JOB_FAILED && IsNotFound(failure)) {
         const bool wasAtEnd = task.seriesEnd.EndAt().has_value();
-        if (!task.seriesEnd.Hold({number, url, DescribeFetchFailure(failure)})) {
+        if (!task.seriesEnd.Hold({number, url, reason})) {
             return true;  // a gap below a stored number: a failure now
         }
         if (!wasAtEnd && task.seriesEnd.EndAt()) {

@@ -153,10 +153,10 @@ class CRunController {
     // The next number of an open task, or none while it waits at its end (report lock held).
     std::optional<std::int32_t> NextOfOpenTask(TaskRun& task);
     // Files a job of an open task (report lock held): a missing number may be held back as the
-    // series' end; a stored one settles those below it. False when the report needs nothing
-    // more.
+    // series' end, with `reason` for failed.txt should it turn out a gap; a stored one settles
+    // those below it. False when the report needs nothing more.
     bool SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
-                      std::int32_t number, const FetchFailure& failure);
+                      std::int32_t number, const FetchFailure& failure, const std::string& reason);
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
     // Prepares a ticked task at Start (report lock held).
     void BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "run/run_controller.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
 #include "run/task_settings.h"
@@ -75,6 +76,15 @@ inline std::array<ControlValue, 5> ButtonsFor(RunPhase phase) {
              {IDC_RESUME, running && paused},
              {IDC_ABORT, running},
              {IDCANCEL_BUTTON, !running}}};
+}
+
+// What a tick of the window's timers asks of the run.
+inline void OnRunTimer(CRunController& controller, int timerId) {
+    if (timerId == TIMER_GENERATE) {
+        controller.GenerateJobs();
+    } else if (timerId == TIMER_STATUS) {
+        controller.RefreshStatus();
+    }
 }
 
 // The detail line of a finished job.

@@ -211,11 +211,7 @@ void CDownLoadDlg::OnAbort() {
 }
 
 void CDownLoadDlg::OnTimer(int timerId) {
-    if (timerId == TIMER_GENERATE) {
-        controller_->GenerateJobs();
-    } else if (timerId == TIMER_STATUS) {
-        controller_->RefreshStatus();
-    }
+    OnRunTimer(*controller_, timerId);
 }
 
 int CDownLoadDlg::IsChecked(int id) const {

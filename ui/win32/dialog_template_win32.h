@@ -9,3 +9,8 @@
 std::vector<WORD> BuildMainDialogTemplate();
 // The About box the same way.
 std::vector<WORD> BuildAboutTemplate();
+
+// A built template as the dialog functions take it.
+inline const DLGTEMPLATE* AsTemplate(const std::vector<WORD>& words) {
+    return reinterpret_cast<const DLGTEMPLATE*>(words.data());
+}

@@ -35,8 +35,7 @@ INT_PTR CALLBACK AboutBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 HWND CreateAboutBox(HWND owner, const std::string& dataFolder) {
     const std::vector<WORD> about = BuildAboutTemplate();
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                      reinterpret_cast<const DLGTEMPLATE*>(about.data()), owner,
+    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), AsTemplate(about), owner,
                                       &AboutBoxProc, reinterpret_cast<LPARAM>(&dataFolder));
 }
 
@@ -58,16 +57,14 @@ CDownLoadDlgWin32::~CDownLoadDlgWin32() {
 INT_PTR CDownLoadDlgWin32::RunModal() {
     modal_ = true;
     const std::vector<WORD> dialog = BuildMainDialogTemplate();
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
-                                   reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), AsTemplate(dialog), nullptr,
                                    &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 HWND CDownLoadDlgWin32::Create() {
     modal_ = false;
     const std::vector<WORD> dialog = BuildMainDialogTemplate();
-    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                      reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), nullptr,
+    return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), AsTemplate(dialog), nullptr,
                                       &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -159,8 +156,7 @@ void CDownLoadDlgWin32::OnInitDialog() {
 void CDownLoadDlgWin32::OnSysCommand(UINT commandId) {
     if ((commandId & 0xFFF0) == ID_ABOUTBOX) {
         const std::vector<WORD> about = BuildAboutTemplate();
-        DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
-                                reinterpret_cast<const DLGTEMPLATE*>(about.data()), window_,
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), AsTemplate(about), window_,
                                 &AboutBoxProc, reinterpret_cast<LPARAM>(&appDirectory_));
     }
 }
@@ -189,11 +185,7 @@ void CDownLoadDlgWin32::OnAbort() {
 }
 
 void CDownLoadDlgWin32::OnTimer(UINT_PTR timerId) {
-    if (timerId == TIMER_GENERATE) {
-        controller_->GenerateJobs();
-    } else if (timerId == TIMER_STATUS) {
-        controller_->RefreshStatus();
-    }
+    OnRunTimer(*controller_, static_cast<int>(timerId));
 }
 
 void CDownLoadDlgWin32::OnCancel() {
