@@ -80,8 +80,8 @@ TEST_F(Win32WindowTest, ShowsTheIconAndCarriesItsVersion) {
 
 TEST_F(Win32WindowTest, EveryControlSitsWhereItsDialogUnitsSay) {
     for (const ControlTemplate& control : kMainTemplate) {
-        if (control.id == -1) {
-            continue;
+        if (control.id == -1 || control.kind == ControlKind::kLink) {
+            continue;  // links fit their text (below)
         }
         // Windows maps a control's origin and its size each on their own.
         RECT expected{control.x, control.y, control.width, control.height};
@@ -162,6 +162,109 @@ TEST_F(Win32WindowTest, TextsFromWorkerThreadsArriveInOrder) {
     dialog_.SetText(IDC_DETAIL, "later");  // applies what was posted before it
     Pump();
     EXPECT_EQ(Text(IDC_DETAIL), "later");
+}
+
+// The links of the dialog: targets and texts, the hand, the tooltip, and the colours the dialog
+// paints them in as the pointer comes and goes and the opener answers.
+TEST_F(Win32WindowTest, LinksPointHoverAndTurnVisitedOnceOpened) {
+    CLinkLabelWin32& home = dialog_.HomeLink();
+    EXPECT_EQ(home.LinkTarget(), kHomePageTarget);
+    EXPECT_EQ(Text(IDC_HOME_LINK), kHomePageText);
+    EXPECT_EQ(dialog_.MailLink().LinkTarget(), kMailTarget);
+    EXPECT_TRUE(home.IsUnderlined());  // the dialog underlines its links always
+
+    // Colours as the dialog hands them to the static control for painting.
+    const auto painted = [&](const CLinkLabelWin32& link) {
+        const HDC dc = GetDC(window_);
+        const auto brush = SendMessageW(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                        reinterpret_cast<LPARAM>(link.Window()));
+        const COLORREF colour = GetTextColor(dc);
+        ReleaseDC(window_, dc);
+        return brush != 0 ? colour : CLR_INVALID;
+    };
+    EXPECT_EQ(painted(home), RGB(0, 0, 238));
+
+    SendMessageW(home.Window(), WM_SETCURSOR, reinterpret_cast<WPARAM>(home.Window()),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), LoadCursor(nullptr, IDC_HAND));
+
+    // The pointer comes: red and underlined while it stays; it goes: the timer ends the hover.
+    home.SetUnderlineMode(UNDERLINE_ON_HOVER);
+    EXPECT_FALSE(home.IsUnderlined());
+    POINT pointer{2, 2};
+    ClientToScreen(home.Window(), &pointer);
+    home.SetPointerSource([&] { return pointer; });
+    SendMessageW(home.Window(), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    EXPECT_TRUE(home.IsHovering());
+    EXPECT_TRUE(home.IsUnderlined());
+    EXPECT_EQ(painted(home), RGB(255, 0, 0));
+    home.OnHoverTimer();
+    EXPECT_TRUE(home.IsHovering());
+    pointer.x -= 10;
+    home.OnHoverTimer();
+    EXPECT_FALSE(home.IsHovering());
+    EXPECT_FALSE(home.IsUnderlined());
+    EXPECT_EQ(painted(home), RGB(0, 0, 238));
+
+    // A click opens the target; the opener answers on a thread of its own.
+    std::vector<std::string> opened;
+    int result = 42;
+    home.SetOpener([&](const std::string& target, std::function<void(int)> done) {
+        opened.push_back(target);
+        std::thread(done, result).join();
+    });
+    std::vector<std::string> boxes;
+    dialog_.SetMessageBox([&](HWND, const std::string& text, UINT) { boxes.push_back(text); });
+    RECT client{};
+    GetClientRect(home.Window(), &client);
+    SendMessageW(home.Window(), WM_LBUTTONUP, 0, MAKELPARAM(client.right + 3, 2));  // outside
+    EXPECT_TRUE(opened.empty());
+    SendMessageW(home.Window(), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    EXPECT_EQ(opened, std::vector<std::string>{kHomePageTarget});
+    EXPECT_FALSE(home.IsVisited());  // not before the answer has come to the window's thread
+    Pump();
+    EXPECT_TRUE(home.IsVisited());
+    EXPECT_EQ(painted(home), RGB(85, 26, 139));
+    EXPECT_TRUE(boxes.empty());
+
+    result = 31;  // nothing is registered to open it: not visited, and the reason shown
+    home.OnClicked();
+    Pump();
+    EXPECT_FALSE(home.IsVisited());
+    EXPECT_EQ(boxes, std::vector<std::string>{"Unable to open hyperlink:\n\nThere is no "
+                                              "application associated\nwith the given filename "
+                                              "extension."});
+}
+
+// A link's window fits its text: as wide as the text in the underlined font, from its left edge.
+TEST_F(Win32WindowTest, LinksFitTheirText) {
+    for (int id : {IDC_HOME_LINK, IDC_MAIL_LINK}) {
+        const HWND link = GetDlgItem(window_, id);
+        const std::string text = Text(id);
+        const HDC dc = GetDC(link);
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        font.lfUnderline = TRUE;
+        const HFONT underlined = CreateFontIndirectW(&font);
+        const HGDIOBJ previous = SelectObject(dc, underlined);
+        SIZE size{};
+        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        SelectObject(dc, previous);
+        DeleteObject(underlined);
+        ReleaseDC(link, dc);
+        RECT client{};
+        GetClientRect(link, &client);
+        EXPECT_EQ(client.right, size.cx) << text;
+        EXPECT_EQ(client.bottom, size.cy) << text;
+        RECT expected{id == IDC_HOME_LINK ? 7 : 219, 138, 0, 0};
+        MapDialogRect(window_, &expected);
+        RECT actual{};
+        GetWindowRect(link, &actual);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(actual.left, expected.left) << text;
+        EXPECT_EQ(actual.top, expected.top) << text;
+    }
 }
 
 }  // namespace

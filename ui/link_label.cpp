@@ -5,17 +5,37 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include "ui/app_title.h"
 #include "ui/link_logic.h"
 #include "ui/link_open.h"
 
+namespace {
+
+PixelRect ToPixels(const QRect& rect) {
+    return {rect.left(), rect.top(), rect.width(), rect.height()};
+}
+
+QRect FromPixels(const PixelRect& rect) {
+    return QRect(rect.left, rect.top, rect.width, rect.height);
+}
+
+}  // namespace
+
 CLinkLabel::CLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    hoverTimer_.setInterval(kHoverTimerMs);
+    hoverTimer_.setInterval(kLinkHoverTimerMs);
     connect(&hoverTimer_, &QTimer::timeout, this, &CLinkLabel::OnHoverTimer);
     opener_ = [this](const std::string& target, std::function<void(int)> done) {
-        link_open::OpenTargetAsync(target, this, std::move(done));
+        // The result comes back on the label's thread, unless the label is gone by then.
+        QPointer<QObject> receiver(this);
+        link_open::OpenTargetOnOwnThread(target, [receiver, done = std::move(done)](int result) {
+            if (QObject* context = receiver.data()) {
+                QMetaObject::invokeMethod(
+                    context, [done, result] { done(result); }, Qt::QueuedConnection);
+            }
+        });
     };
 }
 
@@ -67,16 +87,21 @@ void CLinkLabel::FitWindowToText() {
     }
     const QFontMetrics metrics(underlinedFont_);
     const QSize textSize(metrics.horizontalAdvance(text()), metrics.height());
-    setGeometry(FitRectToText(geometry(), contentsRect().size(), textSize, alignment()));
+    const Qt::Alignment align = alignment();
+    const HorizontalAlign horizontal = align & Qt::AlignHCenter ? HorizontalAlign::kCentre
+                                       : align & Qt::AlignRight ? HorizontalAlign::kRight
+                                                                : HorizontalAlign::kLeft;
+    const VerticalAlign vertical =
+        align & Qt::AlignVCenter ? VerticalAlign::kCentre : VerticalAlign::kTop;
+    const QSize client = contentsRect().size();
+    setGeometry(
+        FromPixels(FitRectToText(ToPixels(geometry()), {client.width(), client.height()},
+                                 {textSize.width(), textSize.height()}, horizontal, vertical)));
 }
 
 QColor CLinkLabel::CurrentColour() const {
-    if (palette().color(QPalette::Window).lightness() < 128) {
-        return QColor(hovering_  ? kHoverColourOnDark
-                      : visited_ ? kVisitedColourOnDark
-                                 : kLinkColourOnDark);
-    }
-    return QColor(hovering_ ? kHoverColour : visited_ ? kVisitedColour : kLinkColour);
+    const QRgb background = palette().color(QPalette::Window).rgb() & 0xFFFFFF;
+    return QColor::fromRgb(LinkColour(hovering_, visited_, background));
 }
 
 void CLinkLabel::LoadHandCursor() {
@@ -88,7 +113,8 @@ void CLinkLabel::OpenLinkTarget(const QString& target) {
 }
 
 void CLinkLabel::ShowOpenFailure(int code) {
-    QMessageBox::warning(this, ApplicationTitle(), OpenFailureMessage(code));
+    QMessageBox::warning(this, ApplicationTitle(),
+                         QString::fromStdString(OpenFailureMessage(code)));
 }
 
 QPoint CLinkLabel::PointerPosition() const {
@@ -105,7 +131,7 @@ void CLinkLabel::OnHoverTimer() {
         setFont(normalFont_);
     }
     if (parentWidget() != nullptr) {
-        parentWidget()->update(LeaveRepaintRect(geometry()));
+        parentWidget()->update(FromPixels(LeaveRepaintRect(ToPixels(geometry()))));
     }
     update();
 }

@@ -6,10 +6,7 @@
 #include <functional>
 #include <string>
 
-// Underline modes.
-inline constexpr int UNDERLINE_ON_HOVER = -1;
-inline constexpr int UNDERLINE_NEVER = 0;
-inline constexpr int UNDERLINE_ALWAYS = 1;
+#include "ui/link_logic.h"
 
 // A static text that behaves as a hyperlink: link, hover and visited colours, underlining
 // always, never or while hovered, a pointing-hand cursor, a tooltip with its target, a window
@@ -20,15 +17,6 @@ class CLinkLabel : public QLabel {
     // Opens a target and calls back with the result (above 32: success), at once or later.
     using Opener =
         std::function<void(const std::string& target, std::function<void(int result)> done)>;
-
-    static constexpr QRgb kLinkColour = qRgb(0, 0, 238);
-    static constexpr QRgb kVisitedColour = qRgb(85, 26, 139);
-    static constexpr QRgb kHoverColour = qRgb(255, 0, 0);
-    // The same hues, lighter, for a dark window background.
-    static constexpr QRgb kLinkColourOnDark = qRgb(138, 180, 248);
-    static constexpr QRgb kVisitedColourOnDark = qRgb(197, 138, 249);
-    static constexpr QRgb kHoverColourOnDark = qRgb(255, 120, 120);
-    static constexpr int kHoverTimerMs = 100;
 
     explicit CLinkLabel(const QString& text, QWidget* parent = nullptr);
 

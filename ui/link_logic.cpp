@@ -1,8 +1,9 @@
 #include "ui/link_logic.h"
 
+#include <algorithm>
 #include <map>
 
-QString OpenFailureReason(int code) {
+std::string OpenFailureReason(int code) {
     static const std::map<int, const char*> reasons = {
         {0, "The operating system is out\nof memory or resources."},
         {2, "The specified file was not found."},
@@ -22,13 +23,13 @@ QString OpenFailureReason(int code) {
     };
     const auto found = reasons.find(code);
     if (found != reasons.end()) {
-        return QString::fromLatin1(found->second);
+        return found->second;
     }
-    return QStringLiteral("Unknown Error (%1) occurred.").arg(code);
+    return "Unknown Error (" + std::to_string(code) + ") occurred.";
 }
 
-QString OpenFailureMessage(int code) {
-    return QStringLiteral("Unable to open hyperlink:\n\n") + OpenFailureReason(code);
+std::string OpenFailureMessage(int code) {
+    return "Unable to open hyperlink:\n\n" + OpenFailureReason(code);
 }
 
 std::string CutAtPlaceholder(const std::string& commandLine) {
@@ -47,32 +48,47 @@ std::string BuildOpenCommand(const std::string& registeredCommand, const std::st
     return CutAtPlaceholder(registeredCommand) + " " + target;
 }
 
-QRect FitRectToText(const QRect& window, const QSize& client, const QSize& text,
-                    Qt::Alignment alignment) {
+PixelRect FitRectToText(const PixelRect& window, PixelSize client, PixelSize text,
+                        HorizontalAlign horizontal, VerticalAlign vertical) {
     // Edges as the window system keeps them: right and bottom are exclusive.
-    int left = window.left(), top = window.top();
-    int right = left + window.width(), bottom = top + window.height();
-    const int needWidth = text.width() + window.width() - client.width();
-    const int needHeight = text.height() + window.height() - client.height();
-    if (alignment & Qt::AlignVCenter) {
-        const int d = (window.height() - needHeight) / 2;
+    int left = window.left, top = window.top;
+    int right = left + window.width, bottom = top + window.height;
+    const int needWidth = text.width + window.width - client.width;
+    const int needHeight = text.height + window.height - client.height;
+    if (vertical == VerticalAlign::kCentre) {
+        const int d = (window.height - needHeight) / 2;
         top += d;
         bottom -= d;
     } else {
         bottom = top + needHeight;
     }
-    if (alignment & Qt::AlignHCenter) {
-        const int d = (window.width() - needWidth) / 2;
+    if (horizontal == HorizontalAlign::kCentre) {
+        const int d = (window.width - needWidth) / 2;
         left += d;
         right -= d;
-    } else if (alignment & Qt::AlignRight) {
+    } else if (horizontal == HorizontalAlign::kRight) {
         left = right - needWidth;
     } else {
         right = left + needWidth;
     }
-    return QRect(left, top, right - left, bottom - top);
+    return {left, top, right - left, bottom - top};
 }
 
-QRect LeaveRepaintRect(const QRect& label) {
-    return label.adjusted(0, 0, 0, 10);
+PixelRect LeaveRepaintRect(const PixelRect& label) {
+    return {label.left, label.top, label.width, label.height + 10};
+}
+
+bool IsDarkBackground(std::uint32_t background) {
+    const int red = (background >> 16) & 0xFF, green = (background >> 8) & 0xFF,
+              blue = background & 0xFF;
+    const int lightness = (std::max({red, green, blue}) + std::min({red, green, blue})) / 2;
+    return lightness < 128;
+}
+
+std::uint32_t LinkColour(bool hovering, bool visited, std::uint32_t background) {
+    using namespace link_colour;
+    if (IsDarkBackground(background)) {
+        return hovering ? kHoverOnDark : visited ? kVisitedOnDark : kLinkOnDark;
+    }
+    return hovering ? kHover : visited ? kVisited : kLink;
 }

@@ -3,8 +3,6 @@
 #include <functional>
 #include <string>
 
-class QObject;
-
 // Opening a link target with what this platform offers. Results follow open_result (above 32:
 // success). Windows: the shell, then the registered ".htm" open command. Linux: the desktop's
 // own opener (xdg-open), whose exit status decides, then the desktop entry registered for HTML
@@ -23,8 +21,8 @@ int StartCommandLine(const std::string& commandLine);
 // appended; if there is none, the desktop's result. Blocks while the opener decides.
 int OpenTarget(const std::string& target);
 
-// OpenTarget on a thread of its own, so that the window never waits; `done` then runs on the
-// thread of `receiver` with the result, unless `receiver` is gone by then.
-void OpenTargetAsync(const std::string& target, QObject* receiver, std::function<void(int)> done);
+// OpenTarget on a thread of its own, so that the window never waits; `done` runs on that thread
+// with the result, and each window hands it on to its own thread.
+void OpenTargetOnOwnThread(const std::string& target, std::function<void(int)> done);
 
 }  // namespace link_open

@@ -1,6 +1,3 @@
-#include <QMetaObject>
-#include <QObject>
-#include <QPointer>
 #include <thread>
 
 #include "ui/link_logic.h"
@@ -20,16 +17,8 @@ int OpenTarget(const std::string& target) {
     return StartCommandLine(BuildOpenCommand(command, target));
 }
 
-void OpenTargetAsync(const std::string& target, QObject* receiver, std::function<void(int)> done) {
-    QPointer<QObject> guard(receiver);
-    std::thread([target, guard, done = std::move(done)] {
-        const int result = OpenTarget(target);
-        QObject* context = guard.data();
-        if (context != nullptr) {
-            QMetaObject::invokeMethod(
-                context, [done, result] { done(result); }, Qt::QueuedConnection);
-        }
-    }).detach();
+void OpenTargetOnOwnThread(const std::string& target, std::function<void(int)> done) {
+    std::thread([target, done = std::move(done)] { done(OpenTarget(target)); }).detach();
 }
 
 }  // namespace link_open

@@ -31,10 +31,15 @@ LONG ReadKeyDefault(HKEY root, const std::string& subKey, std::string& value) {
 }  // namespace
 
 int OpenWithDesktop(const std::string& target) {
-    // The shell may use COM; this runs on a thread of its own, which must start it itself.
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // The shell may use COM; this runs on a thread of its own, which starts it for the call and
+    // ends it again, as a thread that started it must.
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOW));
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
     return static_cast<int>(result);
 }
 

@@ -44,8 +44,15 @@ CDownLoadDlgWin32::CDownLoadDlgWin32(std::string appDirectory)
     if (appDirectory_.empty()) {
         appDirectory_ = ChooseDataLocationOfThisProgram().directory;
     }
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
+}
+
+void CDownLoadDlgWin32::SetMessageBox(const MessageBoxFn& box) {
+    messageBox_ = box;
+    homeLink_.SetMessageBox(box);
+    mailLink_.SetMessageBox(box);
 }
 
 CDownLoadDlgWin32::~CDownLoadDlgWin32() {
@@ -117,6 +124,15 @@ INT_PTR CDownLoadDlgWin32::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             OnTimer(wParam);
             return TRUE;
+        case WM_CTLCOLORSTATIC: {
+            const auto control = reinterpret_cast<HWND>(lParam);
+            for (const CLinkLabelWin32* link : {&homeLink_, &mailLink_}) {
+                if (control == link->Window()) {
+                    return reinterpret_cast<INT_PTR>(link->Paint(reinterpret_cast<HDC>(wParam)));
+                }
+            }
+            return FALSE;
+        }
         case kPostedText: {
             const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
             SetDlgItemTextA(window_, static_cast<int>(wParam), text->c_str());
@@ -150,6 +166,13 @@ void CDownLoadDlgWin32::OnInitDialog() {
     const HMENU systemMenu = GetSystemMenu(window_, FALSE);
     AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(systemMenu, MF_STRING, ID_ABOUTBOX, L"&About NOVUDownLoad...");
+    // The e-mail link is bound first, as on the other window.
+    mailLink_.Attach(GetDlgItem(window_, IDC_MAIL_LINK));
+    homeLink_.Attach(GetDlgItem(window_, IDC_HOME_LINK));
+    homeLink_.SetLinkTarget(kHomePageTarget);
+    homeLink_.SetUnderlineMode(UNDERLINE_ALWAYS);
+    mailLink_.SetLinkTarget(kMailTarget);
+    mailLink_.SetUnderlineMode(UNDERLINE_ALWAYS);
     SetFocus(GetDlgItem(window_, IDC_START));
 }
 
@@ -252,5 +275,5 @@ void CDownLoadDlgWin32::ShowProgress(int finished, int stored) {
 }
 
 void CDownLoadDlgWin32::ShowMessage(const std::string& text) {
-    MessageBoxA(window_, text.c_str(), "NOVUDownLoad", MB_OK);
+    messageBox_(window_, text, MB_OK);
 }

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "run/run_controller.h"
 #include "ui/dialog_observer.h"
+#include "ui/win32/link_label_win32.h"
 
 // The main window on Windows: a dialog from template 102 that hands the run controller what its
 // controls say at Start, drives the two ticks with window timers and shows what it observes.
@@ -32,6 +34,11 @@ class CDownLoadDlgWin32 : private CDialogObserver {
     HWND Window() const { return window_; }
     CRunController& Controller() { return *controller_; }
     const std::string& AppDirectory() const { return appDirectory_; }
+    CLinkLabelWin32& HomeLink() { return homeLink_; }
+    CLinkLabelWin32& MailLink() { return mailLink_; }
+
+    // How the window and its links show their messages (tests answer instead of a person).
+    void SetMessageBox(const MessageBoxFn& box);
 
     // The buttons and the timers, as the user and the clock press them.
     void OnStart();
@@ -68,4 +75,7 @@ class CDownLoadDlgWin32 : private CDialogObserver {
     bool modal_ = false;
     DWORD windowThread_ = 0;
     std::unique_ptr<CRunController> controller_;
+    CLinkLabelWin32 homeLink_;
+    CLinkLabelWin32 mailLink_;
+    MessageBoxFn messageBox_ = ShowProgramMessage;
 };
