@@ -1,8 +1,10 @@
 // The native Windows window, in process under Wine's null graphics driver: the same checks as the
 // Qt window's widget tests where the two must agree.
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +164,37 @@ TEST_F(Win32WindowTest, TextsFromWorkerThreadsArriveInOrder) {
     dialog_.SetText(IDC_DETAIL, "later");  // applies what was posted before it
     Pump();
     EXPECT_EQ(Text(IDC_DETAIL), "later");
+}
+
+// What a screen reader says for each control that takes input or shows progress: its own text,
+// or the name the template gives it, and never the same name for two controls.
+TEST_F(Win32WindowTest, EveryControlHasAnAccessibleNameOfItsOwn) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    std::set<std::wstring> seen;
+    for (const ControlTemplate& control : kMainTemplate) {
+        if (control.id == -1 || control.kind == ControlKind::kLabel) {
+            continue;
+        }
+        IAccessible* accessible = nullptr;
+        ASSERT_EQ(AccessibleObjectFromWindow(GetDlgItem(window_, control.id), OBJID_CLIENT,
+                                             IID_IAccessible,
+                                             reinterpret_cast<void**>(&accessible)),
+                  S_OK)
+            << control.id;
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        accessible->get_accName(self, &name);
+        const std::wstring said = name != nullptr ? name : L"";
+        SysFreeString(name);
+        accessible->Release();
+        const std::string expected =
+            control.accessibleName != nullptr ? control.accessibleName : Text(control.id);
+        EXPECT_EQ(said, std::wstring(expected.begin(), expected.end())) << control.id;
+        EXPECT_TRUE(seen.insert(said).second) << "two controls are called " << expected;
+    }
+    CoUninitialize();
 }
 
 // The links of the dialog: targets and texts, the hand, the tooltip, and the colours the dialog

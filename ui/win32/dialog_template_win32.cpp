@@ -98,12 +98,37 @@ void WriteClass(TemplateWriter& out, ControlKind kind) {
     }
 }
 
+void WriteControl(TemplateWriter& out, const ControlTemplate& control, DWORD style) {
+    out.AlignToDoubleWord();
+    out.DoubleWord(style);
+    out.DoubleWord(0);  // extended style
+    out.Word(static_cast<WORD>(control.x));
+    out.Word(static_cast<WORD>(control.y));
+    out.Word(static_cast<WORD>(control.width));
+    out.Word(static_cast<WORD>(control.height));
+    out.Word(static_cast<WORD>(control.id == -1 ? 0xFFFF : control.id));
+    WriteClass(out, control.kind);
+    if (control.kind == ControlKind::kIcon) {
+        out.Word(0xFFFF);  // the program's icon, resource 1
+        out.Word(1);
+    } else if (control.kind == ControlKind::kProgress && control.accessibleName != nullptr) {
+        out.Text(control.accessibleName);  // a bar shows no text; some readers name it by it
+    } else {
+        out.Text(control.text);
+    }
+    out.Word(0);  // no creation data
+}
+
 std::vector<WORD> BuildTemplate(DWORD style, std::string_view title, WORD width, WORD height,
                                 std::span<const ControlTemplate> controls) {
+    std::size_t count = controls.size();
+    for (const ControlTemplate& control : controls) {
+        count += control.accessibleName != nullptr ? 1 : 0;
+    }
     TemplateWriter out;
     out.DoubleWord(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | style);
     out.DoubleWord(0);  // extended style
-    out.Word(static_cast<WORD>(controls.size()));
+    out.Word(static_cast<WORD>(count));
     out.Word(0);  // x
     out.Word(0);  // y
     out.Word(width);
@@ -114,22 +139,15 @@ std::vector<WORD> BuildTemplate(DWORD style, std::string_view title, WORD width,
     out.Word(8);
     out.WideText(L"MS Shell Dlg");
     for (const ControlTemplate& control : controls) {
-        out.AlignToDoubleWord();
-        out.DoubleWord(StyleOf(control.kind));
-        out.DoubleWord(0);  // extended style
-        out.Word(static_cast<WORD>(control.x));
-        out.Word(static_cast<WORD>(control.y));
-        out.Word(static_cast<WORD>(control.width));
-        out.Word(static_cast<WORD>(control.height));
-        out.Word(static_cast<WORD>(control.id == -1 ? 0xFFFF : control.id));
-        WriteClass(out, control.kind);
-        if (control.kind == ControlKind::kIcon) {
-            out.Word(0xFFFF);  // the program's icon, resource 1
-            out.Word(1);
-        } else {
-            out.Text(control.text);
+        if (control.accessibleName != nullptr) {
+            // Screen readers name a control by the static text just before it: an invisible
+            // one tells the two Directory boxes apart and names the boxes no label names.
+            const ControlTemplate name{-1,        ControlKind::kLabel, control.accessibleName,
+                                       control.x, control.y,           control.width,
+                                       control.height};
+            WriteControl(out, name, StyleOf(ControlKind::kLabel) & ~WS_VISIBLE);
         }
-        out.Word(0);  // no creation data
+        WriteControl(out, control, StyleOf(control.kind));
     }
     return out.Take();
 }
