@@ -10,15 +10,15 @@
 #include "support/data_location.h"
 #include "support/debug_log.h"
 #include "ui/download_dlg.h"
+#include "ui/main_dialog_template.h"
 
 namespace {
 
-const char* const kWindowSystemFailure = "AfxOleInit() 初始化失败!";
 const char* const kNoDisplayExplanation =
     "cannot open a window: no display (is DISPLAY or WAYLAND_DISPLAY set?)";
 
 void ReportStartFailureAndExit() {
-    std::fprintf(stderr, "%s\n%s\n", kWindowSystemFailure, kNoDisplayExplanation);
+    std::fprintf(stderr, "%s\n%s\n", kStartFailureText, kNoDisplayExplanation);
     std::fflush(stderr);
     std::_Exit(1);
 }

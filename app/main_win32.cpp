@@ -7,19 +7,23 @@
 #include "support/debug_log.h"
 #include "support/file_platform.h"
 #include "ui/win32/download_dlg_win32.h"
+#include "ui/win32/program_start_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::EnsureStandardStreams();
     net::StartSocketLibrary();  // a failure shows later, as every download failing
     SetErrorBoxHook([](const std::string& caption, const std::string& text) {
         // From a worker too: the box belongs to no window, so no thread waits on another.
-        return MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+        return MessageBoxW(nullptr, WideFromProgramText(text).c_str(),
+                           WideFromProgramText(caption).c_str(), MB_OK | MB_ICONERROR);
     });
-    {
+    ProgramStart start;
+    start.runWindow = [] {
         CDownLoadDlgWin32 dialog;
-        dialog.RunModal();
-    }
+        return dialog.RunModal();
+    };
+    const int status = RunProgram(start);
     SetErrorBoxHook(nullptr);
     net::StopSocketLibrary();
-    return 0;
+    return status;
 }

@@ -12,6 +12,7 @@
 #include "temp_dir.h"
 #include "ui/main_dialog_template.h"
 #include "ui/win32/download_dlg_win32.h"
+#include "ui/win32/program_start_win32.h"
 
 namespace {
 
@@ -176,10 +177,10 @@ TEST_F(Win32WindowTest, EveryControlHasAnAccessibleNameOfItsOwn) {
             continue;
         }
         IAccessible* accessible = nullptr;
-        ASSERT_EQ(AccessibleObjectFromWindow(GetDlgItem(window_, control.id), OBJID_CLIENT,
-                                             IID_IAccessible,
-                                             reinterpret_cast<void**>(&accessible)),
-                  S_OK)
+        ASSERT_EQ(
+            AccessibleObjectFromWindow(GetDlgItem(window_, control.id), OBJID_CLIENT,
+                                       IID_IAccessible, reinterpret_cast<void**>(&accessible)),
+            S_OK)
             << control.id;
         VARIANT self{};
         self.vt = VT_I4;
@@ -298,6 +299,51 @@ TEST_F(Win32WindowTest, LinksFitTheirText) {
         EXPECT_EQ(actual.left, expected.left) << text;
         EXPECT_EQ(actual.top, expected.top) << text;
     }
+}
+
+// The start-up: when OLE cannot start, its message alone, and no window; when the window cannot
+// be made, why; otherwise the window until it closes.
+TEST(ProgramStartTest, SaysWhyTheWindowNeverOpened) {
+    std::vector<std::string> boxes;
+    int windows = 0;
+    ProgramStart start;
+    start.messageBox = [&](HWND, const std::string& text, UINT) { boxes.push_back(text); };
+    start.runWindow = [&]() -> INT_PTR {
+        ++windows;
+        return IDCANCEL;
+    };
+    // OLE refuses a thread that already chose the multithreaded apartment: the real call fails.
+    std::thread([&] {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        EXPECT_EQ(RunProgram(start), 1);
+        CoUninitialize();
+    }).join();
+    EXPECT_EQ(windows, 0);
+    EXPECT_EQ(boxes, std::vector<std::string>{kStartFailureText});
+
+    boxes.clear();
+    EXPECT_EQ(RunProgram(start), 0);
+    EXPECT_EQ(windows, 1);
+    EXPECT_TRUE(boxes.empty());
+
+    start.runWindow = []() -> INT_PTR {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    };
+    EXPECT_EQ(RunProgram(start), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("cannot open the window: ", 0), 0u) << boxes[0];
+    EXPECT_GT(boxes[0].size(), std::string("cannot open the window: ").size());
+}
+
+TEST(ProgramStartTest, MessagesAreShownInUnicode) {
+    EXPECT_EQ(WideFromProgramText(kStartFailureText),
+              L"AfxOleInit() \u521d\u59cb\u5316\u5931\u8d25!");
+    // Not UTF-8: a path as the system's ANSI code page spells it keeps every character.
+    const std::wstring path = WideFromProgramText("C:\\caf\xE9");
+    EXPECT_EQ(path.size(), 7u);
+    EXPECT_EQ(path.substr(0, 6), L"C:\\caf");
+    EXPECT_EQ(WideFromProgramText(""), L"");
 }
 
 }  // namespace

@@ -31,6 +31,8 @@ inline constexpr int TIMER_STATUS = 2;
 
 inline constexpr const char* kStartNotice =
     "Notice : To browse these xml and htm files use \"MyNOVU\". ";
+// The start-up failure, when the window system cannot be started (UTF-8).
+inline constexpr const char* kStartFailureText = "AfxOleInit() 初始化失败!";
 inline constexpr const char* kWaitMessage = "Wait for the \"Active Thread\" equal 0, try again.";
 inline constexpr const char* kHomePageText = "www.novu.example";
 inline constexpr const char* kHomePageTarget = "http://www.novu.example/";

@@ -142,9 +142,9 @@ std::vector<WORD> BuildTemplate(DWORD style, std::string_view title, WORD width,
         if (control.accessibleName != nullptr) {
             // Screen readers name a control by the static text just before it: an invisible
             // one tells the two Directory boxes apart and names the boxes no label names.
-            const ControlTemplate name{-1,        ControlKind::kLabel, control.accessibleName,
-                                       control.x, control.y,           control.width,
-                                       control.height};
+            const ControlTemplate name{
+                -1,        ControlKind::kLabel, control.accessibleName, control.x,
+                control.y, control.width,       control.height};
             WriteControl(out, name, StyleOf(ControlKind::kLabel) & ~WS_VISIBLE);
         }
         WriteControl(out, control, StyleOf(control.kind));
