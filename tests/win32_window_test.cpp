@@ -167,6 +167,33 @@ TEST_F(Win32WindowTest, TextsFromWorkerThreadsArriveInOrder) {
     EXPECT_EQ(Text(IDC_DETAIL), "later");
 }
 
+// A new font from the dialog (the screen's scale changed): the link keeps its underline in it
+// and fits its text again.
+TEST_F(Win32WindowTest, LinksFollowANewDialogFont) {
+    CLinkLabelWin32& home = dialog_.HomeLink();
+    RECT before{};
+    GetClientRect(home.Window(), &before);
+    LOGFONTW description{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0)), sizeof description,
+               &description);
+    description.lfHeight *= 2;
+    const HFONT larger = CreateFontIndirectW(&description);
+    SendMessageW(home.Window(), WM_SETFONT, reinterpret_cast<WPARAM>(larger), TRUE);
+    EXPECT_TRUE(home.IsUnderlined());
+    LOGFONTW used{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(home.Window(), WM_GETFONT, 0, 0)), sizeof used,
+               &used);
+    EXPECT_EQ(used.lfHeight, description.lfHeight);
+    RECT after{};
+    GetClientRect(home.Window(), &after);
+    EXPECT_GT(after.right, before.right * 3 / 2);
+    EXPECT_GT(after.bottom, before.bottom * 3 / 2);
+    home.SetUnderlineMode(UNDERLINE_NEVER);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(home.Window(), WM_GETFONT, 0, 0)), larger);
+    DestroyWindow(window_);  // before the font it uses goes
+    DeleteObject(larger);
+}
+
 // What a screen reader says for each control that takes input or shows progress: its own text,
 // or the name the template gives it, and never the same name for two controls.
 TEST_F(Win32WindowTest, EveryControlHasAnAccessibleNameOfItsOwn) {

@@ -59,13 +59,7 @@ void CLinkLabelWin32::Attach(HWND label) {
     if (GetWindowTextLengthA(label_) == 0) {
         SetWindowTextA(label_, target_.c_str());
     }
-    normalFont_ = reinterpret_cast<HFONT>(SendMessageW(label_, WM_GETFONT, 0, 0));
-    LOGFONTW font{};
-    GetObjectW(normalFont_ != nullptr ? static_cast<HGDIOBJ>(normalFont_)
-                                      : GetStockObject(DEFAULT_GUI_FONT),
-               sizeof font, &font);
-    font.lfUnderline = TRUE;
-    underlinedFont_ = CreateFontIndirectW(&font);
+    AdoptFont(reinterpret_cast<HFONT>(SendMessageW(label_, WM_GETFONT, 0, 0)));
     SetWindowSubclass(label_, &LabelProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
                                GetParent(label_), nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -88,9 +82,7 @@ void CLinkLabelWin32::SetUnderlineMode(int mode) {
     }
     underlineMode_ = mode;
     if (label_ != nullptr) {
-        UseFont(mode == UNDERLINE_ALWAYS || (mode == UNDERLINE_ON_HOVER && hovering_)
-                    ? underlinedFont_
-                    : normalFont_);
+        UseFont(FontForState());
     }
 }
 
@@ -150,9 +142,7 @@ void CLinkLabelWin32::OnHoverTimer() {
     }
     hovering_ = false;
     KillTimer(label_, kHoverTimer);
-    if (underlineMode_ != UNDERLINE_ALWAYS) {
-        UseFont(normalFont_);
-    }
+    UseFont(FontForState());
     RECT window{};
     GetWindowRect(label_, &window);
     MapWindowPoints(nullptr, GetParent(label_), reinterpret_cast<POINT*>(&window), 2);
@@ -178,9 +168,7 @@ void CLinkLabelWin32::OnPointerMoved() {
         return;
     }
     hovering_ = true;
-    if (underlineMode_ == UNDERLINE_ON_HOVER) {
-        UseFont(underlinedFont_);
-    }
+    UseFont(FontForState());
     InvalidateRect(label_, nullptr, TRUE);
     SetTimer(label_, kHoverTimer, kLinkHoverTimerMs, nullptr);
 }
@@ -192,6 +180,24 @@ void CLinkLabelWin32::OnOpened(int result) {
         MessageBeep(MB_OK);
         messageBox_(GetParent(label_), OpenFailureMessage(result), MB_OK | MB_ICONWARNING);
     }
+}
+
+void CLinkLabelWin32::AdoptFont(HFONT font) {
+    normalFont_ = font;
+    LOGFONTW description{};
+    GetObjectW(font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT),
+               sizeof description, &description);
+    description.lfUnderline = TRUE;
+    if (underlinedFont_ != nullptr) {
+        DeleteObject(underlinedFont_);
+    }
+    underlinedFont_ = CreateFontIndirectW(&description);
+}
+
+HFONT CLinkLabelWin32::FontForState() const {
+    const bool underlined =
+        underlineMode_ == UNDERLINE_ALWAYS || (underlineMode_ == UNDERLINE_ON_HOVER && hovering_);
+    return underlined ? underlinedFont_ : normalFont_;
 }
 
 void CLinkLabelWin32::UseFont(HFONT font) {
@@ -230,6 +236,19 @@ LRESULT CALLBACK CLinkLabelWin32::LabelProc(HWND window, UINT message, WPARAM wP
 
 LRESULT CLinkLabelWin32::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_SETFONT: {
+            // A font not of ours comes from the dialog, when the screen's scale or the system's
+            // font changes: it becomes the plain font, and the underlined one follows it.
+            const auto font = reinterpret_cast<HFONT>(wParam);
+            if (font == normalFont_ || font == underlinedFont_) {
+                break;
+            }
+            AdoptFont(font);
+            const LRESULT result =
+                DefSubclassProc(label_, message, reinterpret_cast<WPARAM>(FontForState()), lParam);
+            FitWindowToText();
+            return result;
+        }
         case WM_SETCURSOR:
             SetCursor(LoadCursor(nullptr, IDC_HAND));
             return TRUE;

@@ -59,6 +59,9 @@ class CLinkLabelWin32 {
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void OnPointerMoved();
     void OnOpened(int result);
+    // Makes `font` the plain font and an underlined copy of it the other.
+    void AdoptFont(HFONT font);
+    HFONT FontForState() const;
     void UseFont(HFONT font);
     void UpdateTooltip();
 
