@@ -35,6 +35,31 @@ class Win32WindowTest : public ::testing::Test {
             DispatchMessageW(&message);
         }
     }
+    // Runs the window's messages (its timers among them) until `done` holds, at most 10 s.
+    template <typename Condition>
+    static bool PumpUntil(Condition done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            Pump();
+            Sleep(5);
+        }
+        return done();
+    }
+    // A key as the keyboard gives it to the focused control, through the dialog's own handling.
+    void PressKey(WPARAM key) {
+        MSG message{GetFocus(), WM_KEYDOWN, key, 0, 0, {}};
+        if (!IsDialogMessageW(window_, &message)) {
+            DispatchMessageW(&message);
+        }
+        Pump();
+    }
+    // Start, Pause, Resume, Abort and Cancel: 1 where enabled.
+    std::string Buttons() const {
+        std::string buttons;
+        for (int id : {IDC_START, IDC_PAUSE, IDC_RESUME, IDC_ABORT, IDCANCEL_BUTTON}) {
+            buttons += IsWindowEnabled(GetDlgItem(window_, id)) ? '1' : '0';
+        }
+        return buttons;
+    }
 
     TempDir dir_;
     CDownLoadDlgWin32 dialog_{dir_.WithSeparator()};
@@ -54,12 +79,7 @@ TEST_F(Win32WindowTest, FirstStartCreatesFoldersAndSettingsAndShowsDefaultsWithS
     EXPECT_EQ(Text(IDC_DELAY), "10");
     EXPECT_EQ(Text(IDC_STATUS), "DownLoad Status");
     EXPECT_EQ(Text(IDC_COUNTS), "Count");
-    // Start, Pause, Resume, Abort, Cancel as the idle phase has them.
-    std::string buttons;
-    for (int id : {IDC_START, IDC_PAUSE, IDC_RESUME, IDC_ABORT, IDCANCEL_BUTTON}) {
-        buttons += IsWindowEnabled(GetDlgItem(window_, id)) ? '1' : '0';
-    }
-    EXPECT_EQ(buttons, "10001");
+    EXPECT_EQ(Buttons(), "10001");  // as the idle phase has them
     EXPECT_EQ(GetFocus(), GetDlgItem(window_, IDC_START));
 }
 
@@ -149,6 +169,38 @@ TEST_F(Win32WindowTest, EnterNeverClosesAndClosingWaitsForCancel) {
     EXPECT_TRUE(IsWindow(window_));
     EnableWindow(GetDlgItem(window_, IDCANCEL_BUTTON), TRUE);
     SendMessageW(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+// From the keyboard: Enter in an entry presses Start (the default button); during the run
+// neither Enter, Escape nor the close box does anything; once the run is torn down by the two
+// Aborts, Escape closes the window.
+TEST_F(Win32WindowTest, EnterStartsARunThatNothingClosesUntilItIsTornDown) {
+    std::vector<std::string> boxes;
+    dialog_.SetMessageBox([&](HWND, const std::string& text, UINT) { boxes.push_back(text); });
+    dialog_.Controller().SetIdleSleepMs(5);
+    CheckDlgButton(window_, IDC_BBS_CHECK, BST_UNCHECKED);  // no task: nothing to fetch
+    CheckDlgButton(window_, IDC_DOCUMENT_CHECK, BST_UNCHECKED);
+    SetFocus(GetDlgItem(window_, IDC_DELAY));
+    PressKey(VK_RETURN);
+    EXPECT_EQ(boxes, std::vector<std::string>{kStartNotice});
+    EXPECT_EQ(Buttons(), "01010");
+    PressKey(VK_RETURN);  // Start is disabled now
+    PressKey(VK_ESCAPE);
+    SendMessageW(window_, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(window_));
+    EXPECT_EQ(boxes.size(), 1u);
+
+    SendMessageW(window_, WM_COMMAND, IDC_ABORT, 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        const std::string counts = Text(IDC_COUNTS);
+        return counts.size() >= 17 && counts.ends_with("Active Thread : 0");
+    })) << Text(IDC_COUNTS);
+    SendMessageW(window_, WM_COMMAND, IDC_ABORT, 0);
+    EXPECT_EQ(Buttons(), "10001");
+    ASSERT_TRUE(IsWindow(window_));
+    SetFocus(GetDlgItem(window_, IDC_DELAY));
+    PressKey(VK_ESCAPE);
     EXPECT_FALSE(IsWindow(window_));
 }
 
