@@ -55,8 +55,6 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return failure.text;
         case FetchError::kTlsCut:
             return "connection cut before the TLS close";
-        case FetchError::kHttpsUnavailable:
-            return "https is not available in this build";
     }
     return "unknown";
 }

@@ -32,7 +32,6 @@ enum class FetchError {
     kWriteError,          // detail: the system's error number
     kTls,                 // text: the TLS library's reason (a certificate refused, ...)
     kTlsCut,              // the connection ended without the TLS close, length unknown
-    kHttpsUnavailable,    // this build has no TLS library
 };
 
 struct FetchFailure {

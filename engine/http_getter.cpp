@@ -105,9 +105,6 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     if (!parsed) {
         return Refuse(failure, why);
     }
-    if (parsed->scheme == UrlScheme::kHttps && !CTlsChannel::Available()) {
-        return Refuse(failure, {FetchError::kHttpsUnavailable});
-    }
     const std::optional<ProxyServer> proxy = proxies_.For(*parsed);
     if (proxy && !proxy->problem.empty()) {
         return Refuse(failure, {FetchError::kProxyConnect, 0, proxy->problem});

@@ -11,9 +11,10 @@
 // the socket seam. It never waits: each step says what it needs before it can go on, and the
 // connection waits for that within its own limits.
 //
-// The peer's chain is verified against the system's store (SSL_CERT_FILE and SSL_CERT_DIR are
-// honoured, read once per process), the host name or IP address is checked against the
-// certificate, SNI is sent for names, and nothing older than TLS 1.2 is spoken.
+// The peer's chain is verified against the system's store (SSL_CERT_FILE is honoured, and with
+// OpenSSL SSL_CERT_DIR too, read once per process), the host name or IP address is checked
+// against the certificate, SNI is sent for names, and nothing older than TLS 1.2 is spoken. On
+// Windows the system's own TLS (Schannel) speaks it, elsewhere OpenSSL.
 class CTlsChannel {
   public:
     enum class Step {
@@ -25,10 +26,8 @@ class CTlsChannel {
         kFailed,     // see Reason()
     };
 
-    // A session for `host` over `socket`; null, with the reason in `why`, when this build has no
-    // TLS library or no session can be made.
-    // Whether this build can speak TLS at all.
-    static bool Available();
+    // A session for `host` over `socket`; null, with the reason in `why`, when no session can be
+    // made.
     static std::unique_ptr<CTlsChannel> Open(net::SocketHandle socket, const std::string& host,
                                              FetchFailure* why);
     ~CTlsChannel();

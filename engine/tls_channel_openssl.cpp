@@ -59,10 +59,6 @@ CTlsChannel::CTlsChannel(std::unique_ptr<Session> session) : session_(std::move(
 
 CTlsChannel::~CTlsChannel() = default;
 
-bool CTlsChannel::Available() {
-    return true;
-}
-
 std::unique_ptr<CTlsChannel> CTlsChannel::Open(net::SocketHandle socket, const std::string& host,
                                                FetchFailure* why) {
     std::string error;

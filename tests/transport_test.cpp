@@ -169,11 +169,7 @@ TEST_F(TransportTest, UnreachableProxyIsNamedAsTheProxy) {
     }
     getter_.SetProxies(ProxySettings::From("http://127.0.0.1:" + std::to_string(deadPort),
                                            "http://127.0.0.1:" + std::to_string(deadPort), ""));
-    std::vector<std::string> urls = {"http://site.invalid/x"};
-#ifdef NOVU_WITH_TLS
-    urls.push_back("https://site.invalid/x");  // the build without TLS refuses it before
-#endif
-    for (const std::string& url : urls) {
+    for (const std::string url : {"http://site.invalid/x", "https://site.invalid/x"}) {
         FetchFailure failure;
         EXPECT_EQ(Fetch(url, &failure), 0);
         EXPECT_EQ(failure.error, FetchError::kProxyConnect) << url;
@@ -190,9 +186,6 @@ TEST_F(TransportTest, TunnelThatTheProxyRefusesFailsWithItsStatus) {
     getter_.SetProxies(ProxySettings::From("", "http://127.0.0.1:" + Port(*proxy), ""));
     FetchFailure failure;
     EXPECT_EQ(Fetch("https://site.invalid:8443/x", &failure), 0);
-    if (failure.error == FetchError::kHttpsUnavailable) {
-        GTEST_SKIP() << "this build has no TLS";
-    }
     EXPECT_EQ(DescribeFetchFailure(failure), "the proxy refused the tunnel (status 403)");
     EXPECT_EQ(proxy->Requests().at(0),
               "CONNECT site.invalid:8443 HTTP/1.1\r\nHost: site.invalid:8443\r\n\r\n");
@@ -211,13 +204,7 @@ TEST_F(TransportTest, IPv6LiteralIsReachedOnTheLoopback) {
     EXPECT_EQ(site->Requests().at(0), "GET " + url + " HTTP/1.0\r\n\r\n");
 }
 
-#ifndef NOVU_WITH_TLS
-TEST_F(TransportTest, HttpsIsRefusedWithoutATlsLibrary) {
-    FetchFailure failure;
-    EXPECT_EQ(Fetch("https://127.0.0.1/x", &failure), 0);
-    EXPECT_EQ(DescribeFetchFailure(failure), "https is not available in this build");
-}
-#else
+#ifdef NOVU_WITH_TLS
 
 // One CA that the fetcher trusts through SSL_CERT_FILE, as a user with a private CA sets it,
 // and one it has never heard of. The variable is read once per process, before the first

@@ -3,10 +3,11 @@
 # 1.5 KB, http and https with a private CA named by SSL_CERT_FILE, IPv6) and tinyproxy as the
 # environment's proxy. Every document is stored byte for byte; an unknown CA and a wrong name
 # refuse every document, with the library's reason in failed.txt. Exits 77 (skipped) where
-# nginx, tinyproxy or openssl is missing.
-#   real_web_test.sh novudl sample_site novucfg
+# nginx, tinyproxy or openssl is missing. With a fourth argument, novudl is a Windows program and
+# that argument runs it (Wine): the same servers then check the Windows build's own TLS.
+#   real_web_test.sh novudl sample_site novucfg [runner]
 set -uo pipefail
-novudl="$1" site="$2" cfg="$3"
+novudl="$1" site="$2" cfg="$3" runner="${4:-}"
 work="$(mktemp -d)"
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 for tool in nginx tinyproxy openssl; do
@@ -126,11 +127,14 @@ run() {
     shift 2
     folder="$work/run-$name"
     mkdir -p "$folder"
-    cp "$novudl" "$folder/novudl"
+    local program="./$(basename "$novudl")" ca="$pki/trusted-ca.pem"
+    cp "$novudl" "$folder/$program"
+    # Wine's programs see this machine's files on drive Z:.
+    [ -n "$runner" ] && ca="Z:${ca//\//\\}"
     "$cfg" "$folder/NOVUDownLoad.cfg" set bbsUrl "$base/Expert/topic" \
         documentUrl "$base/develop/article" >/dev/null || fail "novucfg refused $base"
-    (cd "$folder" && env SSL_CERT_FILE="$pki/trusted-ca.pem" "$@" ./novudl --bbs 5000+20 \
-        --doc 7000+10 --delay 5) >"$folder/out.txt" 2>&1
+    (cd "$folder" && env SSL_CERT_FILE="$ca" "$@" $runner "$program" --bbs 5000+20 \
+        --doc 7000+10 --delay 5) >"$folder/out.txt" 2>&1 </dev/null
     status=$?
 }
 stored_whole() {
@@ -170,3 +174,5 @@ run unknown "https://127.0.0.1:$unknown_port" &&
     refused_with "an unknown CA" "certificate verify failed: unable to get local issuer certificate"
 run elsewhere "https://localhost:$elsewhere_port" &&
     refused_with "a wrong name" "certificate verify failed: hostname mismatch"
+run elsewhere-address "https://127.0.0.1:$elsewhere_port" &&
+    refused_with "a wrong address" "certificate verify failed: IP address mismatch"
