@@ -39,6 +39,8 @@ root="$work/www"
 mkdir -p "$root/Expert/topic/5" "$root/develop/article/7"
 for n in $(seq 5000 5019); do "$site" --print xml "$n" >"$root/Expert/topic/5/$n.xml"; done
 for n in $(seq 7000 7009); do "$site" --print shtm "$n" >"$root/develop/article/7/$n.shtm"; done
+# One document of many TLS records, the last of them partly filled.
+head -c 3145739 /dev/urandom >>"$root/Expert/topic/5/5019.xml"
 
 # --- nginx on free ports --------------------------------------------------------------------
 free_port() {
