@@ -29,6 +29,11 @@ namespace {
 
 // The most a record can hold with its header and trailer; the reads are sized to take one whole.
 constexpr std::size_t kReceiveBlock = 16 * 1024 + 512;
+// No TLS message comes near this: a server that sends more without completing one is broken.
+constexpr std::size_t kMostUndecrypted = 1024 * 1024;
+const char* const kTooLong = "TLS error: the server's message is too long";
+
+enum class Received { kSome, kClosed, kNothingYet, kFailed, kTooMuch };
 
 struct CertificateStore {
     HCERTSTORE store = nullptr;
@@ -339,18 +344,20 @@ struct CTlsChannel::Session {
         return true;
     }
 
-    // Receives more into `incoming`: 1 some bytes, 0 the peer closed the connection, -1 nothing
-    // now, -2 a failure.
-    int ReceiveMore() {
+    // Receives more into `incoming`.
+    Received ReceiveMore() {
         const std::size_t old = incoming.size();
+        if (old >= kMostUndecrypted) {
+            return Received::kTooMuch;
+        }
         incoming.resize(old + kReceiveBlock);
         const int received =
             ::recv(socket, incoming.data() + old, static_cast<int>(kReceiveBlock), 0);
         incoming.resize(old + (received > 0 ? static_cast<std::size_t>(received) : 0));
         if (received == SOCKET_ERROR) {
-            return WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
+            return WSAGetLastError() == WSAEWOULDBLOCK ? Received::kNothingYet : Received::kFailed;
         }
-        return received > 0 ? 1 : 0;
+        return received > 0 ? Received::kSome : Received::kClosed;
     }
 
     // Keeps only the bytes that the library did not take (an EXTRA buffer at the end).
@@ -403,12 +410,14 @@ CTlsChannel::Step CTlsChannel::Handshake() {
             return Step::kDone;
         }
         if (s.haveContext && (s.incoming.empty() || s.needMore)) {
-            const int received = s.ReceiveMore();
-            if (received == -1) {
+            const Received received = s.ReceiveMore();
+            if (received == Received::kNothingYet) {
                 return Step::kWantRead;
             }
-            if (received <= 0) {
-                reason_ = "the server closed during the TLS handshake";
+            if (received != Received::kSome) {
+                reason_ = received == Received::kTooMuch
+                              ? kTooLong
+                              : "the server closed during the TLS handshake";
                 return Step::kFailed;
             }
             s.needMore = false;
@@ -560,16 +569,19 @@ CTlsChannel::Step CTlsChannel::Read(char* buffer, std::size_t capacity, std::siz
                 return Step::kFailed;
             }
         }
-        const int received = s.ReceiveMore();
-        if (received == -1) {
-            return Step::kWantRead;
-        }
-        if (received == -2) {
-            reason_ = "TLS error: the connection failed while receiving";
-            return Step::kFailed;
-        }
-        if (received == 0) {
-            return Step::kCut;  // the connection ended without the TLS close
+        switch (s.ReceiveMore()) {
+            case Received::kSome:
+                break;
+            case Received::kNothingYet:
+                return Step::kWantRead;
+            case Received::kClosed:
+                return Step::kCut;  // the connection ended without the TLS close
+            case Received::kFailed:
+                reason_ = "TLS error: the connection failed while receiving";
+                return Step::kFailed;
+            case Received::kTooMuch:
+                reason_ = kTooLong;
+                return Step::kFailed;
         }
     }
 }
