@@ -327,7 +327,11 @@ TEST_F(Win32WindowTest, LinksPointHoverAndTurnVisitedOnceOpened) {
         std::thread(done, result).join();
     });
     std::vector<std::string> boxes;
-    dialog_.SetMessageBox([&](HWND, const std::string& text, UINT) { boxes.push_back(text); });
+    UINT boxType = 0;
+    dialog_.SetMessageBox([&](HWND, const std::string& text, UINT type) {
+        boxes.push_back(text);
+        boxType = type;
+    });
     RECT client{};
     GetClientRect(home.Window(), &client);
     SendMessageW(home.Window(), WM_LBUTTONUP, 0, MAKELPARAM(client.right + 3, 2));  // outside
@@ -347,6 +351,7 @@ TEST_F(Win32WindowTest, LinksPointHoverAndTurnVisitedOnceOpened) {
     EXPECT_EQ(boxes, std::vector<std::string>{"Unable to open hyperlink:\n\nThere is no "
                                               "application associated\nwith the given filename "
                                               "extension."});
+    EXPECT_EQ(boxType, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
 }
 
 // A link's window fits its text: as wide as the text in the underlined font, from its left edge.

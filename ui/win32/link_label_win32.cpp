@@ -177,8 +177,8 @@ void CLinkLabelWin32::OnOpened(int result) {
     visited_ = IsOpenSuccess(result);
     InvalidateRect(label_, nullptr, TRUE);
     if (!visited_) {
-        MessageBeep(MB_OK);
-        messageBox_(GetParent(label_), OpenFailureMessage(result), MB_OK | MB_ICONWARNING);
+        MessageBeep(MB_ICONEXCLAMATION);
+        messageBox_(GetParent(label_), OpenFailureMessage(result), MB_OK | MB_ICONEXCLAMATION);
     }
 }
 
