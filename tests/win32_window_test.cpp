@@ -1,5 +1,8 @@
 // The native Windows window, in process under Wine's null graphics driver: the same checks as the
 // Qt window's widget tests where the two must agree.
+#include <windows.h>  // first: the headers below build on it
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <oleacc.h>
 
@@ -80,6 +83,7 @@ TEST_F(Win32WindowTest, FirstStartCreatesFoldersAndSettingsAndShowsDefaultsWithS
     EXPECT_EQ(Text(IDC_STATUS), "DownLoad Status");
     EXPECT_EQ(Text(IDC_COUNTS), "Count");
     EXPECT_EQ(Buttons(), "10001");  // as the idle phase has them
+    EXPECT_NE(GetWindowLongW(GetDlgItem(window_, IDC_PROGRESS), GWL_STYLE) & PBS_SMOOTH, 0);
     EXPECT_EQ(GetFocus(), GetDlgItem(window_, IDC_START));
 }
 

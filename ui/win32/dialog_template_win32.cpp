@@ -1,5 +1,7 @@
 #include "ui/win32/dialog_template_win32.h"
 
+#include <commctrl.h>
+
 #include <span>
 #include <string_view>
 
@@ -61,7 +63,7 @@ DWORD StyleOf(ControlKind kind) {
         case ControlKind::kLine:
             return child | SS_ETCHEDHORZ;
         case ControlKind::kProgress:
-            return child | WS_BORDER;
+            return child | WS_BORDER | PBS_SMOOTH;
         case ControlKind::kGroup:
             return child | BS_GROUPBOX;
         case ControlKind::kLink:
