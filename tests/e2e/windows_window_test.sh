@@ -22,8 +22,10 @@ write_demo_settings
 (cd "$demo" && exec "$wine" ./NOVUDownLoad.exe) >"$work/app.out" 2>&1 </dev/null &
 app_pid=$!
 pids+=($app_pid)
-# A Wine start takes half a second, sometimes ten.
+# A Wine start takes half a second, sometimes ten, and so may its first message box.
 find_main_window 30 || fail "the main window did not appear: $(cat "$work/app.out")"
+box_wait=30
+sleep 1  # the window is mapped before Wine has finished activating it: a key then may be lost
 xprop -id "$main" _NET_WM_ICON >"$work/icon.txt" 2>&1
 grep -q "_NET_WM_ICON(CARDINAL) =" "$work/icon.txt" || fail "the window has no icon"
 
