@@ -152,6 +152,12 @@ CredHandle* ClientCredential(std::string& error) {
     return ready ? &credential : nullptr;
 }
 
+std::string HexCode(DWORD code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
 std::string SystemText(DWORD error) {
     char* text = nullptr;
     const DWORD length = FormatMessageA(
@@ -163,26 +169,16 @@ std::string SystemText(DWORD error) {
                                result.back() == ' ' || result.back() == '.')) {
         result.pop_back();
     }
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(error));
-    return result.empty() ? std::string("error ") + code : result + " (" + code + ")";
+    return result.empty() ? "error " + HexCode(error) : result + " (" + HexCode(error) + ")";
 }
 
 // Whether the certificate names this IP address among its alternative names.
 bool NamesAddress(PCCERT_CONTEXT certificate, const std::string& host) {
     BYTE address[16];
     std::size_t size = 0;
-    sockaddr_storage parsed{};
-    int parsedSize = sizeof parsed;
-    std::string literal = host;
-    if (WSAStringToAddressA(literal.data(), AF_INET, nullptr, reinterpret_cast<sockaddr*>(&parsed),
-                            &parsedSize) == 0) {
-        std::memcpy(address, &reinterpret_cast<sockaddr_in*>(&parsed)->sin_addr, 4);
+    if (inet_pton(AF_INET, host.c_str(), address) == 1) {
         size = 4;
-    } else if (parsedSize = sizeof parsed;
-               WSAStringToAddressA(literal.data(), AF_INET6, nullptr,
-                                   reinterpret_cast<sockaddr*>(&parsed), &parsedSize) == 0) {
-        std::memcpy(address, &reinterpret_cast<sockaddr_in6*>(&parsed)->sin6_addr, 16);
+    } else if (inet_pton(AF_INET6, host.c_str(), address) == 1) {
         size = 16;
     } else {
         return false;
@@ -262,9 +258,7 @@ std::string VerifyServer(PCCERT_CONTEXT certificate, const std::string& host, bo
     chainErrors &= ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                        CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (chainErrors != 0) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(chainErrors));
-        return std::string("certificate verify failed: the chain is not valid (") + code + ")";
+        return "certificate verify failed: the chain is not valid (" + HexCode(chainErrors) + ")";
     }
     std::wstring wideHost(host.begin(), host.end());
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
@@ -327,21 +321,24 @@ struct CTlsChannel::Session {
         }
     }
 
-    // Sends what waits in `outgoing`; false when the socket takes no more now (or failed).
-    bool Flush(bool& failed) {
-        failed = false;
+    // Sends what waits in `outgoing`: kDone once all of it has gone, kWantWrite while the socket
+    // takes no more, kFailed (with `failure` as the reason) when sending failed.
+    Step Flush(std::string& reason, const char* failure) {
         while (outgoingSent < outgoing.size()) {
             const int sent = ::send(socket, outgoing.data() + outgoingSent,
                                     static_cast<int>(outgoing.size() - outgoingSent), 0);
             if (sent == SOCKET_ERROR) {
-                failed = WSAGetLastError() != WSAEWOULDBLOCK;
-                return false;
+                if (WSAGetLastError() == WSAEWOULDBLOCK) {
+                    return Step::kWantWrite;
+                }
+                reason = failure;
+                return Step::kFailed;
             }
             outgoingSent += static_cast<std::size_t>(sent);
         }
         outgoing.clear();
         outgoingSent = 0;
-        return true;
+        return Step::kDone;
     }
 
     // Receives more into `incoming`.
@@ -398,13 +395,9 @@ std::unique_ptr<CTlsChannel> CTlsChannel::Open(net::SocketHandle socket, const s
 CTlsChannel::Step CTlsChannel::Handshake() {
     Session& s = *session_;
     for (;;) {
-        bool failed = false;
-        if (!s.Flush(failed)) {
-            if (failed) {
-                reason_ = "the server closed during the TLS handshake";
-                return Step::kFailed;
-            }
-            return Step::kWantWrite;
+        if (const Step sent = s.Flush(reason_, "the server closed during the TLS handshake");
+            sent != Step::kDone) {
+            return sent;
         }
         if (s.established) {
             return Step::kDone;
@@ -443,42 +436,40 @@ CTlsChannel::Step CTlsChannel::Handshake() {
         if (status == SEC_I_INCOMPLETE_CREDENTIALS && ++s.credentialAsks < 2) {
             continue;  // the server would like a client certificate: go on without one
         }
-        {
-            s.haveContext = s.haveContext || status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED;
-            if (output[0].cbBuffer > 0 && output[0].pvBuffer != nullptr) {
-                const char* token = static_cast<const char*>(output[0].pvBuffer);
-                s.outgoing.insert(s.outgoing.end(), token, token + output[0].cbBuffer);
-                FreeContextBuffer(output[0].pvBuffer);
-            }
-            if (status == SEC_E_OK) {
-                s.KeepExtra(input, 2);  // application data that came with the last message
-                PCCERT_CONTEXT remote = nullptr;
-                if (QueryContextAttributesA(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
-                        SEC_E_OK ||
-                    remote == nullptr) {
-                    reason_ = "certificate verify failed: the server sent no certificate";
-                    return Step::kFailed;
-                }
-                Certificate server;
-                server.context = remote;
-                reason_ = VerifyServer(remote, s.host, s.isAddress);
-                if (!reason_.empty()) {
-                    return Step::kFailed;
-                }
-                if (QueryContextAttributesA(&s.context, SECPKG_ATTR_STREAM_SIZES, &s.sizes) !=
-                    SEC_E_OK) {
-                    reason_ = "TLS error (no record sizes)";
-                    return Step::kFailed;
-                }
-                s.established = true;
-                continue;  // the last token, if any, still goes out
-            }
-            if (status != SEC_I_CONTINUE_NEEDED) {
-                reason_ = "TLS handshake failed: " + SystemText(static_cast<DWORD>(status));
+        s.haveContext = s.haveContext || status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED;
+        if (output[0].cbBuffer > 0 && output[0].pvBuffer != nullptr) {
+            const char* token = static_cast<const char*>(output[0].pvBuffer);
+            s.outgoing.insert(s.outgoing.end(), token, token + output[0].cbBuffer);
+            FreeContextBuffer(output[0].pvBuffer);
+        }
+        if (status == SEC_E_OK) {
+            s.KeepExtra(input, 2);  // application data that came with the last message
+            PCCERT_CONTEXT remote = nullptr;
+            if (QueryContextAttributesA(&s.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
+                    SEC_E_OK ||
+                remote == nullptr) {
+                reason_ = "certificate verify failed: the server sent no certificate";
                 return Step::kFailed;
             }
-            s.KeepExtra(input, 2);  // what is left is the start of the server's next message
+            Certificate server;
+            server.context = remote;
+            reason_ = VerifyServer(remote, s.host, s.isAddress);
+            if (!reason_.empty()) {
+                return Step::kFailed;
+            }
+            if (QueryContextAttributesA(&s.context, SECPKG_ATTR_STREAM_SIZES, &s.sizes) !=
+                SEC_E_OK) {
+                reason_ = "TLS error (no record sizes)";
+                return Step::kFailed;
+            }
+            s.established = true;
+            continue;  // the last token, if any, still goes out
         }
+        if (status != SEC_I_CONTINUE_NEEDED) {
+            reason_ = "TLS handshake failed: " + SystemText(static_cast<DWORD>(status));
+            return Step::kFailed;
+        }
+        s.KeepExtra(input, 2);  // what is left is the start of the server's next message
     }
 }
 
@@ -507,13 +498,9 @@ CTlsChannel::Step CTlsChannel::Write(const char* data, std::size_t length, std::
         s.outgoing.resize(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
         s.recordPlain = chunk;
     }
-    bool failed = false;
-    if (!s.Flush(failed)) {
-        if (failed) {
-            reason_ = "TLS error: the connection failed while sending";
-            return Step::kFailed;
-        }
-        return Step::kWantWrite;
+    if (const Step sent = s.Flush(reason_, "TLS error: the connection failed while sending");
+        sent != Step::kDone) {
+        return sent;
     }
     written = s.recordPlain;
     s.recordPlain = 0;
