@@ -185,7 +185,7 @@ void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, in
     task.resume.Begin(first);
     task.remaining =
         !task.plan.last ? -1 : std::max<std::int64_t>(0, std::int64_t{*task.plan.last} - first + 1);
-    (kind == JOB_BBS ? state_.nextBbsNumber : state_.nextDocumentNumber) = first;
+    state_.NextNumber(kind) = first;
 }
 
 bool CRunController::AllJobsReported() {
@@ -252,8 +252,7 @@ std::optional<std::int32_t> CRunController::TakeNumber(std::int32_t kind) {
     if (task.remaining > 0) {
         --task.remaining;
     }
-    (kind == JOB_BBS ? state_.nextBbsNumber : state_.nextDocumentNumber) =
-        *number < INT32_MAX ? *number + 1 : *number;
+    state_.NextNumber(kind) = *number < INT32_MAX ? *number + 1 : *number;
     ++state_.requested;
     return number;
 }

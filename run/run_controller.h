@@ -45,6 +45,10 @@ struct RunState {
     int requested = 0;
     int succeeded = 0;
     int failed = 0;
+
+    int& NextNumber(std::int32_t jobKind) {
+        return jobKind == JOB_BBS ? nextBbsNumber : nextDocumentNumber;
+    }
 };
 
 // The download runs of every front end: Start, job generation, accounting of finished jobs,
