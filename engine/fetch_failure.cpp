@@ -45,6 +45,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "header block too long";
         case FetchError::kShortBody:
             return "body shorter than its Content-Length";
+        case FetchError::kBadContentLength:
+            return "bad Content-Length";
         case FetchError::kReceive:
             return "receive error (" + net::ErrorText(failure.detail) + ")";
         case FetchError::kSend:

@@ -27,6 +27,7 @@ enum class FetchError {
     kNoHeaderEnd,         // the server closed inside the header block
     kHeaderTooLong,       // no end of the header block within 64 KiB
     kShortBody,           // fewer bytes than the Content-Length
+    kBadContentLength,    // a Content-Length that is no number, or lengths that differ
     kReceive,             // detail: the system's error number (connection reset, ...)
     kSend,                // detail: the system's error number
     kWriteError,          // detail: the system's error number

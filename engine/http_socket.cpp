@@ -8,6 +8,7 @@
 
 #include "engine/checkpoint.h"
 #include "engine/retry_after.h"
+#include "support/decimal.h"
 #include "support/output_file.h"
 
 namespace {
@@ -76,6 +77,9 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         return 0;
     }
     const std::int64_t expectedLength = ParseContentLength(received.data(), headerEnd);
+    if (expectedLength == kBadContentLength) {
+        return Fail(FetchError::kBadContentLength);
+    }
 
     // The document takes its name only when it is whole, so that neither a crash nor a failure
     // leaves a truncated file under it, and an older copy stays until a whole one replaces it.
@@ -221,15 +225,16 @@ int CHttpSocket::FindHeaderEnd(const char* bytes, int count) {
     return -1;
 }
 
-std::optional<std::string_view> CHttpSocket::HeaderValue(const char* bytes, int count,
-                                                         const char* name) {
+template <typename Take>
+void CHttpSocket::ForEachHeaderValue(const char* bytes, int count, const char* name, Take take) {
     const char* const end = bytes + count;
+    const std::size_t nameLength = std::strlen(name);
     const char* line =
         static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(count)));
     while (line != nullptr && ++line < end) {
-        if (StartsWithNoCase(line, end, name) && line + std::strlen(name) < end &&
-            line[std::strlen(name)] == ':') {
-            const char* value = line + std::strlen(name) + 1;
+        if (StartsWithNoCase(line, end, name) && line + nameLength < end &&
+            line[nameLength] == ':') {
+            const char* value = line + nameLength + 1;
             while (value < end && (*value == ' ' || *value == '\t')) {
                 ++value;
             }
@@ -240,27 +245,52 @@ std::optional<std::string_view> CHttpSocket::HeaderValue(const char* bytes, int 
             while (valueEnd > value && (valueEnd[-1] == ' ' || valueEnd[-1] == '\t')) {
                 --valueEnd;
             }
-            return std::string_view(value, static_cast<std::size_t>(valueEnd - value));
+            if (!take(std::string_view(value, static_cast<std::size_t>(valueEnd - value)))) {
+                return;
+            }
         }
         line =
             static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
     }
-    return std::nullopt;
+}
+
+std::optional<std::string_view> CHttpSocket::HeaderValue(const char* bytes, int count,
+                                                         const char* name) {
+    std::optional<std::string_view> first;
+    ForEachHeaderValue(bytes, count, name, [&first](std::string_view value) {
+        first = value;
+        return false;
+    });
+    return first;
 }
 
 std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
-    const std::optional<std::string_view> value = HeaderValue(bytes, count, "content-length");
-    if (!value) {
-        return -1;
-    }
-    std::int64_t length = 0;
-    std::size_t digits = 0;
-    for (; digits < value->size() && std::isdigit(static_cast<unsigned char>((*value)[digits]));
-         ++digits) {
-        if (length > (INT64_MAX - 9) / 10) {
-            return -1;  // absurd lengths are not worth trusting
+    // A body framed two ways cannot be told whole: every value of every line must agree.
+    std::int64_t length = -1;
+    ForEachHeaderValue(bytes, count, "content-length", [&length](std::string_view line) {
+        for (;;) {
+            const std::size_t comma = line.find(',');
+            std::string_view element = line.substr(0, comma);
+            while (!element.empty() && (element.front() == ' ' || element.front() == '\t')) {
+                element.remove_prefix(1);
+            }
+            while (!element.empty() && (element.back() == ' ' || element.back() == '\t')) {
+                element.remove_suffix(1);
+            }
+            const std::optional<std::int64_t> value =
+                element.find_first_not_of("0123456789") == std::string_view::npos
+                    ? ParseDecimal<std::int64_t>(element)
+                    : std::nullopt;
+            if (!value || (length >= 0 && *value != length)) {
+                length = kBadContentLength;
+                return false;
+            }
+            length = *value;
+            if (comma == std::string_view::npos) {
+                return true;
+            }
+            line.remove_prefix(comma + 1);
         }
-        length = length * 10 + ((*value)[digits] - '0');
-    }
-    return digits == 0 ? -1 : length;
+    });
+    return length;
 }

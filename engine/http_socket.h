@@ -40,12 +40,20 @@ class CHttpSocket : public CTcpClient {
     static int ParseStatusCode(const char* bytes, int count);
     // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.
     static int FindHeaderEnd(const char* bytes, int count);
-    // The Content-Length of a header block of `count` bytes, or -1 when it names none.
+    // What ParseContentLength gives for lengths that cannot be believed.
+    static constexpr std::int64_t kBadContentLength = -2;
+    // The Content-Length of a header block of `count` bytes: -1 when it names none, and
+    // kBadContentLength when a value is not a plain decimal number within 63 bits, or when its
+    // lines (or the comma-separated values of one line) differ. Equal repeats are one length.
     static std::int64_t ParseContentLength(const char* bytes, int count);
     // The value of the first header line called `name` (lower case, without the colon), without
     // the blanks around it; none when the block has no such line.
     static std::optional<std::string_view> HeaderValue(const char* bytes, int count,
                                                        const char* name);
+    // Calls `take` with the value of every header line called `name`, in order, until it
+    // returns false.
+    template <typename Take>
+    static void ForEachHeaderValue(const char* bytes, int count, const char* name, Take take);
 
   private:
     // Keeps the wait a 429 or 503 answer asks for, when its head names one.

@@ -1,5 +1,6 @@
 #include "engine/retry_after.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -25,8 +26,9 @@ std::optional<T> Field(std::string_view text, std::size_t at, std::size_t length
     return at + length <= text.size() ? ParseDecimal<T>(text.substr(at, length)) : std::nullopt;
 }
 
-// "Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send today.
-std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_view text) {
+// "Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send today, as seconds since 1970. Kept
+// in seconds: the clock's own unit would overflow for years past 2262.
+std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT" ||
         text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
         text[22] != ':') {
@@ -46,8 +48,7 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_v
         return std::nullopt;
     }
     const std::int64_t days = DaysFromCivil(*year, month + 1, *day);
-    return std::chrono::system_clock::time_point(
-        std::chrono::seconds(days * 86400 + std::int64_t{*hour} * 3600 + *minute * 60 + *second));
+    return days * 86400 + std::int64_t{*hour} * 3600 + *minute * 60 + *second;
 }
 
 }  // namespace
@@ -59,10 +60,11 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
         const std::optional<std::int64_t> seconds = ParseDecimal<std::int64_t>(value);
         return std::chrono::seconds(seconds ? *seconds : INT64_MAX / 2);
     }
-    const std::optional<std::chrono::system_clock::time_point> date = ParseHttpDate(value);
+    const std::optional<std::int64_t> date = ParseHttpDate(value);
     if (!date) {
         return std::nullopt;
     }
-    const auto left = std::chrono::ceil<std::chrono::seconds>(*date - now);
-    return left.count() > 0 ? left : std::chrono::seconds(0);
+    const std::int64_t nowSeconds =
+        std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count();
+    return std::chrono::seconds(std::max<std::int64_t>(*date - nowSeconds, 0));
 }

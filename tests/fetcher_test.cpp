@@ -182,7 +182,22 @@ INSTANTIATE_TEST_SUITE_P(
                   WaitLimit::None(), FetchError::kReceive, true},
         BodyFault{"ShortOfLength",
                   ServerScript().Send(HttpResponse(200, "short", "Content-Length: 100\r\n")),
-                  WaitLimit::None(), FetchError::kShortBody}),
+                  WaitLimit::None(), FetchError::kShortBody},
+        BodyFault{"OneByteShortOfLength",
+                  ServerScript().Send(HttpResponse(200, "hello", "Content-Length: 6\r\n")),
+                  WaitLimit::None(), FetchError::kShortBody},
+        // A body framed two ways is not believed in either: "hel" must not pass as whole.
+        BodyFault{"TwoLengths",
+                  ServerScript().Send(HttpResponse(200, "hello",
+                                                   "Content-Length: 3\r\nContent-Length: 5\r\n")),
+                  WaitLimit::None(), FetchError::kBadContentLength},
+        BodyFault{"TwoLengthsInOneLine",
+                  ServerScript().Send(HttpResponse(200, "hello", "Content-Length: 3, 5\r\n")),
+                  WaitLimit::None(), FetchError::kBadContentLength},
+        BodyFault{"LengthBeyond63Bits",
+                  ServerScript().Send(HttpResponse(200, "hello",
+                                                   "Content-Length: 9223372036854775808\r\n")),
+                  WaitLimit::None(), FetchError::kBadContentLength}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
@@ -522,16 +537,27 @@ TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
     EXPECT_EQ(find(std::string("\0\r\n\r\n", 5)), 5);
 }
 
-TEST(ParseTest, ContentLengthOnlyFromItsOwnHeaderLine) {
-    auto length = [](const std::string& s) {
-        return CHttpSocket::ParseContentLength(s.data(), static_cast<int>(s.size()));
+TEST(ParseTest, ContentLengthOnlyFromItsOwnLinesAndOnlyWhenTheyAgree) {
+    auto length = [](const std::string& lines) {
+        const std::string head = "HTTP/1.0 200 OK\r\n" + lines + "\r\n";
+        return CHttpSocket::ParseContentLength(head.data(), static_cast<int>(head.size()));
     };
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 42\r\n\r\n"), 42);
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nCONTENT-LENGTH:7\r\n\r\n"), 7);
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nX-Content-Length: 42\r\n\r\n"), -1);
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: abc\r\n\r\n"), -1);
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\n\r\n"), -1);
-    EXPECT_EQ(length("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"), -1);
+    constexpr std::int64_t bad = CHttpSocket::kBadContentLength;
+    EXPECT_EQ(length("Content-Length: 42\r\n"), 42);
+    EXPECT_EQ(length("CONTENT-LENGTH:7\r\n"), 7);
+    EXPECT_EQ(length("Content-Length: 0\r\n"), 0);
+    EXPECT_EQ(length("X-Content-Length: 42\r\n"), -1);
+    EXPECT_EQ(length(""), -1);
+    EXPECT_EQ(length("Content-Length: 5\r\nContent-Length: 5\r\n"), 5);
+    EXPECT_EQ(length("Content-Length: 5 ,5\r\n"), 5);
+    EXPECT_EQ(length("Content-Length: 9223372036854775807\r\n"), INT64_MAX);
+    for (const char* refused :
+         {"Content-Length: abc\r\n", "Content-Length: -5\r\n", "Content-Length: +5\r\n",
+          "Content-Length:\r\n", "Content-Length: 5,\r\n", "Content-Length: 0x10\r\n",
+          "Content-Length: 9223372036854775808\r\n", "Content-Length: 3\r\nContent-Length: 5\r\n",
+          "Content-Length: 3, 5\r\n", "Content-Length: 5 5\r\n"}) {
+        EXPECT_EQ(length(refused), bad) << refused;
+    }
 }
 
 }  // namespace
@@ -571,6 +597,11 @@ TEST(RetryAfterTest, SecondsOrAnHttpDate) {
     EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:00 GMT", date + seconds(5)), seconds(0));
     EXPECT_EQ(ParseRetryAfter("Thu, 01 Jan 2026 00:00:00 GMT", date),
               seconds(1767225600 - 1445412480));
+    // Past the clock's own range (2262): still far ahead, never a past date.
+    EXPECT_EQ(ParseRetryAfter("Wed, 01 Jan 3000 00:00:00 GMT", date),
+              seconds(32503680000 - 1445412480));
+    EXPECT_EQ(ParseRetryAfter("Fri, 31 Dec 9999 23:59:59 GMT", date),
+              seconds(253402300799 - 1445412480));
     for (const char* refused : {"-1", "", " 2", "2s", "Wed, 21 Oct 2015 07:28:00 UTC",
                                 "Wed, 21 Foo 2015 07:28:00 GMT", "Wed, 32 Oct 2015 07:28:00 GMT"}) {
         EXPECT_FALSE(ParseRetryAfter(refused, date)) << refused;
