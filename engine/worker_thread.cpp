@@ -1,5 +1,6 @@
 #include "engine/worker_thread.h"
 
+#include <string>
 #include <system_error>
 
 #include "engine/checkpoint.h"
@@ -52,22 +53,26 @@ int CWorkerThread::Start(unsigned creationFlags) {
         std::lock_guard<std::mutex> lock(suspendMutex_);
         suspendCount_ = (creationFlags & kCreateSuspended) ? 1 : 0;
     }
-    if (!ShouldFailCreation() && CreateThread()) {
+    std::string reason;
+    if (ShouldFailCreation()) {
+        reason = std::make_error_code(std::errc::resource_unavailable_try_again).message();
+    } else if (CreateThread(reason)) {
         threadCreated_ = true;
         return 1;
     }
-    ReportError(GetErrorText(KTERR_CREATE_THREAD));
+    ReportError((std::string(GetErrorText(KTERR_CREATE_THREAD)) + ": " + reason).c_str());
     // No thread will ever mark this worker exited; without this a run could never end.
     state_.store(WORKER_EXITED);
     return 0;
 }
 
-bool CWorkerThread::CreateThread() {
+bool CWorkerThread::CreateThread(std::string& reason) {
     try {
         thread_ = std::thread(WorkerThreadProc, this);
         return true;
-    } catch (const std::system_error&) {
-        return false;  // the only way std::thread says that the system refused a thread
+    } catch (const std::system_error& error) {
+        reason = error.code().message();  // the only way std::thread says the system refused
+        return false;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 // A worker's life state. A worker is live until it reaches WORKER_EXITED.
@@ -65,7 +66,8 @@ class CWorkerThread {
   private:
     friend void WorkerThreadProc(CWorkerThread* worker);
     // false when the system refused the thread.
-    bool CreateThread();
+    // False with the system's reason when it refused the thread.
+    bool CreateThread(std::string& reason);
     // Holds the calling (worker) thread while the suspend count is above zero.
     void WaitWhileSuspended();
     static void CheckpointHandler(void* worker);

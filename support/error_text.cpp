@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+ErrorTextTable::ErrorTextTable()
+    : entries_{{KTERR_CREATE_THREAD, "cannot start a worker thread"}} {}
+
 ErrorTextTable& ErrorTextTable::Instance() {
     static ErrorTextTable table;
     return table;

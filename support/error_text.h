@@ -14,15 +14,15 @@ struct ErrorTextEntry {
     std::string text;  // at most 255 characters
 };
 
-// Process-wide list from error code to message text. The program adds no records, so every
-// lookup yields the empty text; the table is only read once threads exist.
+// Process-wide list from error code to message text, filled before any thread exists and only
+// read after.
 class ErrorTextTable {
   public:
     static ErrorTextTable& Instance();
     const std::vector<ErrorTextEntry>& Entries() const { return entries_; }
 
   private:
-    ErrorTextTable() = default;
+    ErrorTextTable();
     std::vector<ErrorTextEntry> entries_;
 };
 

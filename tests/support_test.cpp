@@ -73,9 +73,9 @@ TEST_F(DebugLogTest, ReportErrorWritesEntryAndShowsSameTextInErrorBox) {
         shown = text;
         return 1;
     });
-    EXPECT_EQ(ReportError(GetErrorText(KTERR_CREATE_THREAD)), 0);
+    EXPECT_EQ(ReportError("a text"), 0);
     EXPECT_EQ(caption, "error");
-    EXPECT_TRUE(std::regex_match(shown, std::regex(std::string("\n\\(") + kStamp + "\\)")))
+    EXPECT_TRUE(std::regex_match(shown, std::regex(std::string("a text\n\\(") + kStamp + "\\)")))
         << shown;
     shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
     EXPECT_EQ(Log(), shown + "\n");
