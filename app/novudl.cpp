@@ -90,6 +90,10 @@ class CTerminalObserver : public CRunObserver {
     void OnStartRefused(const std::string& reason) override {
         std::fprintf(stderr, "novudl: %s\n", reason.c_str());
     }
+    void OnRunStopped(const std::string& reason) override {
+        progress_.Clear();
+        std::fprintf(stderr, "novudl: %s\n", reason.c_str());
+    }
     // Said once for each new end of a run that follows its series.
     void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
                      std::chrono::milliseconds askAgainEvery) override {
@@ -212,8 +216,9 @@ int main(int argc, char* argv[]) {
         "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
         "place.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
-        "failed.txt), 2 bad arguments, 3 the download folders cannot be written or another run "
-        "uses them, 130 interrupted (or standard output went away).\nBase URLs may be http:// or "
+        "failed.txt), 2 bad arguments, 3 the download folders cannot be written, another run "
+        "uses them, or the disk became full (the run stops, the place to continue from saved), 130 "
+        "interrupted (or standard output went away).\nBase URLs may be http:// or "
         "https:// (certificates are checked against the "
         "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). The environment's "
         "proxy is used: http_proxy for http, https_proxy or HTTPS_PROXY for https, no_proxy or "
@@ -308,7 +313,8 @@ int main(int argc, char* argv[]) {
     const RunState state = controller.Snapshot();
     std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,
                 state.failed);
-    if (state.failed > 0) {
+    // Named only when it holds them: a report that could not be written was told about.
+    if (state.failed > 0 && controller.FailureReportWhole()) {
         std::printf("the failed numbers and why: %s\n", report.c_str());
     }
     for (const TaskKind& kind : kTaskKinds) {
@@ -316,6 +322,9 @@ int main(int argc, char* argv[]) {
             std::printf("%s: end of the series at %d (the next run asks for it first)\n",
                         kind.reportName, *end);
         }
+    }
+    if (controller.StoppedForDiskFull()) {
+        return kStorageUnwritable;
     }
     if (g_interrupts > 0 || observer.OutputGone()) {
         return kInterrupted;

@@ -33,17 +33,27 @@ constexpr std::size_t kMaxLineBytes = 4096;
 // What the report and its writer thread share. The thread holds it too, so that a writer left
 // behind in a hung file system never touches a report that is gone.
 struct CFailureReport::Writer {
+    struct Pending {
+        std::string line;
+        std::int32_t kind;
+        std::int32_t number;
+    };
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::string> lines;  // guarded by mutex
-    bool closing = false;           // guarded by mutex
-    bool finished = false;          // guarded by mutex
-    bool allWritten = true;         // guarded by mutex
+    std::deque<Pending> lines;  // guarded by mutex
+    bool closing = false;       // guarded by mutex
+    bool finished = false;      // guarded by mutex
+    bool allWritten = true;     // guarded by mutex
     std::string path;
-    ProblemHandler handler;
+    // Held while a handler runs; Close empties the handlers under it, so that no handler runs
+    // once Close has given up on the writer.
+    std::mutex handlerMutex;
+    ProblemHandler problemHandler;  // guarded by handlerMutex
+    WrittenHandler writtenHandler;  // guarded by handlerMutex
+    int descriptor = -1;            // the writer thread's own
+    bool lastLineOpen = false;      // the writer thread's own: the file lacks its last line end
 
     void Run() {
-        int descriptor = -1;
         bool failed = false;
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
@@ -51,13 +61,12 @@ struct CFailureReport::Writer {
             if (lines.empty()) {
                 break;
             }
-            std::deque<std::string> batch;
+            std::deque<Pending> batch;
             batch.swap(lines);
             lock.unlock();
-            for (const std::string& line : batch) {
-                if (!failed && !Write(descriptor, line)) {
-                    failed = true;  // told once; the lines of this run go nowhere
-                }
+            for (const Pending& pending : batch) {
+                // Told once; the lines after it are not written, and their numbers stay open.
+                failed = failed || !Write(pending);
             }
             lock.lock();
             allWritten = allWritten && !failed;
@@ -71,30 +80,77 @@ struct CFailureReport::Writer {
         changed.notify_all();
     }
 
-    bool Write(int& descriptor, const std::string& line) {
-        std::string problem;
-        if (descriptor < 0 && FileExists(path.c_str()) && !IsRegularFile(path.c_str())) {
-            problem = "it is not a regular file";
-        } else if (descriptor < 0) {
-            descriptor = platform::OpenAppendWithoutWaiting(path.c_str());
-            if (descriptor < 0) {
-                problem = SystemErrorText(errno);
-            } else if (!platform::IsRegularDescriptor(descriptor)) {
-                platform::CloseDescriptor(descriptor);
-                descriptor = -1;
-                problem = "it is not a regular file";
+    // Opens the file for the first line; why not, or the empty text.
+    std::string Open(int& error) {
+        std::string target;
+        if (const Status trusted = ResolveTrustedPath(path, target); !trusted.IsOk()) {
+            return trusted.Text();
+        }
+        if (FileExists(target.c_str()) && !IsRegularFile(target.c_str())) {
+            return "it is not a regular file";
+        }
+        descriptor = platform::OpenAppendWithoutWaiting(target.c_str());
+        if (descriptor < 0) {
+            error = errno;
+            return SystemErrorText(error);
+        }
+        if (!platform::IsRegularDescriptor(descriptor)) {
+            platform::CloseDescriptor(descriptor);
+            descriptor = -1;
+            return "it is not a regular file";
+        }
+        const long long size = platform::DescriptorSize(descriptor);
+        char last = '\n';
+        if (size < 0 || (size > 0 && !platform::ReadByteAt(descriptor, size - 1, last))) {
+            error = errno;
+            return SystemErrorText(error);
+        }
+        lastLineOpen = last != '\n';
+        return {};
+    }
+
+    // Appends the line whole, or cuts the file back to where it began.
+    std::string Append(const std::string& line, int& error) {
+        const std::string text = lastLineOpen ? "\n" + line : line;
+        const long long start = platform::DescriptorSize(descriptor);
+        if (start < 0) {
+            error = errno;
+            return SystemErrorText(error);
+        }
+        // A short count is no error by itself: the next write of the rest says why it stopped.
+        for (std::size_t done = 0; done < text.size();) {
+            const long written =
+                platform::WriteDescriptor(descriptor, text.data() + done, text.size() - done);
+            if (written <= 0) {
+                error = written < 0 ? errno : ENOSPC;
+                if (done > 0) {
+                    static_cast<void>(platform::TruncateDescriptor(descriptor, start));
+                }
+                return SystemErrorText(error);
             }
+            done += static_cast<std::size_t>(written);
         }
-        if (problem.empty() && platform::WriteDescriptor(descriptor, line.data(), line.size()) !=
-                                   static_cast<long>(line.size())) {
-            problem = SystemErrorText(errno != 0 ? errno : ENOSPC);
-        }
+        lastLineOpen = false;
+        return {};
+    }
+
+    bool Write(const Pending& pending) {
+        int error = 0;
+        std::string problem = descriptor < 0 ? Open(error) : std::string();
         if (problem.empty()) {
+            problem = Append(pending.line, error);
+        }
+        std::lock_guard<std::mutex> calling(handlerMutex);
+        if (problem.empty()) {
+            if (writtenHandler) {
+                writtenHandler(pending.kind, pending.number);
+            }
             return true;
         }
-        if (handler) {
-            handler(FormatText("The list of failed documents %s cannot be written (%s).",
-                               path.c_str(), problem.c_str()));
+        if (problemHandler) {
+            problemHandler({FormatText("The list of failed documents %s cannot be written (%s).",
+                                       path.c_str(), problem.c_str()),
+                            error, pending.kind, pending.number});
         }
         return false;
     }
@@ -111,9 +167,10 @@ void CFailureReport::SetPath(const std::string& path) {
     path_ = path;
 }
 
-void CFailureReport::SetProblemHandler(ProblemHandler handler) {
+void CFailureReport::SetHandlers(ProblemHandler problem, WrittenHandler written) {
     Close();
-    handler_ = std::move(handler);
+    problemHandler_ = std::move(problem);
+    writtenHandler_ = std::move(written);
 }
 
 std::string CFailureReport::Line(const std::string& time, std::int32_t kind, std::int32_t number,
@@ -127,11 +184,12 @@ void CFailureReport::Append(std::int32_t kind, std::int32_t number, const std::s
     if (!writer_) {
         writer_ = std::make_shared<Writer>();
         writer_->path = path_;
-        writer_->handler = handler_;
+        writer_->problemHandler = problemHandler_;
+        writer_->writtenHandler = writtenHandler_;
         std::thread([writer = writer_] { writer->Run(); }).detach();
     }
     std::lock_guard<std::mutex> lock(writer_->mutex);
-    writer_->lines.push_back(Line(LocalTimeText(), kind, number, url, reason));
+    writer_->lines.push_back({Line(LocalTimeText(), kind, number, url, reason), kind, number});
     writer_->changed.notify_all();
 }
 
@@ -145,7 +203,14 @@ bool CFailureReport::Close(std::chrono::milliseconds limit) {
     writer->changed.notify_all();
     const bool finished =
         writer->changed.wait_for(lock, limit, [&writer] { return writer->finished; });
-    return finished && writer->allWritten;
+    const bool allWritten = finished && writer->allWritten;
+    lock.unlock();
+    if (!finished) {
+        std::lock_guard<std::mutex> calling(writer->handlerMutex);
+        writer->problemHandler = nullptr;
+        writer->writtenHandler = nullptr;
+    }
+    return allWritten;
 }
 
 Status CFailureReport::ReadNumbers(const std::string& path, std::vector<std::int32_t>& bbs,

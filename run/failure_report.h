@@ -13,17 +13,28 @@ inline constexpr const char* kFailureReportName = "failed.txt";
 
 // "failed.txt" beside the downloads: one line for every document that failed,
 //   <date time> TAB <bbs|document> TAB <number> TAB <URL> TAB <reason> LF
-// appended in one write each and never rewritten, so a line is whole or absent. Control
-// characters of a URL are written as \xNN.
+// appended and never rewritten. A line is whole or absent: one that could be written only in
+// part is cut off again, and a file whose last line lacks its end gets one first. Control
+// characters of a URL or a reason are written as \xNN.
 //
 // Lines are written by a writer thread of the report's own, so that neither a worker nor the
 // window ever waits for the file: a FIFO or a hung file system at its place holds only the
-// writer. The file is opened without blocking and only when it is a regular file. Append may be
-// called from any thread; the rest from the thread that owns the report.
+// writer. The file is opened without blocking and only when it is a regular file; a symbolic link
+// is followed only when it belongs to this user or to the folder's owner. Append may be called
+// from any thread; the rest from the thread that owns the report.
 class CFailureReport {
   public:
-    // Told, once per run and from the writer's thread, what cannot be written.
-    using ProblemHandler = std::function<void(const std::string& message)>;
+    // What cannot be written: told once per writer, from its thread, with the system's error
+    // number (0 when the file is refused for what it is) and the line that was not written.
+    struct Problem {
+        std::string message;
+        int error = 0;
+        std::int32_t kind = 0;
+        std::int32_t number = 0;
+    };
+    using ProblemHandler = std::function<void(const Problem& problem)>;
+    // Told from the writer's thread once a line is in the file: its number is recorded.
+    using WrittenHandler = std::function<void(std::int32_t kind, std::int32_t number)>;
 
     CFailureReport();
     ~CFailureReport();
@@ -32,13 +43,13 @@ class CFailureReport {
 
     void SetPath(const std::string& path);
     const std::string& GetPath() const { return path_; }
-    void SetProblemHandler(ProblemHandler handler);
+    void SetHandlers(ProblemHandler problem, WrittenHandler written);
     // Queues one line; never waits for the file.
     void Append(std::int32_t kind, std::int32_t number, const std::string& url,
                 const std::string& reason);
     // Waits up to `limit` until every queued line is written, then lets go of the file; the
-    // next line starts a writer anew. A writer stuck in the file system is left behind. True
-    // when every line was written (or there was none).
+    // next line starts a writer anew. A writer stuck in the file system is left behind, and
+    // tells nobody anything any more. True when every line was written (or there was none).
     bool Close(std::chrono::milliseconds limit = std::chrono::seconds(2));
 
     // One line as Append writes it (without its time stamp's freshness: `time` is given).
@@ -69,6 +80,7 @@ class CFailureReport {
   private:
     struct Writer;
     std::string path_;
-    ProblemHandler handler_;
+    ProblemHandler problemHandler_;
+    WrittenHandler writtenHandler_;
     std::shared_ptr<Writer> writer_;  // while a writer thread runs
 };

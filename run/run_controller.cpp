@@ -39,9 +39,10 @@ CRunController::CRunController(CRunObserver& observer, std::string appDirectory)
     : observer_(observer), appDirectory_(std::move(appDirectory)) {
     settings_.SetPath(SettingsPathFor(appDirectory_));
     failureReport_.SetPath(appDirectory_ + kFailureReportName);
-    // Told from the report's writer thread; the error box finds its own way to the window.
-    failureReport_.SetProblemHandler(
-        [](const std::string& message) { ReportError(message.c_str()); });
+    // Told from the report's writer thread: kept, and acted on by the front end's thread.
+    failureReport_.SetHandlers(
+        [this](const CFailureReport::Problem& problem) { OnFailureReportProblem(problem); },
+        [this](std::int32_t kind, std::int32_t number) { OnFailureRecorded(kind, number); });
 }
 
 CRunController::~CRunController() {
@@ -106,6 +107,8 @@ void CRunController::Start(const RunRequest& request) {
                         : std::chrono::milliseconds(1000 / request.ratePerSecond);
         siteFreeAt_ = {};
         siteHeld_ = false;
+        diskFull_.reset();
+        reportProblem_.reset();
         for (const TaskKind& kind : kTaskKinds) {
             const TaskRequest& task = request.Task(kind.jobKind);
             BeginTask(kind.jobKind, task, request.endAfter);
@@ -129,6 +132,8 @@ void CRunController::Start(const RunRequest& request) {
         std::lock_guard<std::mutex> saving(saveMutex_);
         saveFailureReported_ = false;
     }
+    stoppedForDiskFull_ = false;
+    failureReportWhole_ = true;
     SaveIfDue(true);
     generating_ = true;
 }
@@ -136,6 +141,9 @@ void CRunController::Start(const RunRequest& request) {
 void CRunController::GenerateJobs() {
     if (!generating_ || !downloader_) {
         return;
+    }
+    if (ActOnStorageProblems() || !generating_) {
+        return;  // the run stops: the disk is full
     }
     bool siteAsksToWait;
     {
@@ -281,6 +289,13 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             return;
         }
         const bool known = tag.kind == JOB_BBS || tag.kind == JOB_DOCUMENT;
+        // A document the full disk took is no failure of the site: it stays to be fetched, and
+        // the run stops.
+        if (known && result == JOB_FAILED && failure.error == FetchError::kWriteError &&
+            IsDiskFull(failure.detail)) {
+            NoteDiskFull(FolderOf(path), tag.kind, tag.number);
+            return;
+        }
         TaskRun* task = known ? &Task(tag.kind) : nullptr;
         std::string reason = result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string();
         if (task != nullptr && task->enabled && result == JOB_FAILED && AsksToWait(failure)) {
@@ -302,10 +317,9 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
                 !SettleSeries(tag.kind, *task, result, url, tag.number, failure, reason)) {
                 return;  // held back at the series' end: neither finished nor counted
             }
-            task->resume.Finish(tag.number);
-            if (!oneOffRun_) {
-                settings_.Record().*TaskKindOf(tag.kind).number = task->resume.Lowest();
-                recordChanged_ = true;
+            // A failure is finished once failed.txt holds its line (OnFailureRecorded).
+            if (result == JOB_STORED) {
+                FinishNumber(*task, tag.kind, tag.number);
             }
         }
         if (result != JOB_FAILED) {
@@ -322,6 +336,41 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         }
     }
     SaveIfDue(false);
+}
+
+void CRunController::FinishNumber(TaskRun& task, std::int32_t kind, std::int32_t number) {
+    task.resume.Finish(number);
+    if (!oneOffRun_) {
+        settings_.Record().*TaskKindOf(kind).number = task.resume.Lowest();
+        recordChanged_ = true;
+    }
+}
+
+void CRunController::OnFailureRecorded(std::int32_t kind, std::int32_t number) {
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        TaskRun& task = Task(kind);
+        if (task.enabled && !task.plan.isList) {
+            FinishNumber(task, kind, number);
+        }
+    }
+    SaveIfDue(false);
+}
+
+void CRunController::OnFailureReportProblem(const CFailureReport::Problem& problem) {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    if (IsDiskFull(problem.error)) {
+        NoteDiskFull(FolderOf(failureReport_.GetPath()), problem.kind, problem.number);
+    } else if (!reportProblem_) {
+        reportProblem_ = problem.message;
+    }
+}
+
+void CRunController::NoteDiskFull(const std::string& folder, std::int32_t kind,
+                                  std::int32_t number) {
+    if (!diskFull_) {
+        diskFull_ = DiskFull{folder, kind, number};
+    }
 }
 
 std::optional<std::int32_t> CRunController::NextOfOpenTask(TaskRun& task) {
@@ -348,21 +397,24 @@ std::optional<std::int32_t> CRunController::NextOfOpenTask(TaskRun& task) {
 bool CRunController::SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
                                   std::int32_t number, const FetchFailure& failure,
                                   const std::string& reason) {
-    if (result == JOB_FAILED && IsNotFound(failure)) {
+    if (result == JOB_FAILED) {
         const bool wasAtEnd = task.seriesEnd.EndAt().has_value();
-        if (!task.seriesEnd.Hold({number, url, reason})) {
-            return true;  // a gap below a stored number: a failure now
+        // A missing number below a stored one is a gap, a failure now; above, it is held.
+        bool held = false;
+        if (IsNotFound(failure)) {
+            held = task.seriesEnd.Hold({number, url, reason});
+        } else {
+            task.seriesEnd.Failed(number);
         }
         if (!wasAtEnd && task.seriesEnd.EndAt()) {
             task.nextProbe = clock_->Now() + askAgainEvery_;
         }
-        return false;
+        return !held;
     }
     if (result == JOB_STORED) {
         const CSeriesEnd::Settled settled = task.seriesEnd.Stored(number);
         for (const CSeriesEnd::Missing& gap : settled.gaps) {
-            task.resume.Finish(gap.number);
-            ++state_.failed;
+            ++state_.failed;  // finished once its line is written
             failureReport_.Append(kind, gap.number, gap.url, gap.reason);
         }
         task.askAgain.insert(task.askAgain.end(), settled.askAgain.begin(), settled.askAgain.end());
@@ -420,7 +472,17 @@ void CRunController::SaveIfDue(bool force) {
     for (const std::string& folder : folders) {
         static_cast<void>(CFileSystem::Current().SyncDirectory(folder));
     }
-    if (settings_.Save(record) >= 0 || saveFailureReported_ || settings_.SavesWithheld()) {
+    if (settings_.Save(record) >= 0) {
+        return;
+    }
+    if (IsDiskFull(settings_.LastSystemError())) {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        const std::int32_t kind = Task(JOB_BBS).enabled ? JOB_BBS : JOB_DOCUMENT;
+        NoteDiskFull(FolderOf(settings_.GetPath()), kind,
+                     settings_.Record().*TaskKindOf(kind).number);
+        return;
+    }
+    if (saveFailureReported_ || settings_.SavesWithheld()) {
         return;
     }
     saveFailureReported_ = true;
@@ -434,9 +496,11 @@ void CRunController::SaveIfDue(bool force) {
 }
 
 void CRunController::FinishFiles() {
+    // The lines written last finish their numbers: the last save comes after them.
+    failureReportWhole_ = failureReport_.Close();
     SaveIfDue(true);
-    failureReport_.Close();
     folderLock_.Unlock();
+    TellFailureReportProblem();
 }
 
 bool CRunController::FlushFailureReport(std::chrono::milliseconds limit) {
@@ -454,7 +518,7 @@ std::set<std::int32_t> CRunController::TriedNumbers(std::int32_t kind) {
 }
 
 void CRunController::RefreshStatus() {
-    if (!downloader_) {
+    if (!downloader_ || ActOnStorageProblems()) {
         return;
     }
     RunCounts counts;
@@ -532,21 +596,72 @@ void CRunController::Abort() {
     if (!downloader_) {
         return;
     }
-    generating_ = false;
     if (downloader_->HasLiveThreads()) {
-        downloader_->StopAll();
-        // A server that never answers must not hold the run for ever.
-        const std::chrono::milliseconds delay(std::int64_t{downloader_->GetFetcher().GetTimeout()} *
-                                              1000);
-        downloader_->CutOffFetchesAfter(std::max(delay, stopGrace_));
+        AskWorkersToStop();
         observer_.OnWaitForWorkers();
         return;
     }
+    EndRun();
+}
+
+void CRunController::AskWorkersToStop() {
+    generating_ = false;
+    downloader_->StopAll();
+    // A server that never answers must not hold the run for ever.
+    const std::chrono::milliseconds delay(std::int64_t{downloader_->GetFetcher().GetTimeout()} *
+                                          1000);
+    downloader_->CutOffFetchesAfter(std::max(delay, stopGrace_));
+}
+
+void CRunController::EndRun() {
     SetPhase(RunPhase::kIdle);
     downloader_->Drain();
     downloader_->Teardown();
     downloader_.reset();
     FinishFiles();
+}
+
+void CRunController::TellFailureReportProblem() {
+    std::optional<std::string> problem;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        problem.swap(reportProblem_);
+    }
+    if (problem) {
+        ReportError(problem->c_str());
+    }
+}
+
+bool CRunController::ActOnStorageProblems() {
+    TellFailureReportProblem();
+    bool diskFull;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        diskFull = diskFull_.has_value();
+    }
+    if (!diskFull) {
+        return false;
+    }
+    if (!stoppedForDiskFull_) {
+        stoppedForDiskFull_ = true;
+        AskWorkersToStop();
+    }
+    if (downloader_->HasLiveThreads()) {
+        return false;
+    }
+    EndRun();
+    DiskFull full;
+    std::int32_t stoppedAt;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        full = *diskFull_;
+        const TaskRun& task = Task(full.kind);
+        stoppedAt = task.enabled && !task.plan.isList ? task.resume.Lowest() : full.number;
+    }
+    observer_.OnRunStopped(
+        FormatText("the disk holding %s is full: the run stopped at %d; nothing was lost",
+                   full.folder.c_str(), stoppedAt));
+    return true;
 }
 
 RunState CRunController::Snapshot() {

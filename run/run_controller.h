@@ -116,6 +116,10 @@ class CRunController {
     std::set<std::int32_t> TriedNumbers(std::int32_t kind);
     // Waits up to `limit` until failed.txt holds every line of the run; false if it does not.
     bool FlushFailureReport(std::chrono::milliseconds limit);
+    // After a run: whether failed.txt took every line of it.
+    bool FailureReportWhole() const { return failureReportWhole_; }
+    // After a run: whether it stopped because the disk was full.
+    bool StoppedForDiskFull() const { return stoppedForDiskFull_; }
 
     // How the run's workers fetch, instead of over the network: tests of the run's own logic.
     void SetFetch(FetchDocument fetch) { fetch_ = std::move(fetch); }
@@ -174,8 +178,26 @@ class CRunController {
     // `force`), after making the names of the documents it counts durable, and tells a failure
     // once per run. Never waits for another save unless `force`.
     void SaveIfDue(bool force);
-    // Ends the run's hold on files: the last save, failed.txt, the folder lock.
+    // Ends the run's hold on files: failed.txt, the last save, the folder lock.
     void FinishFiles();
+    // Abort's first step: no more numbers, the workers asked to stop, documents in progress
+    // bounded in time.
+    void AskWorkersToStop();
+    // Abort's second step, once no worker is live: cancels what waits and ends the run.
+    void EndRun();
+    // A stored number, or a failed one whose line failed.txt now holds, is finished (report
+    // lock held).
+    void FinishNumber(TaskRun& task, std::int32_t kind, std::int32_t number);
+    // Told from failed.txt's writer thread.
+    void OnFailureRecorded(std::int32_t kind, std::int32_t number);
+    void OnFailureReportProblem(const CFailureReport::Problem& problem);
+    // A write met a full disk: the run is to stop (report lock held; the first one counts).
+    void NoteDiskFull(const std::string& folder, std::int32_t kind, std::int32_t number);
+    // On the front end's thread: tells what failed.txt could not take, once per run.
+    void TellFailureReportProblem();
+    // On the front end's thread: tells what failed.txt could not take, and stops the run once
+    // the disk is full, ending it when the workers have left. True when it ended the run.
+    bool ActOnStorageProblems();
 
     CRunObserver& observer_;
     CTaskSettingsFile settings_;
@@ -203,5 +225,14 @@ class CRunController {
     std::chrono::milliseconds newEvery_{0};       // set at Start; 0: every generator tick
     CRunClock::TimePoint siteFreeAt_;             // guarded by reportLock_
     bool siteHeld_ = false;                       // the downloader holds its queue
+    struct DiskFull {
+        std::string folder;  // where the write failed
+        std::int32_t kind = JOB_BBS;
+        std::int32_t number = 0;
+    };
+    std::optional<DiskFull> diskFull_;          // guarded by reportLock_
+    std::optional<std::string> reportProblem_;  // guarded by reportLock_; told once
+    bool stoppedForDiskFull_ = false;
+    bool failureReportWhole_ = true;
     FetchDocument fetch_;
 };

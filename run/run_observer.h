@@ -57,4 +57,7 @@ class CRunObserver {
     // finish their documents.
     virtual void OnStartNotice() {}
     virtual void OnWaitForWorkers() {}
+    // The run ended by itself because it could not go on (the disk is full): why, and where it
+    // stopped. Told once the run is over.
+    virtual void OnRunStopped(const std::string& /*reason*/) {}
 };

@@ -21,6 +21,7 @@ int CTaskSettingsFile::Save() {
 int CTaskSettingsFile::Save(const TaskSettings& record) {
     if (savesWithheld_) {
         lastError_ = "it could not be read, so it is left as it is";
+        lastSystemError_ = 0;
         return -1;
     }
     const TaskSettings::Bytes bytes = record.ToBytes();
@@ -28,6 +29,7 @@ int CTaskSettingsFile::Save(const TaskSettings& record) {
         ReplaceWholeFile(path_.c_str(), bytes.data(), static_cast<int>(bytes.size()));
     if (!saved.IsOk()) {
         lastError_ = saved.Text();
+        lastSystemError_ = saved.SystemErrorNumber();
         return -1;
     }
     return static_cast<int>(bytes.size());

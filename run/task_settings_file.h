@@ -30,8 +30,9 @@ class CTaskSettingsFile {
     // and every save is withheld. Returns what the user must be told, or the empty text.
     Status LoadOrCreateDefaults();
 
-    // Why the last save failed.
+    // Why the last save failed, and the system's error number where it said one (else 0).
     const std::string& LastError() const { return lastError_; }
+    int LastSystemError() const { return lastSystemError_; }
     // True when the file was left as it is on purpose (it could not be read).
     bool SavesWithheld() const { return savesWithheld_; }
 
@@ -42,6 +43,7 @@ class CTaskSettingsFile {
     TaskSettings record_;
     std::string path_;
     std::string lastError_;
+    int lastSystemError_ = 0;
     bool savesWithheld_ = false;
 };
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "support/file_helpers.h"
+
 namespace {
 
 #ifdef _WIN32
@@ -20,8 +22,10 @@ std::mutex g_hookMutex;
 ErrorBoxHook g_errorBoxHook;  // guarded by g_hookMutex
 
 bool OpenLogLocked() {
-    if (g_log == nullptr) {
-        g_log = std::fopen(g_logPath.c_str(), kLogOpenMode);
+    // A link that another user planted in a shared folder never steers the log elsewhere.
+    std::string target;
+    if (g_log == nullptr && ResolveTrustedPath(g_logPath, target).IsOk()) {
+        g_log = std::fopen(target.c_str(), kLogOpenMode);
     }
     return g_log != nullptr;
 }

@@ -185,6 +185,23 @@ Status ReplaceWholeFile(const char* path, const void* data, int size) {
     return RewriteInPlace(target, data, size);
 }
 
+Status ResolveTrustedPath(const std::string& path, std::string& target) {
+    fs::path resolved;
+    fs::file_status status;
+    const Status followed = FollowTrustedLinks(path, resolved, status);
+    target = followed.IsOk() ? resolved.string() : path;
+    return followed;
+}
+
+bool IsDiskFull(int error) {
+#ifdef EDQUOT
+    if (error == EDQUOT) {
+        return true;
+    }
+#endif
+    return error == ENOSPC;
+}
+
 int FileExists(const char* path) {
     return platform::PathExists(path) ? 1 : 0;
 }

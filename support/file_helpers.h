@@ -25,6 +25,15 @@ int WriteWholeFile(const char* path, const void* data, int size);
 // file is never replaced.
 Status ReplaceWholeFile(const char* path, const void* data, int size);
 
+// The path a chain of symbolic links ends at (the path itself when it is no link). A link is
+// followed only when it belongs to this user or to the owner of the folder it lies in, as the
+// kernel follows links in sticky folders such as /tmp: a link that another user planted is
+// refused, saying so.
+Status ResolveTrustedPath(const std::string& path, std::string& target);
+
+// Whether a system error number means that the disk (or the user's quota on it) is full.
+bool IsDiskFull(int error);
+
 // 1 when the path exists, as a file or a directory; else 0.
 int FileExists(const char* path);
 

@@ -37,8 +37,15 @@ std::string UserDataHome();
 int OpenUnnamedIn(const char* directory);
 bool NameDescriptor(int descriptor, const char* path);
 // Opens the file for appending (created when missing) without waiting for anything: a FIFO
-// without a reader fails at once instead of holding the caller. -1 with errno set.
+// without a reader fails at once instead of holding the caller. It may also be read, so that its
+// last byte can be checked. -1 with errno set.
 int OpenAppendWithoutWaiting(const char* path);
+// The size of the open file; -1 with errno set.
+long long DescriptorSize(int descriptor);
+// Reads the byte at `offset` of the open file; false with errno set.
+bool ReadByteAt(int descriptor, long long offset, char& byte);
+// Cuts the open file back to `size` bytes; false with errno set.
+bool TruncateDescriptor(int descriptor, long long size);
 // Whether the open file is a regular file.
 bool IsRegularDescriptor(int descriptor);
 // Opens (creating) `path` and locks it exclusively without waiting; the descriptor, whose close

@@ -119,7 +119,31 @@ bool NameDescriptor(int descriptor, const char* path) {
 }
 
 int OpenAppendWithoutWaiting(const char* path) {
-    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    return ::open(path, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
+long long DescriptorSize(int descriptor) {
+    struct stat info {};
+    return ::fstat(descriptor, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+bool ReadByteAt(int descriptor, long long offset, char& byte) {
+    ssize_t got;
+    do {
+        got = ::pread(descriptor, &byte, 1, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got == 0) {
+        errno = EIO;  // the file is shorter than it was said to be
+    }
+    return got == 1;
+}
+
+bool TruncateDescriptor(int descriptor, long long size) {
+    int result;
+    do {
+        result = ::ftruncate(descriptor, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 bool IsRegularDescriptor(int descriptor) {

@@ -95,7 +95,29 @@ bool NameDescriptor(int, const char*) {
 }
 
 int OpenAppendWithoutWaiting(const char* path) {
-    return ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return ::_open(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+long long DescriptorSize(int descriptor) {
+    struct _stati64 info {};
+    return ::_fstati64(descriptor, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+bool ReadByteAt(int descriptor, long long offset, char& byte) {
+    if (::_lseeki64(descriptor, offset, SEEK_SET) != offset) {
+        return false;
+    }
+    const int got = ::_read(descriptor, &byte, 1);
+    if (got == 0) {
+        errno = EIO;  // the file is shorter than it was said to be
+    }
+    return got == 1;
+}
+
+bool TruncateDescriptor(int descriptor, long long size) {
+    const errno_t error = ::_chsize_s(descriptor, size);
+    errno = error;
+    return error == 0;
 }
 
 bool IsRegularDescriptor(int descriptor) {

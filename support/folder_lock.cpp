@@ -8,8 +8,12 @@
 Status CFolderLock::TryLock(const std::string& directory) {
     Unlock();
     const std::string path = directory + kLockFileName;
+    std::string target;
+    if (const Status trusted = ResolveTrustedPath(path, target); !trusted.IsOk()) {
+        return Status::Refused("the lock file " + path + " cannot be used: " + trusted.Text());
+    }
     bool busy = false;
-    descriptor_ = platform::LockExclusively(path.c_str(), busy);
+    descriptor_ = platform::LockExclusively(target.c_str(), busy);
     if (descriptor_ >= 0) {
         return Status::Ok();
     }

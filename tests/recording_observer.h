@@ -37,6 +37,7 @@ class RecordingObserver : public CRunObserver {
     void OnStartRefused(const std::string& reason) override { Keep(reason); }
     void OnStartNotice() override { Keep("notice"); }
     void OnWaitForWorkers() override { Keep("wait"); }
+    void OnRunStopped(const std::string& reason) override { Keep(reason); }
 
     TaskSettings Settings() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -395,10 +395,36 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
     }));
     Tick(5);
     EXPECT_EQ(controller_.Snapshot().requested, 3);
+    // The last number there is ends the series as surely as 100 missing ones: a plain run ends.
+    EXPECT_TRUE(controller_.AllTasksAtTheirEnd());
+    EXPECT_EQ(controller_.SeriesEndAt(JOB_BBS), INT32_MAX);
     EndRun();
     EXPECT_EQ(ReadFileBytes(AppFile("xml_file/2147483/2147483646.xml")), "document 2147483646");
     EXPECT_EQ(SavedRecord().bbsNumber, INT32_MAX);
     EXPECT_FALSE(std::filesystem::exists(AppFile("xml_file/-2147483")));
+}
+
+// A failure among missing numbers is no stored document: the end told, the end shown and the end
+// saved are the first missing number, and the next run starts there.
+TEST_F(RunControllerTest, FailureAmongMissingNumbersMovesNeitherTheEndNorThePlace) {
+    ServeDocuments([](long n) { return n < 1100; },
+                   [](long n) -> std::optional<FetchFailure> {
+                       return n == 1199 ? std::optional(FetchFailure(FetchError::kStatus, 500))
+                                        : std::nullopt;
+                   });
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 1090;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return controller_.AllTasksAtTheirEnd();
+    }));
+    EXPECT_EQ(controller_.SeriesEndAt(JOB_BBS), 1100);
+    clock_.Advance(kSaveInterval);
+    controller_.RefreshStatus();
+    EXPECT_EQ(observer_.Place().bbsNumber, 1100);
+    EXPECT_EQ(SavedRecord().bbsNumber, 1100);
 }
 
 // After a power cut the saved place must not stand above a document whose name was lost: every
@@ -705,8 +731,9 @@ TEST_F(RunControllerTest, FailureListThatIsNoRegularFileNeverHoldsTheRunAndIsTol
             const RunState state = controller_.Snapshot();
             return state.succeeded == 18 && state.failed == 2;
         }));
-        ASSERT_TRUE(WaitUntil([&] { return reports.load() == 1; }));
         EndRun();
+        // A failure is finished only once its line is written: the place stays at the first.
+        EXPECT_EQ(SavedRecord().bbsNumber, 997);
         EXPECT_EQ(reports.load(), 1);
         std::lock_guard<std::mutex> lock(toldMutex);
         EXPECT_EQ(told.substr(0, told.find('\n')),
@@ -714,6 +741,32 @@ TEST_F(RunControllerTest, FailureListThatIsNoRegularFileNeverHoldsTheRunAndIsTol
                       " cannot be written (it is not a regular file).");
     }
     SetErrorBoxHook(nullptr);
+}
+
+// A full disk is no failure of the site: the run stops by itself, as Abort stops it, the number
+// the disk took stays to be fetched, and nothing goes to failed.txt.
+TEST_F(RunControllerTest, FullDiskStopsTheRunAtTheNumberItTookAndLosesNothing) {
+    ServeDocuments([](long) { return true; },
+                   [](long n) -> std::optional<FetchFailure> {
+                       return n >= 1003
+                                  ? std::optional(FetchFailure(FetchError::kWriteError, ENOSPC))
+                                  : std::nullopt;
+                   });
+    request_.document.enabled = false;
+    request_.bbs.first = 1000;
+    Start();
+    Tick(10);
+    ASSERT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return !controller_.HasRun();
+    }));
+    EXPECT_TRUE(controller_.StoppedForDiskFull());
+    EXPECT_EQ(observer_.Messages().back(),
+              "the disk holding " + AppFile("xml_file/1") +
+                  " is full: the run stopped at 1003; nothing was lost");
+    EXPECT_EQ(SavedRecord().bbsNumber, 1003);
+    EXPECT_EQ(controller_.Snapshot().failed, 0);
+    EXPECT_FALSE(std::filesystem::exists(AppFile("failed.txt")));
 }
 
 TEST_F(RunControllerTest, ListFetchesExactlyItsNumbersAndKeepsTheSavedPlace) {
@@ -904,6 +957,94 @@ TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {
 
 namespace {
 
+TEST(FailureReportTest, EveryByteThatWouldBreakALineIsEscaped) {
+    EXPECT_EQ(CFailureReport::Line("T", JOB_DOCUMENT, 7, "http://h/\t\n",
+                                   "a\rb\x7f\x01\x08"
+                                   "c d"),
+              "T\tdocument\t7\thttp://h/\\x09\\x0a\ta\\x0db\\x7f\\x01\\x08c d\n");
+}
+
+#ifndef _WIN32
+// A line is whole or absent: a write that the file takes only in part is cut back off, and a
+// line that an earlier crash left without its end is ended before the next one.
+TEST(FailureReportTest, LinesAreWholeEvenAfterAShortWriteOrAnOpenLastLine) {
+    TempDir dir;
+    const std::string path = dir.File("failed.txt");
+    const std::string open = "2026-12-08 07:27:09\tbbs\t758\thttp://h/0/758.xml\tstat";
+    WriteFileBytes(path, open);
+    std::vector<CFailureReport::Problem> problems;
+    std::vector<std::int32_t> written;
+    CFailureReport report;
+    report.SetPath(path);
+    report.SetHandlers([&](const CFailureReport::Problem& problem) { problems.push_back(problem); },
+                       [&](std::int32_t, std::int32_t number) { written.push_back(number); });
+    {
+        const FileSizeLimit small(open.size() + 20);  // the next line fits only in part
+        report.Append(JOB_BBS, 900000, "http://h/900/900000.xml", "status 500");
+        EXPECT_FALSE(report.Close());
+    }
+    EXPECT_EQ(ReadFileBytes(path), open);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].error, EFBIG);
+    EXPECT_EQ(problems[0].number, 900000);
+    EXPECT_TRUE(written.empty());  // its number stays open
+
+    report.Append(JOB_BBS, 900000, "http://h/900/900000.xml", "status 500");
+    EXPECT_TRUE(report.Close());
+    EXPECT_EQ(written, std::vector<std::int32_t>{900000});
+    std::vector<std::int32_t> bbs, documents;
+    ASSERT_TRUE(CFailureReport::ReadNumbers(path, bbs, documents).IsOk());
+    EXPECT_EQ(bbs, (std::vector<std::int32_t>{758, 900000}));
+}
+
+// Root runs in a sticky folder that everyone may write to, where another user planted the run's
+// files as links to root's own files: none of them is written through.
+TEST(PlantedLinkTest, NoFileOfTheRunIsWrittenThroughAnotherUsersLink) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "planting a link as another user needs root";
+    }
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const fs::path shared = dir.Path() / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const std::string folder = shared.string() + "/";
+    const auto plant = [&](const std::string& name) {
+        const std::string victim = dir.File(name + ".victim");
+        WriteFileBytes(victim, "root's own");
+        fs::permissions(victim, fs::perms::owner_read);
+        fs::create_symlink(victim, folder + name);
+        EXPECT_EQ(::lchown((folder + name).c_str(), 65534, 65534), 0);
+        return victim;
+    };
+    const std::string report = plant("failed.txt");
+    const std::string log = plant("debug.txt");
+    const std::string lock = plant(kLockFileName);
+
+    CFailureReport failures;
+    std::string told;
+    failures.SetPath(folder + "failed.txt");
+    failures.SetHandlers([&](const CFailureReport::Problem& problem) { told = problem.message; },
+                         nullptr);
+    failures.Append(JOB_BBS, 1, "http://h/0/1.xml", "status 500");
+    EXPECT_FALSE(failures.Close());
+    EXPECT_NE(told.find("it is a symbolic link that belongs to another user"), std::string::npos);
+    SetDebugLogPath(folder + "debug.txt");
+    EXPECT_EQ(WriteDebugLog("entry"), 0xFFFF);
+    SetDebugLogPath("debug.txt");
+    CFolderLock folderLock;
+    EXPECT_EQ(folderLock.TryLock(folder).Code(), StatusCode::kRefused);
+    for (const std::string& victim : {report, log, lock}) {
+        EXPECT_EQ(ReadFileBytes(victim), "root's own") << victim;
+    }
+    // The folder owner's link is followed, as the kernel would.
+    EXPECT_EQ(::lchown((folder + "failed.txt").c_str(), 0, 0), 0);
+    failures.Append(JOB_BBS, 1, "http://h/0/1.xml", "status 500");
+    EXPECT_TRUE(failures.Close());
+    EXPECT_NE(ReadFileBytes(report), "root's own");
+}
+#endif
+
 TEST(FailureReportTest, ReadsALongListQuicklyOnceEachAndCapsALineAt4KiB) {
     TempDir dir;
     const std::string path = dir.File("failed.txt");
@@ -969,6 +1110,26 @@ TEST(SeriesEndTest, EndsAfterExactlyKMissingInARowAndTellsGapsFromTheEnd) {
     EXPECT_EQ(settled.gaps[0].number, 20);
     EXPECT_EQ(settled.gaps[1].reason, "status 404");
     EXPECT_FALSE(series.EndAt());
+}
+
+TEST(SeriesEndTest, FailuresNeitherBreakNorCountAndTheLastNumberEndsARow) {
+    CSeriesEnd series;
+    const auto missing = [](std::int32_t n) { return CSeriesEnd::Missing{n, "u", "status 404"}; };
+    series.Begin(3);
+    series.Failed(99);  // not where the series ends: a failure is no missing number
+    EXPECT_TRUE(series.Hold(missing(100)));
+    series.Failed(101);
+    EXPECT_TRUE(series.Hold(missing(102)));
+    EXPECT_FALSE(series.EndAt());  // two missing, a failure between them
+    series.Failed(104);
+    EXPECT_TRUE(series.Hold(missing(103)));
+    EXPECT_EQ(series.EndAt(), 100);
+
+    series.Begin(100);
+    EXPECT_TRUE(series.Hold(missing(INT32_MAX - 1)));
+    EXPECT_FALSE(series.EndAt());  // the last number not answered yet
+    series.Failed(INT32_MAX);
+    EXPECT_EQ(series.EndAt(), INT32_MAX - 1);
 }
 
 }  // namespace

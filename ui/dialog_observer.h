@@ -45,6 +45,7 @@ class CDialogObserver : public CRunObserver {
     void OnStartRefused(const std::string& reason) override { ShowMessage(reason); }
     void OnStartNotice() override { ShowMessage(kStartNotice); }
     void OnWaitForWorkers() override { ShowMessage(kWaitMessage); }
+    void OnRunStopped(const std::string& reason) override { ShowMessage(reason); }
 
     void UpdateButtons(RunPhase phase) {
         for (const auto& [id, enabled] : ButtonsFor(phase)) {
