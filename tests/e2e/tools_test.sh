@@ -44,6 +44,10 @@ expect 0 "bbsUrl          not a settings file" "$cfg" --force "$work/other"
 cp "$cfg" "$work/novucfg"
 expect 0 "bbsNumber       7" "$work/novucfg" set bbsNumber 7
 [ "$(stat -c %s "$work/NOVUDownLoad.cfg")" -eq 540 ] || { echo "FAILED: no default file"; failures=$((failures + 1)); }
+# A run holds the folder of the file that a link leads to: a change through the link is refused.
+mkdir "$work/links" && ln -s "$work/NOVUDownLoad.cfg" "$work/links/x.cfg"
+expect 2 "another run is using $work" flock "$work/NOVUDownLoad.lock" "$cfg" "$work/links/x.cfg" set bbsNumber 9
+expect 0 "bbsNumber       7" "$cfg" "$work/links/x.cfg"
 
 expect 2 "not a port from 0 to 65535: 8x" "$site" --port 8x
 expect 2 "not a port from 0 to 65535: 70000" "$site" --port 70000

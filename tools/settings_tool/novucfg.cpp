@@ -155,11 +155,16 @@ int main(int argc, char* argv[]) {
         Print(file.Record());
         return 0;
     }
-    // A run saves its record again and again: a change made under it would be overwritten.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    if (CFolderLock::InUse(folder.empty() ? std::string() : folder + PathSeparator())) {
-        return Refuse("another run is using " + (folder.empty() ? std::string(".") : folder) +
-                      "; the file is unchanged");
+    // A run saves its record again and again: a change made under it would be overwritten. The
+    // run may know the file under another name: the folder of the file a link leads to counts.
+    std::string target;
+    static_cast<void>(ResolveTrustedPath(path, target));
+    for (const std::string& named : {path, target}) {
+        const std::string folder = std::filesystem::path(named).parent_path().string();
+        if (CFolderLock::InUse(folder.empty() ? std::string() : folder + PathSeparator())) {
+            return Refuse("another run is using " + (folder.empty() ? std::string(".") : folder) +
+                          "; the file is unchanged");
+        }
     }
     if (changes.size() % 2 != 0) {
         return Refuse("set takes FIELD VALUE pairs; " + changes.back() + " has no value");
