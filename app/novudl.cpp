@@ -158,9 +158,12 @@ int main(int argc, char* argv[]) {
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath;
     int delay = 0;
-    int endAfter = CSeriesEnd::kDefaultEndAfter;
-    int pollSeconds = 60;
-    int rate = kGeneratorRate;
+    // The window's values: a run without options is the run the window makes.
+    const RunRequest defaults;
+    int endAfter = defaults.endAfter;
+    int pollSeconds = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::seconds>(defaults.askAgainEvery).count());
+    int rate = defaults.ratePerSecond;
     bool follow = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(

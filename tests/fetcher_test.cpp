@@ -225,6 +225,20 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
     }
 }
 
+// The Delay box counts seconds: a Delay of 1 lets a silent server hold a fetch 1 s, no less.
+TEST_F(FetcherTest, DelayOfOneSecondBoundsEachWaitToOneSecond) {
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Stall());
+    getter_.SetTimeout(1);
+    const auto start = std::chrono::steady_clock::now();
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(failure.error, FetchError::kTimeLimit);
+    EXPECT_GE(took, std::chrono::milliseconds(999));
+    EXPECT_LT(took, std::chrono::milliseconds(1900));
+    server_->Stop();
+}
+
 struct CutOffCase {
     const char* name;
     ServerScript script;

@@ -291,6 +291,27 @@ TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTheGrace) {
     server_->Stop();
 }
 
+// What a user gets: a document in progress at Abort has 10 s, however short its Delay.
+TEST_F(RunControllerTest, AbortGivesADocumentInProgressTenSecondsAtTheDefault) {
+    server_ = std::make_unique<ScriptedServer>(
+        [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
+    request_.document.enabled = false;
+    request_.delaySeconds = 0;  // no time limit of its own
+    Start();
+    Tick();
+    ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
+    const auto abort = std::chrono::steady_clock::now();
+    controller_.Abort();
+    std::this_thread::sleep_for(std::chrono::milliseconds(9500));
+    EXPECT_EQ(controller_.ActiveThreads(), 1);
+    ASSERT_TRUE(
+        WaitUntil([&] { return controller_.ActiveThreads() == 0; }, std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - abort, std::chrono::milliseconds(11000));
+    server_->Stop();
+}
+
 TEST_F(RunControllerTest, ControllerThatGoesDuringARunEndsItAtOnce) {
     server_ = std::make_unique<ScriptedServer>(
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
