@@ -61,25 +61,7 @@ int GetUrlScheme(const char* url) {
     if (std::strncmp(url, "https://", 8) == 0) {
         return URL_HTTPS;
     }
-    if (std::strncmp(url, "ftp://", 6) == 0) {
-        return URL_FTP;
-    }
     return URL_NONE;
-}
-
-int GetHostFromUrl(const char* url, char* host, int hostCapacity) {
-    const char* slashes = url != nullptr ? std::strstr(url, "//") : nullptr;
-    if (slashes == nullptr || hostCapacity < 1) {
-        return 0;
-    }
-    const char* start = slashes + 2;
-    const std::size_t length = std::strcspn(start, "/");
-    if (length >= static_cast<std::size_t>(hostCapacity)) {
-        return 0;
-    }
-    std::memcpy(host, start, length);
-    host[length] = '\0';
-    return 1;
 }
 
 int CHttpGetter::Download(const char* url, const char* path, FetchFailure* failure) const {

@@ -8,16 +8,10 @@
 // URL kinds.
 inline constexpr int URL_NONE = 0;
 inline constexpr int URL_HTTP = 1;   // begins with "http://"
-inline constexpr int URL_FTP = 2;    // begins with "ftp://"
 inline constexpr int URL_HTTPS = 3;  // begins with "https://"
 
 // The kind by the URL's case-sensitive prefix; a null URL is kind 0.
 int GetUrlScheme(const char* url);
-
-// The characters after the first "//" up to the next "/" or the end, a port included. Returns 1
-// with the host in `host` (capacity `hostCapacity`, at least 1), or 0 when the URL has no "//" or
-// the host does not fit; a host is never cut.
-int GetHostFromUrl(const char* url, char* host, int hostCapacity);
 
 // Turns one URL into one local file over HTTP/1.0, plain or over TLS, directly or through the
 // environment's proxy. Every worker calls Download on one shared object at the same time: the

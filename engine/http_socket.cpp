@@ -155,18 +155,6 @@ void CHttpSocket::NoteRetryAfter(const char* head, int count) {
     }
 }
 
-int CHttpSocket::ReceiveToFile(const char* path, WaitLimit limit, std::int64_t* bytesWritten) {
-    COutputFile file;
-    if (!file.Open(path, true)) {
-        return Fail(FetchError::kWriteError, file.Error());
-    }
-    const int result = ReceiveBody(file, limit, bytesWritten);
-    if (!file.Close() && result == 1) {
-        return Fail(FetchError::kWriteError, file.Error());
-    }
-    return result;
-}
-
 template <typename File>
 int CHttpSocket::ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
                              std::int64_t length) {

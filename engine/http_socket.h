@@ -27,10 +27,6 @@ class CHttpSocket : public CTcpClient {
     // close) leave nothing behind, and an older copy at `path` stays as it was.
     int ReceiveResponse(const char* path, WaitLimit limit);
 
-    // Appends received blocks to the file until the peer closes (1) or a wait, receive, write or
-    // the close fails (0). Adds the bytes stored to *bytesWritten when given.
-    int ReceiveToFile(const char* path, WaitLimit limit, std::int64_t* bytesWritten = nullptr);
-
     // Asks the proxy at the other end for a tunnel to `authority` ("host:port"), sending
     // `authorization` when given; 1 once it answered 2xx.
     int OpenTunnel(const std::string& authority, const std::string& authorization, WaitLimit limit);

@@ -5,7 +5,7 @@ int CThreadPool::Start(int threadCount) {
         return 0;
     }
     for (int i = 0; i < threadCount; ++i) {
-        auto worker = std::make_unique<CPoolWorkerThread>([this] { return Work(); });
+        auto worker = std::make_unique<CPoolWorkerThread>([this] { return work_ ? work_() : 0; });
         worker->Start(kCreateSuspended);
         workers_.push_back(std::move(worker));
     }

@@ -20,25 +20,21 @@ class CPoolWorkerThread : public CWorkerThread {
     UnitOfWork work_;
 };
 
-// A fixed set of worker threads that all call Work until told to stop.
+// A fixed set of worker threads that all call the unit of work until told to stop.
 //
-// Threads: every operation but Work is called on the main thread; the pool has no lock of its
+// Threads: every operation is called on the main thread; the pool has no lock of its
 // own. The worker list is built before any thread runs and freed only after every thread has
-// exited, so worker threads never touch it. Work runs on every worker thread at once: whatever
-// it touches, the subclass must guard.
+// exited, so worker threads never touch it. The work runs on every worker thread at once: whatever
+// it touches, its owner must guard.
 class CThreadPool {
   public:
-    CThreadPool() = default;
-    // A pool whose unit of work is `work`.
+    // A pool whose unit of work is `work`: called by every worker thread, non-zero to go on, 0 to
+    // end.
     explicit CThreadPool(UnitOfWork work) : work_(std::move(work)) {}
     CThreadPool(const CThreadPool&) = delete;
     CThreadPool& operator=(const CThreadPool&) = delete;
     // Frees the list; destroy a pool only after CloseWorkers succeeded (or it never started).
     virtual ~CThreadPool() = default;
-
-    // One unit of pool work, called by every worker thread: non-zero to go on, 0 to end. The
-    // work given at construction unless a subclass has its own.
-    virtual int Work() { return work_ ? work_() : 0; }
 
     // Creates `threadCount` workers, each held at its start, then releases them together.
     // Returns 0 and does nothing on a started pool, else 1 (also when a thread failed).

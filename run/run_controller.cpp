@@ -193,7 +193,6 @@ void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, in
     task.resume.Begin(first);
     task.remaining =
         !task.plan.last ? -1 : std::max<std::int64_t>(0, std::int64_t{*task.plan.last} - first + 1);
-    state_.NextNumber(kind) = first;
 }
 
 bool CRunController::AllJobsReported() {
@@ -260,7 +259,6 @@ std::optional<std::int32_t> CRunController::TakeNumber(std::int32_t kind) {
     if (task.remaining > 0) {
         --task.remaining;
     }
-    state_.NextNumber(kind) = *number < INT32_MAX ? *number + 1 : *number;
     ++state_.requested;
     return number;
 }
@@ -666,10 +664,7 @@ bool CRunController::ActOnStorageProblems() {
 
 RunState CRunController::Snapshot() {
     std::lock_guard<std::mutex> lock(reportLock_);
-    RunState copy = state_;
-    copy.running = phase_ != RunPhase::kIdle ? 1 : 0;
-    copy.paused = phase_ == RunPhase::kPaused ? 1 : 0;
-    return copy;
+    return state_;
 }
 
 std::string RunCounts::Line() const {

@@ -38,17 +38,9 @@ inline constexpr std::chrono::milliseconds kSaveInterval{200};
 
 // The counters and flags of a run, as Snapshot copies them.
 struct RunState {
-    int running = 0;
-    int paused = 0;
-    int nextBbsNumber = 0;
-    int nextDocumentNumber = 0;
     int requested = 0;
     int succeeded = 0;
     int failed = 0;
-
-    int& NextNumber(std::int32_t jobKind) {
-        return jobKind == JOB_BBS ? nextBbsNumber : nextDocumentNumber;
-    }
 };
 
 // The download runs of every front end: Start, job generation, accounting of finished jobs,
@@ -204,7 +196,7 @@ class CRunController {
     const std::string appDirectory_;
     std::unique_ptr<CDlgDownloader> downloader_;  // null while no run exists
     RunPhase phase_ = RunPhase::kIdle;
-    RunState state_;  // counters guarded by reportLock_ once workers exist; running/paused unused
+    RunState state_;  // guarded by reportLock_ once workers exist
     bool generating_ = false;
     std::mutex reportLock_;
     TaskRun tasks_[2];                       // guarded by reportLock_

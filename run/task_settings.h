@@ -38,6 +38,3 @@ inline std::int32_t FilePart(std::int32_t number) {
     return number % 1000;
 }
 std::int32_t ComposeNumber(std::int32_t directory, std::int32_t file);
-inline std::int32_t NextNumber(std::int32_t number) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
-}

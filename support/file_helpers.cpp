@@ -139,19 +139,6 @@ int ReadWholeFile(const char* path, void* buffer, int wanted) {
     return static_cast<int>(read);
 }
 
-int WriteWholeFile(const char* path, const void* data, int size) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) {
-        return -1;
-    }
-    const auto wanted = static_cast<std::size_t>(size > 0 ? size : 0);
-    const std::size_t written = std::fwrite(data, 1, wanted, file);
-    if (std::fclose(file) != 0) {
-        return 0;
-    }
-    return static_cast<int>(written);
-}
-
 Status ReplaceWholeFile(const char* path, const void* data, int size) {
     fs::file_status status;
     fs::path target;

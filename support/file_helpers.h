@@ -12,11 +12,6 @@
 // (missing, unreadable, a directory, a FIFO: none of them is ever opened).
 int ReadWholeFile(const char* path, void* buffer, int wanted);
 
-// Replaces the file's content with exactly `size` bytes. Returns the number written, or -1 when
-// the file cannot be opened. A short count or a failed close reports the bytes that surely
-// reached the file, so any count below `size` means the write failed.
-int WriteWholeFile(const char* path, const void* data, int size);
-
 // Replaces the content of a state file so that a crash leaves either the old bytes or the new:
 // a uniquely named temporary file in the same folder, written whole, takes the old file's mode
 // and is renamed over it. Where the folder refuses a temporary file, the bytes are written over

@@ -118,21 +118,6 @@ TEST(FileHelpersTest, ReadWholeFileSizes) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(540, 'b'));
 }
 
-TEST(FileHelpersTest, WriteWholeFileReplacesEverything) {
-    TempDir dir;
-    const std::string path = dir.File("f");
-    WriteFileBytes(path, std::string(1000, 'z'));
-    EXPECT_EQ(WriteWholeFile(path.c_str(), "abc", 3), 3);
-    EXPECT_EQ(ReadFileBytes(path), "abc");
-    EXPECT_EQ(WriteWholeFile(dir.File("no/such/dir").c_str(), "abc", 3), -1);
-}
-
-TEST(FileHelpersTest, WriteWholeFileSaysSoWhenItsBytesAreLostAtTheClose) {
-    NOVU_SKIP_ON_WINDOWS("no /dev/full");
-    // The bytes sit in the stream's buffer until the close, which the full device refuses.
-    EXPECT_LT(WriteWholeFile("/dev/full", "abc", 3), 3);
-}
-
 TEST(FileHelpersTest, ReplaceWholeFileLeavesNoTemporaryBehind) {
     TempDir dir;
     const std::string path = dir.File("settings");

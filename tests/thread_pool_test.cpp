@@ -16,12 +16,13 @@ namespace {
 // `unitsBeforeEnd` units were done in all, when set.
 class CountingPool : public CThreadPool {
   public:
+    CountingPool() : CThreadPool([this] { return Work(); }) {}
     ~CountingPool() override {
         StopAll();
         WaitOrEndTheProgram([this] { return !HasLiveThreads(); }, "the pool's workers stopping");
         CloseWorkers();
     }
-    int Work() override {
+    int Work() {
         const int done = ++units;
         if (unitsBeforeEnd > 0 && done >= unitsBeforeEnd) {
             return 0;
