@@ -121,6 +121,13 @@ document 7013 status 404"
     [ "$(awk -F'\t' '{print $1}' "$run/failed.txt" | sort -u)" != "$(awk -F'\t' '{print $1}' "$work/failed-before.txt" | sort -u)" ] ||
         [ "$(wc -l <"$run/failed.txt")" -eq 6 ] || fail "the retry left old lines beside new ones"
     "$cfg" "$run/NOVUDownLoad.cfg" | grep -q "^bbsNumber *1318001 " || fail "a retry moved the saved number"
+    # A failed.txt that takes no lines is told of, and never named as holding the failures.
+    mv "$run/failed.txt" "$work/failed-kept.txt" && mkdir "$run/failed.txt"
+    in_run 30 "a run whose failed.txt is a folder" ./novudl --bbs 5013+1 >"$work/out.txt" 2>"$work/err.txt"
+    [ "$status" -eq 1 ] && grep -q "failed.txt cannot be written (it is not a regular file)" "$work/err.txt" &&
+        ! grep -q "the failed numbers and why" "$work/out.txt" ||
+        fail "a failed.txt that is a folder: $status, $(cat "$work/out.txt" "$work/err.txt")"
+    rmdir "$run/failed.txt" && mv "$work/failed-kept.txt" "$run/failed.txt"
     # Lists that are no failure report, or that would hold the reader, are refused at once.
     printf '2026-01-01 00:00:00\tbbs\t-5\turl\treason\n' >"$work/negative.txt"
     printf '2026-01-01 00:00:00\tbbs\t 5\turl\treason\n' >"$work/spaced.txt"
