@@ -608,7 +608,7 @@ void CRunController::AskWorkersToStop() {
     // A server that never answers must not hold the run for ever.
     const std::chrono::milliseconds delay(std::int64_t{downloader_->GetFetcher().GetTimeout()} *
                                           1000);
-    downloader_->CutOffFetchesAfter(std::max(delay, stopGrace_));
+    downloader_->CutOffFetchesAfter(std::max(delay, kMinimumStopGrace));
 }
 
 void CRunController::EndRun() {

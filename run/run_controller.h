@@ -119,8 +119,6 @@ class CRunController {
     void SetFetchPort(int port) { fetchPort_ = port; }
     // The idle sleep of the run's workers; CDownloader's unless tests shorten it.
     void SetIdleSleepMs(int milliseconds) { idleSleepMs_ = milliseconds; }
-    // The least time a document in progress gets after the first Abort; tests shorten it.
-    void SetStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
     // The clock of the run's own timing; the steady clock unless a test sets one. It must
     // outlive the controller.
     void SetClock(const CRunClock& clock) { clock_ = &clock; }
@@ -210,7 +208,6 @@ class CRunController {
     CFolderLock folderLock_;                 // held from Start to the end of the run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = CDownloader::kIdleSleepMs;
-    std::chrono::milliseconds stopGrace_ = kMinimumStopGrace;
     const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
     std::chrono::milliseconds askAgainEvery_{0};  // set at Start

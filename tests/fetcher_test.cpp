@@ -193,10 +193,6 @@ INSTANTIATE_TEST_SUITE_P(
                   WaitLimit::None(), FetchError::kBadContentLength},
         BodyFault{"TwoLengthsInOneLine",
                   ServerScript().Send(HttpResponse(200, "hello", "Content-Length: 3, 5\r\n")),
-                  WaitLimit::None(), FetchError::kBadContentLength},
-        BodyFault{"LengthBeyond63Bits",
-                  ServerScript().Send(HttpResponse(200, "hello",
-                                                   "Content-Length: 9223372036854775808\r\n")),
                   WaitLimit::None(), FetchError::kBadContentLength}),
     [](const auto& info) { return std::string(info.param.name); });
 
