@@ -1,6 +1,7 @@
 #include "run/run_controller.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -220,9 +221,12 @@ void CRunController::QueueJob(std::int32_t kind) {
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
     // fetcher refuses it, so it is counted as failed without any network traffic.
     // A folder that cannot be made needs no word here: the document's write fails, and
-    // failed.txt says why.
-    if (FitsPathBuffer(names.folder)) {
-        CreateDirIfAbsent(names.folder.c_str());
+    // failed.txt says why; unless the disk is full, when the number stays to be fetched.
+    if (FitsPathBuffer(names.folder) && CreateDirIfAbsent(names.folder.c_str()) == 0 &&
+        IsDiskFull(errno)) {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        NoteDiskFull(names.folder, kind, number);
+        return;
     }
     downloader_->AddJob(names.url.c_str(), names.file.c_str(),
                         std::make_unique<JobTag>(JobTag{number, kind}));
@@ -345,14 +349,13 @@ void CRunController::FinishNumber(TaskRun& task, std::int32_t kind, std::int32_t
 }
 
 void CRunController::OnFailureRecorded(std::int32_t kind, std::int32_t number) {
-    {
-        std::lock_guard<std::mutex> lock(reportLock_);
-        TaskRun& task = Task(kind);
-        if (task.enabled && !task.plan.isList) {
-            FinishNumber(task, kind, number);
-        }
+    // No save from here: the status tick or the next report makes it, so that the writer never
+    // waits for a save, nor for a box that a failed save shows.
+    std::lock_guard<std::mutex> lock(reportLock_);
+    TaskRun& task = Task(kind);
+    if (task.enabled && !task.plan.isList) {
+        FinishNumber(task, kind, number);
     }
-    SaveIfDue(false);
 }
 
 void CRunController::OnFailureReportProblem(const CFailureReport::Problem& problem) {

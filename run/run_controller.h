@@ -84,8 +84,9 @@ class CRunController {
     bool Generating() const { return generating_; }
     bool HasRun() const { return downloader_ != nullptr; }
 
-    // The completion of one job (CDlgDownloader forwards it here). A stored or failed job moves
-    // its task's saved number to the lowest number of the task not finished yet.
+    // The completion of one job (CDlgDownloader forwards it here). A stored job, or a failed one
+    // once failed.txt holds its line, moves its task's saved number to the lowest number of the
+    // task not finished yet. A document that met a full disk is not finished: the run stops.
     void OnJobDone(int result, const char* url, const JobTag& tag, const FetchFailure& failure = {},
                    const std::string& path = {});
 
