@@ -3,6 +3,10 @@
 #include "engine/socket_platform.h"
 #include "support/file_helpers.h"
 
+Answer ClassifyFailure(const FetchFailure& failure) {
+    return failure.error == FetchError::kStatus ? ClassifyStatus(failure.detail) : Answer::kFailed;
+}
+
 std::string DescribeFetchFailure(const FetchFailure& failure) {
     switch (failure.error) {
         case FetchError::kNone:

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/response_head.h"
+
 // Why a fetch did not store its document. The fetcher's result stays 1 or 0; this says what
 // lies behind a 0.
 enum class FetchError {
@@ -46,6 +48,10 @@ struct FetchFailure {
     // What a 429 or 503 answer asked for in its Retry-After line, when it did.
     std::optional<std::chrono::seconds> retryAfter;
 };
+
+// What a failure means for its number: the site's word when it answered with a status (missing,
+// or asked to wait), else a failure.
+Answer ClassifyFailure(const FetchFailure& failure);
 
 // One line for people and for failed.txt: "status 404", "write error (No space left on device)".
 std::string DescribeFetchFailure(const FetchFailure& failure);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/http_request.h"
 #include "engine/http_socket.h"
 #include "support/text_format.h"
 
@@ -34,19 +35,6 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     withPort.port = url.PortOr(httpPort);
     return socket.OpenTunnel(withPort.Authority(), proxy->authorization, limit) &&
            socket.StartTls(url.host, limit);
-}
-
-std::string RequestFor(const char* url, const Url& parsed,
-                       const std::optional<ProxyServer>& proxy) {
-    if (parsed.scheme == UrlScheme::kHttps) {
-        return "GET " + parsed.path + " HTTP/1.0\r\nHost: " + parsed.Authority() +
-               "\r\nUser-Agent: NOVUDownLoad/" NOVU_VERSION "\r\n\r\n";
-    }
-    std::string request = std::string("GET ") + url + " HTTP/1.0\r\n";
-    if (proxy && !proxy->authorization.empty()) {
-        request += "Proxy-Authorization: " + proxy->authorization + "\r\n";
-    }
-    return request + "\r\n";
 }
 
 }  // namespace
@@ -91,7 +79,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     if (proxy && !proxy->problem.empty()) {
         return Refuse(failure, {FetchError::kProxyConnect, 0, proxy->problem});
     }
-    const std::string request = RequestFor(url, *parsed, proxy);
+    const std::string request = DocumentRequest(url, *parsed, proxy).Bytes();
     CHttpSocket socket;
     socket.SetCutOff(&cutOff_);
     int result = 0;

@@ -7,20 +7,11 @@
 #include <vector>
 
 #include "engine/checkpoint.h"
-#include "engine/retry_after.h"
-#include "support/decimal.h"
+#include "engine/http_request.h"
+#include "engine/response_head.h"
 #include "support/output_file.h"
 
 namespace {
-
-bool StartsWithNoCase(const char* text, const char* end, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (text == end || std::tolower(static_cast<unsigned char>(*text)) != *prefix) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // One body buffer per worker thread, reused by every fetch it makes.
 char* BodyBuffer() {
@@ -47,7 +38,8 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
         bytes.append(buffer, static_cast<std::size_t>(length));
         const std::size_t searched = std::min(bytes.size(), kMaxHeaderBytes);
         if (searched > from) {
-            const int end = FindHeaderEnd(bytes.data() + from, static_cast<int>(searched - from));
+            const int end =
+                CResponseHead::FindEnd(bytes.data() + from, static_cast<int>(searched - from));
             if (end >= 0) {
                 return static_cast<int>(from) + end;
             }
@@ -65,19 +57,23 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     if (headerEnd < 0) {
         return 0;
     }
-    const int status = ParseStatusCode(received.data(), headerEnd);
+    const CResponseHead head(std::string_view(received).substr(0, headerEnd));
+    const int status = head.Status();
     if (status < 0) {
         return Fail(FetchError::kBadStatusLine);
     }
-    if (status < 200 || status > 300) {
+    const Answer answer = ClassifyStatus(status);
+    if (answer != Answer::kDocument) {
         Fail(FetchError::kStatus, status);
-        if (status == 429 || status == 503) {
-            NoteRetryAfter(received.data(), headerEnd);
+        if (answer == Answer::kWait) {
+            if (const auto wait = head.RetryAfter(std::chrono::system_clock::now())) {
+                SetRetryAfter(*wait);
+            }
         }
         return 0;
     }
-    const std::int64_t expectedLength = ParseContentLength(received.data(), headerEnd);
-    if (expectedLength == kBadContentLength) {
+    const std::int64_t expectedLength = head.ContentLength();
+    if (expectedLength == CResponseHead::kBadContentLength) {
         return Fail(FetchError::kBadContentLength);
     }
 
@@ -120,11 +116,7 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
 
 int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& authorization,
                             WaitLimit limit) {
-    std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
-    if (!authorization.empty()) {
-        request += "Proxy-Authorization: " + authorization + "\r\n";
-    }
-    request += "\r\n";
+    const std::string request = TunnelRequest(authority, authorization).Bytes();
     if (!Send(request.data(), static_cast<int>(request.size()), limit)) {
         return 0;
     }
@@ -133,7 +125,7 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
     if (headerEnd < 0) {
         return 0;
     }
-    const int status = ParseStatusCode(received.data(), headerEnd);
+    const int status = CResponseHead(std::string_view(received).substr(0, headerEnd)).Status();
     if (status < 200 || status > 299) {
         return Fail(FetchError::kProxyRefused, status);
     }
@@ -142,17 +134,6 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
         return Fail(FetchError::kProxyRefused, status);
     }
     return 1;
-}
-
-void CHttpSocket::NoteRetryAfter(const char* head, int count) {
-    const std::optional<std::string_view> value = HeaderValue(head, count, "retry-after");
-    if (!value) {
-        return;
-    }
-    if (const std::optional<std::chrono::seconds> wait =
-            ParseRetryAfter(*value, std::chrono::system_clock::now())) {
-        SetRetryAfter(*wait);
-    }
 }
 
 template <typename File>
@@ -186,99 +167,4 @@ int CHttpSocket::ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWri
             *bytesWritten += received;
         }
     }
-}
-
-int CHttpSocket::ParseStatusCode(const char* bytes, int count) {
-    int position = 0;
-    while (position < count && bytes[position] != ' ') {
-        ++position;
-    }
-    ++position;  // past the space, or just past the last byte when there was none
-    int status = 0;
-    for (int taken = 0; taken < 3; ++taken, ++position) {
-        if (position >= count || !std::isdigit(static_cast<unsigned char>(bytes[position]))) {
-            return -1;
-        }
-        status = status * 10 + (bytes[position] - '0');
-    }
-    return status;
-}
-
-int CHttpSocket::FindHeaderEnd(const char* bytes, int count) {
-    for (int start = 0; start + 4 <= count; ++start) {
-        if (std::memcmp(bytes + start, "\r\n\r\n", 4) == 0) {
-            return start + 4;
-        }
-    }
-    return -1;
-}
-
-template <typename Take>
-void CHttpSocket::ForEachHeaderValue(const char* bytes, int count, const char* name, Take take) {
-    const char* const end = bytes + count;
-    const std::size_t nameLength = std::strlen(name);
-    const char* line =
-        static_cast<const char*>(std::memchr(bytes, '\n', static_cast<std::size_t>(count)));
-    while (line != nullptr && ++line < end) {
-        if (StartsWithNoCase(line, end, name) && line + nameLength < end &&
-            line[nameLength] == ':') {
-            const char* value = line + nameLength + 1;
-            while (value < end && (*value == ' ' || *value == '\t')) {
-                ++value;
-            }
-            const char* valueEnd = value;
-            while (valueEnd < end && *valueEnd != '\r' && *valueEnd != '\n') {
-                ++valueEnd;
-            }
-            while (valueEnd > value && (valueEnd[-1] == ' ' || valueEnd[-1] == '\t')) {
-                --valueEnd;
-            }
-            if (!take(std::string_view(value, static_cast<std::size_t>(valueEnd - value)))) {
-                return;
-            }
-        }
-        line =
-            static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
-    }
-}
-
-std::optional<std::string_view> CHttpSocket::HeaderValue(const char* bytes, int count,
-                                                         const char* name) {
-    std::optional<std::string_view> first;
-    ForEachHeaderValue(bytes, count, name, [&first](std::string_view value) {
-        first = value;
-        return false;
-    });
-    return first;
-}
-
-std::int64_t CHttpSocket::ParseContentLength(const char* bytes, int count) {
-    // A body framed two ways cannot be told whole: every value of every line must agree.
-    std::int64_t length = -1;
-    ForEachHeaderValue(bytes, count, "content-length", [&length](std::string_view line) {
-        for (;;) {
-            const std::size_t comma = line.find(',');
-            std::string_view element = line.substr(0, comma);
-            while (!element.empty() && (element.front() == ' ' || element.front() == '\t')) {
-                element.remove_prefix(1);
-            }
-            while (!element.empty() && (element.back() == ' ' || element.back() == '\t')) {
-                element.remove_suffix(1);
-            }
-            const std::optional<std::int64_t> value =
-                element.find_first_not_of("0123456789") == std::string_view::npos
-                    ? ParseDecimal<std::int64_t>(element)
-                    : std::nullopt;
-            if (!value || (length >= 0 && *value != length)) {
-                length = kBadContentLength;
-                return false;
-            }
-            length = *value;
-            if (comma == std::string_view::npos) {
-                return true;
-            }
-            line.remove_prefix(comma + 1);
-        }
-    });
-    return length;
 }

@@ -31,29 +31,7 @@ class CHttpSocket : public CTcpClient {
     // `authorization` when given; 1 once it answered 2xx.
     int OpenTunnel(const std::string& authority, const std::string& authorization, WaitLimit limit);
 
-    // The status code: the three characters after the first space, or -1 when they are not
-    // three digits.
-    static int ParseStatusCode(const char* bytes, int count);
-    // Offset just after the first CR LF CR LF, or -1 when the bytes hold none.
-    static int FindHeaderEnd(const char* bytes, int count);
-    // What ParseContentLength gives for lengths that cannot be believed.
-    static constexpr std::int64_t kBadContentLength = -2;
-    // The Content-Length of a header block of `count` bytes: -1 when it names none, and
-    // kBadContentLength when a value is not a plain decimal number within 63 bits, or when its
-    // lines (or the comma-separated values of one line) differ. Equal repeats are one length.
-    static std::int64_t ParseContentLength(const char* bytes, int count);
-    // The value of the first header line called `name` (lower case, without the colon), without
-    // the blanks around it; none when the block has no such line.
-    static std::optional<std::string_view> HeaderValue(const char* bytes, int count,
-                                                       const char* name);
-    // Calls `take` with the value of every header line called `name`, in order, until it
-    // returns false.
-    template <typename Take>
-    static void ForEachHeaderValue(const char* bytes, int count, const char* name, Take take);
-
   private:
-    // Keeps the wait a 429 or 503 answer asks for, when its head names one.
-    void NoteRetryAfter(const char* head, int count);
     // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
     // set). What follows the block in `bytes` is the start of the body.
     int ReadHead(std::string& bytes, WaitLimit limit);

@@ -20,15 +20,6 @@ std::string FolderOf(const std::string& path) {
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
 }
 
-// A site's request to slow down: 429 Too Many Requests, 503 Service Unavailable.
-bool AsksToWait(const FetchFailure& failure) {
-    return failure.error == FetchError::kStatus && (failure.detail == 429 || failure.detail == 503);
-}
-
-bool IsNotFound(const FetchFailure& failure) {
-    return failure.error == FetchError::kStatus && (failure.detail == 404 || failure.detail == 410);
-}
-
 // How long to leave the site alone after it asked for it.
 std::chrono::seconds SiteWait(const FetchFailure& failure) {
     return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
@@ -300,7 +291,8 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         }
         TaskRun* task = known ? &Task(tag.kind) : nullptr;
         std::string reason = result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string();
-        if (task != nullptr && task->enabled && result == JOB_FAILED && AsksToWait(failure)) {
+        if (task != nullptr && task->enabled && result == JOB_FAILED &&
+            ClassifyFailure(failure) == Answer::kWait) {
             if (WaitForTheSite(*task, tag.number, failure)) {
                 return;  // asked again later: neither finished nor counted
             }
@@ -402,7 +394,7 @@ bool CRunController::SettleSeries(std::int32_t kind, TaskRun& task, int result, 
         const bool wasAtEnd = task.seriesEnd.EndAt().has_value();
         // A missing number below a stored one is a gap, a failure now; above, it is held.
         bool held = false;
-        if (IsNotFound(failure)) {
+        if (ClassifyFailure(failure) == Answer::kMissing) {
             held = task.seriesEnd.Hold({number, url, reason});
         } else {
             task.seriesEnd.Failed(number);

@@ -6,6 +6,7 @@
 
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
+#include "engine/response_head.h"
 #include "engine/retry_after.h"
 #include "posix_helpers.h"
 #include "temp_dir.h"
@@ -486,9 +487,7 @@ TEST(UrlTest, SchemeByCaseSensitivePrefix) {
 }
 
 TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
-    auto parse = [](const std::string& s) {
-        return CHttpSocket::ParseStatusCode(s.data(), static_cast<int>(s.size()));
-    };
+    auto parse = [](const std::string& s) { return CResponseHead(s).Status(); };
     EXPECT_EQ(parse("HTTP/1.0 200 OK\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 200\r\nServer: x\r\n\r\n"), 200);
     EXPECT_EQ(parse("HTTP/1.0 2004 X"), 200);
@@ -508,7 +507,7 @@ TEST(ParseTest, StatusCodeFromFirstThreeCharactersAfterFirstSpace) {
 
 TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
     auto find = [](const std::string& s) {
-        return CHttpSocket::FindHeaderEnd(s.data(), static_cast<int>(s.size()));
+        return CResponseHead::FindEnd(s.data(), static_cast<int>(s.size()));
     };
     EXPECT_EQ(find("\r\n\r\n"), 4);
     EXPECT_EQ(find("ab\r\n\r\ncd\r\n\r\n"), 6);
@@ -520,9 +519,9 @@ TEST(ParseTest, HeaderEndOnlyAfterCrLfCrLf) {
 TEST(ParseTest, ContentLengthOnlyFromItsOwnLinesAndOnlyWhenTheyAgree) {
     auto length = [](const std::string& lines) {
         const std::string head = "HTTP/1.0 200 OK\r\n" + lines + "\r\n";
-        return CHttpSocket::ParseContentLength(head.data(), static_cast<int>(head.size()));
+        return CResponseHead(head).ContentLength();
     };
-    constexpr std::int64_t bad = CHttpSocket::kBadContentLength;
+    constexpr std::int64_t bad = CResponseHead::kBadContentLength;
     EXPECT_EQ(length("Content-Length: 42\r\n"), 42);
     EXPECT_EQ(length("CONTENT-LENGTH:7\r\n"), 7);
     EXPECT_EQ(length("Content-Length: 0\r\n"), 0);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/proxy_settings.h"
+#include "engine/url.h"
+
+// One request as data: a method, a target, a version and header lines in order. The modes of
+// the exchange choose these values; the bytes are made in one place, Bytes().
+struct HttpRequest {
+    std::string method = "GET";
+    std::string target;  // "/path", an absolute URL, or "host:port" for CONNECT
+    std::string version = "HTTP/1.0";
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    void Add(std::string name, std::string value) {
+        headers.emplace_back(std::move(name), std::move(value));
+    }
+    // "<method> <target> <version>" CR LF, each "Name: value" CR LF, then CR LF.
+    std::string Bytes() const;
+};
+
+// The request for one document. Plain http: the whole URL as target and no header but a
+// proxy's credentials, so that "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it always
+// did. https: the origin form with Host and User-Agent, inside the tunnel when there is a proxy.
+HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
+                            const std::optional<ProxyServer>& proxy);
+
+// A proxy's tunnel to `authority` ("host:port"), with its credentials when given.
+HttpRequest TunnelRequest(const std::string& authority, const std::string& authorization);

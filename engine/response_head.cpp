@@ -1,0 +1,128 @@
+#include "engine/response_head.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "engine/retry_after.h"
+#include "support/decimal.h"
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, const char* prefix) {
+    const std::size_t length = std::strlen(prefix);
+    if (text.size() < length) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+int CResponseHead::Status() const {
+    const std::size_t space = block_.find(' ');
+    // Past the space, or just past the end when there is none.
+    const std::size_t first = space == std::string_view::npos ? block_.size() : space + 1;
+    if (first + 3 > block_.size()) {
+        return -1;
+    }
+    int status = 0;
+    for (std::size_t position = first; position < first + 3; ++position) {
+        if (!std::isdigit(static_cast<unsigned char>(block_[position]))) {
+            return -1;
+        }
+        status = status * 10 + (block_[position] - '0');
+    }
+    return status;
+}
+
+template <typename Take>
+void CResponseHead::ForEachField(const char* name, Take take) const {
+    const std::size_t nameLength = std::strlen(name);
+    // The status line is no field: lines start after each LF.
+    for (std::size_t newline = block_.find('\n'); newline != std::string_view::npos;) {
+        const std::size_t start = newline + 1;
+        newline = block_.find('\n', start);
+        const std::string_view line = block_.substr(start, newline - start);
+        if (line.size() > nameLength && line[nameLength] == ':' && StartsWithNoCase(line, name)) {
+            std::string_view value = line.substr(nameLength + 1);
+            value = value.substr(0, value.find_first_of("\r\n"));
+            if (!take(TrimBlanks(value))) {
+                return;
+            }
+        }
+    }
+}
+
+std::optional<std::string_view> CResponseHead::Field(const char* name) const {
+    std::optional<std::string_view> first;
+    ForEachField(name, [&first](std::string_view value) {
+        first = value;
+        return false;
+    });
+    return first;
+}
+
+std::int64_t CResponseHead::ContentLength() const {
+    // A body framed two ways cannot be told whole: every value of every line must agree.
+    std::int64_t length = -1;
+    ForEachField("content-length", [&length](std::string_view line) {
+        for (;;) {
+            const std::size_t comma = line.find(',');
+            const std::string_view element = TrimBlanks(line.substr(0, comma));
+            const std::optional<std::int64_t> value =
+                element.find_first_not_of("0123456789") == std::string_view::npos
+                    ? ParseDecimal<std::int64_t>(element)
+                    : std::nullopt;
+            if (!value || (length >= 0 && *value != length)) {
+                length = kBadContentLength;
+                return false;
+            }
+            length = *value;
+            if (comma == std::string_view::npos) {
+                return true;
+            }
+            line.remove_prefix(comma + 1);
+        }
+    });
+    return length;
+}
+
+std::optional<std::chrono::seconds> CResponseHead::RetryAfter(
+    std::chrono::system_clock::time_point now) const {
+    const std::optional<std::string_view> value = Field("retry-after");
+    return value ? ParseRetryAfter(*value, now) : std::nullopt;
+}
+
+Answer ClassifyStatus(int status) {
+    if (status >= 200 && status <= 300) {
+        return Answer::kDocument;
+    }
+    if (status == 404 || status == 410) {
+        return Answer::kMissing;
+    }
+    return status == 429 || status == 503 ? Answer::kWait : Answer::kFailed;
+}
+
+int CResponseHead::FindEnd(const char* bytes, int count) {
+    for (int start = 0; start + 4 <= count; ++start) {
+        if (std::memcmp(bytes + start, "\r\n\r\n", 4) == 0) {
+            return start + 4;
+        }
+    }
+    return -1;
+}
