@@ -51,6 +51,10 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "body shorter than its Content-Length";
         case FetchError::kBadContentLength:
             return "bad Content-Length";
+        case FetchError::kBadChunked:
+            return "bad chunked body";
+        case FetchError::kUnsupportedEncoding:
+            return failure.text;
         case FetchError::kReceive:
             return "receive error (" + net::ErrorText(failure.detail) + ")";
         case FetchError::kSend:

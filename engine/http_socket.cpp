@@ -7,11 +7,19 @@
 #include <vector>
 
 #include "engine/checkpoint.h"
+#include "engine/chunked_decoder.h"
 #include "engine/http_request.h"
 #include "engine/response_head.h"
 #include "support/output_file.h"
 
 namespace {
+
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+    return text.size() == lower.size() &&
+           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
 
 // One body buffer per worker thread, reused by every fetch it makes.
 char* BodyBuffer() {
@@ -72,7 +80,14 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         }
         return 0;
     }
-    const std::int64_t expectedLength = head.ContentLength();
+    // A chunked body has its own framing, which overrides any length.
+    const std::optional<std::string_view> coding = head.Field("transfer-encoding");
+    const bool chunked = coding.has_value();
+    if (chunked && !EqualsNoCase(*coding, "chunked")) {
+        return Fail(FetchError::kUnsupportedEncoding, 0,
+                    "unsupported Transfer-Encoding: " + std::string(*coding));
+    }
+    const std::int64_t expectedLength = chunked ? -1 : head.ContentLength();
     if (expectedLength == CResponseHead::kBadContentLength) {
         return Fail(FetchError::kBadContentLength);
     }
@@ -89,14 +104,21 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         firstBytes = std::min(firstBytes, expectedLength);
     }
     std::int64_t bodyBytes = firstBytes;
-    bool stored = false;
-    if (file.Write(received.data() + headerEnd, static_cast<std::size_t>(firstBytes))) {
-        stored = ReceiveBody(file, limit, &bodyBytes, expectedLength) == 1;
-    } else {
-        Fail(FetchError::kWriteError, file.Error());
+    CChunkedDecoder<CWholeFile> decoder(file);
+    const auto receiveInto = [&](auto& sink) {
+        if (sink.Write(received.data() + headerEnd, static_cast<std::size_t>(firstBytes))) {
+            return ReceiveBody(sink, limit, &bodyBytes, expectedLength) == 1;
+        }
+        return Fail(FetchError::kWriteError, sink.Error()) == 1;
+    };
+    bool stored = chunked ? receiveInto(decoder) : receiveInto(file);
+    if (chunked && (decoder.Bad() || (stored && !decoder.Done()))) {
+        stored = false;
+        Fail(FetchError::kBadChunked);  // broken, or closed before its last chunk
     }
-    if (stored && ClosedWithoutTlsClose() && (expectedLength < 0 || bodyBytes < expectedLength)) {
-        // Without the TLS close, only a length that was met says the body is whole.
+    const bool framed = chunked || expectedLength >= 0;
+    if (stored && ClosedWithoutTlsClose() && (!framed || bodyBytes < expectedLength)) {
+        // Without the TLS close, only framing that was met says the body is whole.
         stored = false;
         Fail(FetchError::kTlsCut);
     }
@@ -146,6 +168,11 @@ int CHttpSocket::ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWri
         // closes: some keep the connection open after it.
         if (length >= 0 && stored >= length) {
             return 1;
+        }
+        if constexpr (requires { file.Done(); }) {
+            if (file.Done()) {
+                return 1;  // the body's own framing ended it
+            }
         }
         checkpoint::Pass();
         auto capacity = static_cast<std::int64_t>(kBodyBlockSize);

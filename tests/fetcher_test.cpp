@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -196,6 +197,49 @@ INSTANTIATE_TEST_SUITE_P(
                   ServerScript().Send(HttpResponse(200, "hello", "Content-Length: 3, 5\r\n")),
                   WaitLimit::None(), FetchError::kBadContentLength}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A chunked body, however its chunks are sized, stored without its framing; a broken one stored
+// not at all. Each body follows "HTTP/1.1 200 OK" and "Transfer-Encoding: chunked".
+TEST_F(FetcherTest, ChunkedBodiesAreStoredWithoutTheirFramingOrNotAtAll) {
+    struct Case {
+        std::string body;
+        std::optional<std::string> stored;  // none: "bad chunked body"
+        bool stall = false;                 // the server keeps the connection open after it
+    };
+    const std::string big(0x10000, 'b');
+    for (const Case& c : std::initializer_list<Case>{
+             {"0\r\n\r\n", ""},
+             {"1\r\na\r\n0\r\n\r\n", "a"},
+             {"10000\r\n" + big + "\r\n0\r\n\r\n", big},
+             {"5;name=v\r\nhello\r\n3 ;x\r\n, w\r\n0;last\r\n\r\n", "hello, w"},
+             {"5\r\nhello\r\n0\r\nX-Trailer: 1\r\nY: 2\r\n\r\n", "hello"},
+             {"5\r\nhello\r\n0\r\n\r\n", "hello", true},
+             {"x\r\nhello\r\n0\r\n\r\n", std::nullopt},
+             {"5\nhello\r\n0\r\n\r\n", std::nullopt},
+             {"5\r\nhelloX\r\n0\r\n\r\n", std::nullopt},
+             {"5\r\nhello\r\n0\r\n\n", std::nullopt},
+             {"5\r\nhello\r\n", std::nullopt},
+             {"5\r\nhel", std::nullopt},
+             {"0000000000000001\r\na\r\n0\r\n\r\n", std::nullopt}}) {
+        ServerScript script = ServerScript().Send(
+            "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n" + c.body);
+        Serve(c.stall ? script.Stall() : script);
+        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::seconds(5)));
+        FetchFailure failure;
+        const int result = getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure);
+        const std::string shown = c.body.substr(0, 40);
+        EXPECT_EQ(result, c.stored ? 1 : 0) << shown;
+        EXPECT_EQ(DescribeFetchFailure(failure), c.stored ? "stored" : "bad chunked body") << shown;
+        EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "(none)", c.stored.value_or("(none)"))
+            << shown;
+        std::filesystem::remove(Target());
+        server_->Stop();
+    }
+    Serve(ServerScript().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nxx"));
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(DescribeFetchFailure(failure), "unsupported Transfer-Encoding: gzip");
+}
 
 TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
     for (const bool olderCopy : {false, true}) {
