@@ -164,7 +164,7 @@ int main(int argc, char* argv[]) {
     int pollSeconds = static_cast<int>(
         std::chrono::duration_cast<std::chrono::seconds>(defaults.askAgainEvery).count());
     int rate = defaults.ratePerSecond;
-    bool follow = false;
+    bool follow = false, http11 = false, http10 = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
         "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
@@ -204,6 +204,13 @@ int main(int argc, char* argv[]) {
                    "seconds between two questions for the first missing number of a series at "
                    "its end (default 60)")
         ->check(CLI::Range(1, 86400));
+    CLI::Option* http11Option = app.add_flag(
+        "--http1.1", http11,
+        "http:// too over HTTP/1.1 and kept connections (https:// always is, unless --http1.0)");
+    app.add_flag("--http1.0", http10,
+                 "https:// too over HTTP/1.0, one connection per document (as http:// is, unless "
+                 "--http1.1)")
+        ->excludes(http11Option);
     app.add_option("--rate", rate,
                    "new documents asked for per second and task (default and most: 100)")
         ->check(CLI::Range(1, kGeneratorRate));
@@ -223,7 +230,10 @@ int main(int argc, char* argv[]) {
         "uses them, or the disk became full (the run stops, the place to continue from saved), 130 "
         "interrupted (or standard output went away).\nBase URLs may be http:// or "
         "https:// (certificates are checked against the "
-        "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). The environment's "
+        "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). http:// sends "
+        "\"GET <URL> HTTP/1.0\" and a blank line, one connection per document; https:// speaks "
+        "HTTP/1.1 and keeps each worker's connection for the next document (--http1.1 and "
+        "--http1.0 change either). The environment's "
         "proxy is used: http_proxy for http, https_proxy or HTTPS_PROXY for https, no_proxy or "
         "NO_PROXY for hosts reached directly.");
     try {
@@ -262,6 +272,12 @@ int main(int argc, char* argv[]) {
     request.endAfter = endAfter;
     request.askAgainEvery = std::chrono::seconds(pollSeconds);
     request.ratePerSecond = rate;
+    if (http11) {
+        request.httpVersion = HttpVersion::k11;
+    }
+    if (http10) {
+        request.httpsVersion = HttpVersion::k10;
+    }
 
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
     if (!retryPath.empty()) {

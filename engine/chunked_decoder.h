@@ -20,6 +20,8 @@ class CChunkedDecoder {
     // True once the last chunk and the trailers have ended.
     bool Done() const { return state_ == State::kDone; }
     bool Bad() const { return bad_; }
+    // Whether bytes came after the end of the body.
+    bool Overran() const { return overran_; }
     int Error() const { return next_.Error(); }
 
   private:
@@ -50,6 +52,7 @@ class CChunkedDecoder {
     bool trailerLineEmpty_ = true;
     std::size_t trailerBytes_ = 0;
     bool bad_ = false;
+    bool overran_ = false;
 };
 
 template <typename Next>
@@ -144,6 +147,7 @@ bool CChunkedDecoder<Next>::Write(const void* data, std::size_t length) {
                 trailerLineEmpty_ = true;
                 break;
             case State::kDone:
+                overran_ = true;
                 return true;
         }
     }

@@ -1,7 +1,10 @@
 #include "engine/http_getter.h"
 
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/http_request.h"
 #include "engine/http_socket.h"
@@ -35,6 +38,69 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     withPort.port = url.PortOr(httpPort);
     return socket.OpenTunnel(withPort.Authority(), proxy->authorization, limit) &&
            socket.StartTls(url.host, limit);
+}
+
+// Scheme, host, port and proxy: what a kept connection must match to carry a request.
+std::string OriginOf(const Url& url, int httpPort, const std::optional<ProxyServer>& proxy) {
+    std::string origin = (url.scheme == UrlScheme::kHttps ? "https://" : "http://") + url.host +
+                         ":" + std::to_string(url.PortOr(httpPort));
+    if (proxy) {
+        origin +=
+            " via " + proxy->host + ":" + std::to_string(proxy->port) + " " + proxy->authorization;
+    }
+    return origin;
+}
+
+// What a kept connection that the server closed while it was idle fails with.
+bool ConnectionWentAway(const FetchFailure& failure) {
+    return failure.error == FetchError::kClosedBeforeAnswer ||
+           failure.error == FetchError::kReceive || failure.error == FetchError::kSend ||
+           failure.error == FetchError::kTlsCut;
+}
+
+// The connections one worker thread keeps between two documents: at most one per origin, each
+// until the idle time its server allows has passed. They close when the thread ends.
+class CIdleConnections {
+  public:
+    std::unique_ptr<CHttpSocket> Take(const std::string& origin) {
+        const auto now = std::chrono::steady_clock::now();
+        std::unique_ptr<CHttpSocket> taken;
+        for (auto it = idle_.begin(); it != idle_.end();) {
+            if (it->origin != origin && now < it->until) {
+                ++it;
+                continue;
+            }
+            if (now < it->until) {
+                taken = std::move(it->socket);
+            } else {
+                it->socket->Close();  // idle for longer than its server allows
+            }
+            it = idle_.erase(it);
+        }
+        return taken;
+    }
+    void Keep(const std::string& origin, std::unique_ptr<CHttpSocket> socket) {
+        if (idle_.size() >= kMostOrigins) {
+            idle_.front().socket->Close();
+            idle_.erase(idle_.begin());
+        }
+        const auto until = std::chrono::steady_clock::now() + socket->IdleLimit();
+        idle_.push_back({origin, std::move(socket), until});
+    }
+
+  private:
+    static constexpr std::size_t kMostOrigins = 4;
+    struct Idle {
+        std::string origin;
+        std::unique_ptr<CHttpSocket> socket;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::vector<Idle> idle_;  // oldest first
+};
+
+CIdleConnections& IdleConnections() {
+    thread_local CIdleConnections connections;
+    return connections;
 }
 
 }  // namespace
@@ -79,16 +145,39 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     if (proxy && !proxy->problem.empty()) {
         return Refuse(failure, {FetchError::kProxyConnect, 0, proxy->problem});
     }
-    const std::string request = DocumentRequest(url, *parsed, proxy).Bytes();
-    CHttpSocket socket;
-    socket.SetCutOff(&cutOff_);
+    const HttpVersion version = parsed->scheme == UrlScheme::kHttps ? httpsVersion_ : httpVersion_;
+    const std::string request = DocumentRequest(url, *parsed, proxy, version).Bytes();
+    const bool persistent = version == HttpVersion::k11;
+    const std::string origin = persistent ? OriginOf(*parsed, port_, proxy) : std::string();
+    std::unique_ptr<CHttpSocket> socket = persistent ? IdleConnections().Take(origin) : nullptr;
     int result = 0;
-    if (Reach(socket, *parsed, port_, proxy, limit_) &&
-        socket.Send(request.data(), static_cast<int>(request.size()), limit_)) {
-        result = socket.ReceiveResponse(path, limit_);
+    for (;;) {
+        const bool reused = socket != nullptr;
+        if (!reused) {
+            socket = std::make_unique<CHttpSocket>();
+        }
+        socket->SetCutOff(&cutOff_);
+        socket->BeginExchange();
+        bool answered = false;
+        if ((reused || Reach(*socket, *parsed, port_, proxy, limit_)) &&
+            socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
+            result = socket->ReceiveResponse(path, limit_);
+            answered = socket->AnswerStarted();
+        }
+        // A kept connection that the server closed meanwhile fails before its answer begins:
+        // the request goes once more, on a new connection. That is neither a failure nor a
+        // second document.
+        if (result == 1 || !reused || answered || !ConnectionWentAway(socket->Failure())) {
+            break;
+        }
+        socket.reset();
     }
-    FetchFailure outcome = result == 1 ? FetchFailure{} : socket.Failure();
-    socket.Close();
+    FetchFailure outcome = result == 1 ? FetchFailure{} : socket->Failure();
+    if (persistent && socket->Reusable()) {
+        IdleConnections().Keep(origin, std::move(socket));
+    } else {
+        socket->Close();
+    }
     // A proxy that cannot be reached is not the site's fault: say which one failed.
     if (proxy && outcome.error == FetchError::kConnect) {
         outcome = {FetchError::kProxyConnect, 0, net::ErrorText(outcome.detail)};

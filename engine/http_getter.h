@@ -2,6 +2,7 @@
 
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
+#include "engine/http_request.h"
 #include "engine/proxy_settings.h"
 #include "engine/wait_limit.h"
 
@@ -51,6 +52,13 @@ class CHttpGetter {
     // Every fetch still in progress `grace` from now is then given up (its connection closed,
     // its document failed). Only the first call counts.
     void CutOffAfter(std::chrono::milliseconds grace) { cutOff_.ArmAfter(grace); }
+    // The exchange for http:// and for https:// URLs: by default HTTP/1.0 for http, byte for
+    // byte as it always was, and HTTP/1.1 over persistent connections for https. Each worker
+    // thread keeps at most one idle connection per origin (scheme, host, port and proxy).
+    void SetVersions(HttpVersion http, HttpVersion https) {
+        httpVersion_ = http;
+        httpsVersion_ = https;
+    }
 
   private:
     int timeout_ = -1;
@@ -58,4 +66,6 @@ class CHttpGetter {
     int port_ = kDefaultPort;
     ProxySettings proxies_;
     CCutOff cutOff_;
+    HttpVersion httpVersion_ = HttpVersion::k10;
+    HttpVersion httpsVersion_ = HttpVersion::k11;
 };

@@ -9,16 +9,20 @@ std::string HttpRequest::Bytes() const {
 }
 
 HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
-                            const std::optional<ProxyServer>& proxy) {
+                            const std::optional<ProxyServer>& proxy, HttpVersion version) {
     HttpRequest request;
-    if (parsed.scheme == UrlScheme::kHttps) {
-        request.target = parsed.path;
+    const bool https = parsed.scheme == UrlScheme::kHttps;
+    const bool throughHttpProxy = proxy && !https;
+    if (version == HttpVersion::k11) {
+        request.version = "HTTP/1.1";
+    }
+    request.target =
+        throughHttpProxy || (!https && version == HttpVersion::k10) ? url : parsed.path;
+    if (https || version == HttpVersion::k11) {
         request.Add("Host", parsed.Authority());
         request.Add("User-Agent", "NOVUDownLoad/" NOVU_VERSION);
-        return request;
     }
-    request.target = url;
-    if (proxy && !proxy->authorization.empty()) {
+    if (throughHttpProxy && !proxy->authorization.empty()) {
         request.Add("Proxy-Authorization", proxy->authorization);
     }
     return request;

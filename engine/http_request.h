@@ -23,11 +23,16 @@ struct HttpRequest {
     std::string Bytes() const;
 };
 
-// The request for one document. Plain http: the whole URL as target and no header but a
-// proxy's credentials, so that "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it always
-// did. https: the origin form with Host and User-Agent, inside the tunnel when there is a proxy.
+// Which exchange a document is fetched with: HTTP/1.0, one connection each, or HTTP/1.1 over
+// persistent connections.
+enum class HttpVersion { k10, k11 };
+
+// The request for one document. HTTP/1.0 over plain http: the whole URL as target and no header
+// but a proxy's credentials, so that "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it
+// always did. Otherwise the origin form (the whole URL to an http proxy) with Host and
+// User-Agent, inside the tunnel when an https request goes through a proxy.
 HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
-                            const std::optional<ProxyServer>& proxy);
+                            const std::optional<ProxyServer>& proxy, HttpVersion version);
 
 // A proxy's tunnel to `authority` ("host:port"), with its credentials when given.
 HttpRequest TunnelRequest(const std::string& authority, const std::string& authorization);

@@ -14,13 +14,6 @@
 
 namespace {
 
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-    return text.size() == lower.size() &&
-           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
-           });
-}
-
 // One body buffer per worker thread, reused by every fetch it makes.
 char* BodyBuffer() {
     thread_local std::vector<char> buffer(CHttpSocket::kBodyBlockSize);
@@ -32,6 +25,7 @@ char* BodyBuffer() {
 int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
     char* const buffer = BodyBuffer();
     bytes.clear();
+    answerStarted_ = false;
     for (;;) {
         int length = static_cast<int>(kBodyBlockSize);
         if (!Receive(buffer, length, limit)) {
@@ -41,6 +35,7 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
             Fail(bytes.empty() ? FetchError::kClosedBeforeAnswer : FetchError::kNoHeaderEnd);
             return -1;
         }
+        answerStarted_ = true;
         // The blank line may straddle two receives: look again from just before the new bytes.
         const std::size_t from = bytes.size() >= 3 ? bytes.size() - 3 : 0;
         bytes.append(buffer, static_cast<std::size_t>(length));
@@ -60,16 +55,34 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
 }
 
 int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
+    reusable_ = false;
+    overran_ = false;
     std::string received;
     const int headerEnd = ReadHead(received, limit);
     if (headerEnd < 0) {
         return 0;
     }
     const CResponseHead head(std::string_view(received).substr(0, headerEnd));
+    const std::string_view body = std::string_view(received).substr(headerEnd);
     const int status = head.Status();
     if (status < 0) {
         return Fail(FetchError::kBadStatusLine);
     }
+    // A chunked body has its own framing, which overrides any length.
+    Framing framing;
+    const std::optional<std::string_view> coding = head.Field("transfer-encoding");
+    framing.chunked = coding.has_value();
+    if (framing.chunked && !EqualsNoCase(*coding, "chunked")) {
+        return Fail(FetchError::kUnsupportedEncoding, 0,
+                    "unsupported Transfer-Encoding: " + std::string(*coding));
+    }
+    framing.length = framing.chunked ? -1 : head.ContentLength();
+    if (framing.length == CResponseHead::kBadContentLength) {
+        return Fail(FetchError::kBadContentLength);
+    }
+    const bool keepsConnection = head.KeepsConnection();
+    idleLimit_ = std::min(head.KeepAliveTimeout().value_or(kLongestIdle), kLongestIdle);
+
     const Answer answer = ClassifyStatus(status);
     if (answer != Answer::kDocument) {
         Fail(FetchError::kStatus, status);
@@ -78,18 +91,23 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
                 SetRetryAfter(*wait);
             }
         }
+        // A short refusal is read and dropped, so that the connection can carry the next
+        // request; the refusal stays what is told.
+        if (keepsConnection &&
+            (framing.chunked || (framing.length >= 0 && framing.length <= kMaxDroppedBody))) {
+            const FetchFailure refusal = Failure();
+            struct {
+                bool Write(const void*, std::size_t) { return true; }
+                int Error() const { return 0; }
+            } dropped;
+            reusable_ = ReceiveFramedBody(dropped, body, framing, limit) && !overran_;
+            BeginExchange();
+            Fail(refusal.error, refusal.detail, refusal.text);
+            if (refusal.retryAfter) {
+                SetRetryAfter(*refusal.retryAfter);
+            }
+        }
         return 0;
-    }
-    // A chunked body has its own framing, which overrides any length.
-    const std::optional<std::string_view> coding = head.Field("transfer-encoding");
-    const bool chunked = coding.has_value();
-    if (chunked && !EqualsNoCase(*coding, "chunked")) {
-        return Fail(FetchError::kUnsupportedEncoding, 0,
-                    "unsupported Transfer-Encoding: " + std::string(*coding));
-    }
-    const std::int64_t expectedLength = chunked ? -1 : head.ContentLength();
-    if (expectedLength == CResponseHead::kBadContentLength) {
-        return Fail(FetchError::kBadContentLength);
     }
 
     // The document takes its name only when it is whole, so that neither a crash nor a failure
@@ -98,34 +116,7 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     if (!file.Create(path)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
-    // Bytes past the Content-Length belong to nobody: they are not part of the document.
-    auto firstBytes = static_cast<std::int64_t>(received.size()) - headerEnd;
-    if (expectedLength >= 0) {
-        firstBytes = std::min(firstBytes, expectedLength);
-    }
-    std::int64_t bodyBytes = firstBytes;
-    CChunkedDecoder<CWholeFile> decoder(file);
-    const auto receiveInto = [&](auto& sink) {
-        if (sink.Write(received.data() + headerEnd, static_cast<std::size_t>(firstBytes))) {
-            return ReceiveBody(sink, limit, &bodyBytes, expectedLength) == 1;
-        }
-        return Fail(FetchError::kWriteError, sink.Error()) == 1;
-    };
-    bool stored = chunked ? receiveInto(decoder) : receiveInto(file);
-    if (chunked && (decoder.Bad() || (stored && !decoder.Done()))) {
-        stored = false;
-        Fail(FetchError::kBadChunked);  // broken, or closed before its last chunk
-    }
-    const bool framed = chunked || expectedLength >= 0;
-    if (stored && ClosedWithoutTlsClose() && (!framed || bodyBytes < expectedLength)) {
-        // Without the TLS close, only framing that was met says the body is whole.
-        stored = false;
-        Fail(FetchError::kTlsCut);
-    }
-    if (stored && expectedLength >= 0 && bodyBytes < expectedLength) {
-        stored = false;
-        Fail(FetchError::kShortBody);
-    }
+    bool stored = ReceiveFramedBody(file, body, framing, limit);
     if (stored && !file.Commit()) {
         stored = false;
         Fail(FetchError::kWriteError, file.Error());
@@ -133,7 +124,46 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     if (!stored) {
         file.Discard();
     }
+    reusable_ = stored && keepsConnection && (framing.chunked || framing.length >= 0) && !overran_;
     return stored ? 1 : 0;
+}
+
+template <typename Sink>
+bool CHttpSocket::ReceiveFramedBody(Sink& sink, std::string_view first, const Framing& framing,
+                                    WaitLimit limit) {
+    // Bytes past the Content-Length belong to nobody: they are not part of the document.
+    auto firstBytes = static_cast<std::int64_t>(first.size());
+    if (framing.length >= 0 && firstBytes > framing.length) {
+        firstBytes = framing.length;
+        overran_ = true;
+    }
+    std::int64_t bodyBytes = firstBytes;
+    CChunkedDecoder<Sink> decoder(sink);
+    const auto receiveInto = [&](auto& stage) {
+        if (stage.Write(first.data(), static_cast<std::size_t>(firstBytes))) {
+            return ReceiveBody(stage, limit, &bodyBytes, framing.length) == 1;
+        }
+        return Fail(FetchError::kWriteError, stage.Error()) == 1;
+    };
+    bool whole = framing.chunked ? receiveInto(decoder) : receiveInto(sink);
+    if (framing.chunked) {
+        overran_ = overran_ || decoder.Overran();
+        if (decoder.Bad() || (whole && !decoder.Done())) {
+            whole = false;
+            Fail(FetchError::kBadChunked);  // broken, or closed before its last chunk
+        }
+    }
+    const bool framed = framing.chunked || framing.length >= 0;
+    if (whole && ClosedWithoutTlsClose() && (!framed || bodyBytes < framing.length)) {
+        // Without the TLS close, only framing that was met says the body is whole.
+        whole = false;
+        Fail(FetchError::kTlsCut);
+    }
+    if (whole && framing.length >= 0 && bodyBytes < framing.length) {
+        whole = false;
+        Fail(FetchError::kShortBody);
+    }
+    return whole;
 }
 
 int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& authorization,

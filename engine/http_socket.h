@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,18 +21,43 @@ class CHttpSocket : public CTcpClient {
     static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
     // Reads the head, checks its status (200..300), writes the body into a file that takes the
-    // name `path` only once it is whole (see CWholeFile). A Content-Length ends the body when it
-    // is reached; without one the body ends when the server closes. Returns 1 when the document
-    // was stored. Failures before the body leave the file system untouched; failures after it (a
-    // receive, a write, a body shorter than its Content-Length, a TLS connection cut without its
-    // close) leave nothing behind, and an older copy at `path` stays as it was.
+    // name `path` only once it is whole (see CWholeFile). A chunked body ends with its last
+    // chunk, one with a Content-Length when that is reached; without either the body ends when
+    // the server closes. Returns 1 when the document was stored. Failures before the body leave
+    // the file system untouched; failures after it (a receive, a write, a body shorter than its
+    // framing, a TLS connection cut without its close) leave nothing behind, and an older copy at
+    // `path` stays as it was.
     int ReceiveResponse(const char* path, WaitLimit limit);
+
+    // After ReceiveResponse: whether the connection may carry the next request (the answer kept
+    // it open and its body ended by its framing, a refusal's short body read and dropped), and
+    // how long it may wait idle for it.
+    bool Reusable() const { return reusable_; }
+    std::chrono::seconds IdleLimit() const { return idleLimit_; }
+    // Whether any byte of the last answer arrived: a kept connection that failed before one did
+    // is tried once more on a new connection.
+    bool AnswerStarted() const { return answerStarted_; }
+    // How long a kept connection waits idle at most, whatever the server allows.
+    static constexpr std::chrono::seconds kLongestIdle{30};
+    // A refusal's body is read and dropped, keeping the connection, up to this size.
+    static constexpr std::int64_t kMaxDroppedBody = 64 * 1024;
 
     // Asks the proxy at the other end for a tunnel to `authority` ("host:port"), sending
     // `authorization` when given; 1 once it answered 2xx.
     int OpenTunnel(const std::string& authority, const std::string& authorization, WaitLimit limit);
 
   private:
+    // How an answer's body ends.
+    struct Framing {
+        bool chunked = false;
+        std::int64_t length = -1;  // -1: at the close
+    };
+    // Passes the body (its first bytes after the head in `received`, then the rest from the
+    // connection) through its framing into `sink`, which takes Write(data, length) and Error().
+    // True when the body ended by its framing, or, unframed, at the close; failure set when not.
+    template <typename Sink>
+    bool ReceiveFramedBody(Sink& sink, std::string_view first, const Framing& framing,
+                           WaitLimit limit);
     // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
     // set). What follows the block in `bytes` is the start of the body.
     int ReadHead(std::string& bytes, WaitLimit limit);
@@ -41,4 +67,9 @@ class CHttpSocket : public CTcpClient {
     template <typename File>
     int ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
                     std::int64_t length = -1);
+
+    bool reusable_ = false;
+    bool overran_ = false;  // bytes came past the body's framing
+    bool answerStarted_ = false;
+    std::chrono::seconds idleLimit_ = kLongestIdle;
 };

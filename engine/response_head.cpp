@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 
 #include "engine/retry_after.h"
 #include "support/decimal.h"
@@ -32,6 +33,10 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 }  // namespace
+
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+    return text.size() == lower.size() && StartsWithNoCase(text, std::string(lower).c_str());
+}
 
 int CResponseHead::Status() const {
     const std::size_t space = block_.find(' ');
@@ -100,6 +105,42 @@ std::int64_t CResponseHead::ContentLength() const {
         }
     });
     return length;
+}
+
+bool CResponseHead::KeepsConnection() const {
+    bool close = false;
+    bool keepAlive = false;
+    ForEachField("connection", [&](std::string_view tokens) {
+        for (;;) {
+            const std::size_t comma = tokens.find(',');
+            const std::string_view token = TrimBlanks(tokens.substr(0, comma));
+            close = close || EqualsNoCase(token, "close");
+            keepAlive = keepAlive || EqualsNoCase(token, "keep-alive");
+            if (comma == std::string_view::npos) {
+                return true;
+            }
+            tokens.remove_prefix(comma + 1);
+        }
+    });
+    if (close) {
+        return false;
+    }
+    return block_.substr(0, 9) == "HTTP/1.1 " || keepAlive;
+}
+
+std::optional<std::chrono::seconds> CResponseHead::KeepAliveTimeout() const {
+    const std::optional<std::string_view> value = Field("keep-alive");
+    if (!value) {
+        return std::nullopt;
+    }
+    const std::size_t at = value->find("timeout=");
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view digits = value->substr(at + 8);
+    const std::optional<int> seconds =
+        ParseDecimal<int>(digits.substr(0, digits.find_first_not_of("0123456789")));
+    return seconds ? std::optional(std::chrono::seconds(*seconds)) : std::nullopt;
 }
 
 std::optional<std::chrono::seconds> CResponseHead::RetryAfter(

@@ -24,6 +24,11 @@ class CResponseHead {
     // number within 63 bits or when the values (of several lines, or of one line with commas)
     // differ. Equal repeats are one length.
     std::int64_t ContentLength() const;
+    // Whether the server keeps the connection after this answer: HTTP/1.1 unless it says
+    // "Connection: close", HTTP/1.0 only when it says "Connection: keep-alive".
+    bool KeepsConnection() const;
+    // The idle time a "Keep-Alive: timeout=N" field allows, when it names one.
+    std::optional<std::chrono::seconds> KeepAliveTimeout() const;
     // The wait a Retry-After field asks for (seconds, or a date), as of `now`.
     std::optional<std::chrono::seconds> RetryAfter(std::chrono::system_clock::time_point now) const;
 
@@ -37,6 +42,9 @@ class CResponseHead {
 
     std::string_view block_;
 };
+
+// Whether `text` is `lower` but for the case of its letters.
+bool EqualsNoCase(std::string_view text, std::string_view lower);
 
 // What an answer's status means, judged in this one place for the fetcher and the run alike.
 enum class Answer {

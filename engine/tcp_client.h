@@ -39,6 +39,11 @@ class CTcpClient {
     // Whether the last close seen over TLS came without the TLS close (a cut, not an end).
     bool ClosedWithoutTlsClose() const { return tlsCut_; }
     void Close();
+    // Forgets the last exchange's failure, for the next exchange on the same connection.
+    void BeginExchange() {
+        failure_ = {};
+        tlsCut_ = false;
+    }
 
     // Why the last operation that failed did so.
     const FetchFailure& Failure() const { return failure_; }

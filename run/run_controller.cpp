@@ -87,6 +87,7 @@ void CRunController::Start(const RunRequest& request) {
         downloader_->GetFetcher().SetWaitLimit(*waitLimit_);
     }
     downloader_->GetFetcher().SetPort(fetchPort_);
+    downloader_->GetFetcher().SetVersions(request.httpVersion, request.httpsVersion);
     downloader_->SetFetch(fetch_);
     downloader_->SetIdleSleepMs(idleSleepMs_);
     downloader_->Start(kRunThreadCount);

@@ -28,6 +28,9 @@ struct RunRequest {
     std::chrono::milliseconds askAgainEvery{std::chrono::seconds(60)};
     // New numbers asked for per second and task, at most kGeneratorRate.
     int ratePerSecond = kGeneratorRate;
+    // The exchange for http:// and https:// base URLs (see CHttpGetter::SetVersions).
+    HttpVersion httpVersion = HttpVersion::k10;
+    HttpVersion httpsVersion = HttpVersion::k11;
 
     TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
     const TaskRequest& Task(std::int32_t jobKind) const {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
@@ -239,6 +242,81 @@ TEST_F(FetcherTest, ChunkedBodiesAreStoredWithoutTheirFramingOrNotAtAll) {
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(DescribeFetchFailure(failure), "unsupported Transfer-Encoding: gzip");
+}
+
+// HTTP/1.1: documents go over one kept connection while the answers allow it; a connection
+// the server closed while it was idle is replaced at once; a failure once the answer began is a
+// failure. Each case answers its requests in turn (the last answer repeats).
+TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    struct Case {
+        const char* name;
+        std::vector<ServerScript> answers;
+        std::vector<int> results;  // one document each
+        int connections;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"Length", {ServerScript().Send(ok).Next()}, {1, 1, 1}, 1},
+             {"Chunked",
+              {ServerScript()
+                   .Send(
+                       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n")
+                   .Next()},
+              {1, 1, 1},
+              1},
+             {"RefusalBodyDropped",
+              {ServerScript()
+                   .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")
+                   .Next(),
+               ServerScript().Send(ok).Next()},
+              {0, 1, 1},
+              1},
+             {"ConnectionClose",
+              {ServerScript().Send(
+                  "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok")},
+              {1, 1, 1},
+              3},
+             {"Http10Answer",
+              {ServerScript().Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")},
+              {1, 1, 1},
+              3},
+             {"Http10KeepAlive",
+              {ServerScript()
+                   .Send("HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok")
+                   .Next()},
+              {1, 1, 1},
+              1},
+             {"UntilTheClose", {ServerScript().Send("HTTP/1.1 200 OK\r\n\r\nok")}, {1, 1, 1}, 3},
+             {"IdleOneClosedIsReplaced", {ServerScript().Send(ok).Close()}, {1, 1, 1}, 3},
+             {"CloseAfterTheHead",
+              {ServerScript().Send(ok).Next(),
+               ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n").Close()},
+              {1, 0},
+              1},
+             {"StallAfterReuse",
+              {ServerScript().Send(ok).Next(), ServerScript().Stall()},
+              {1, 0},
+              1}}) {
+        auto asked = std::make_shared<std::atomic<std::size_t>>(0);
+        server_ =
+            std::make_unique<ScriptedServer>([answers = c.answers, asked](const std::string&) {
+                return answers[std::min(asked->fetch_add(1), answers.size() - 1)];
+            });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(300)));
+        std::vector<int> results;
+        for (std::size_t i = 0; i < c.results.size(); ++i) {
+            results.push_back(getter_.Download("http://127.0.0.1/d", Target().c_str()));
+        }
+        EXPECT_EQ(results, c.results) << c.name;
+        EXPECT_EQ(server_->ConnectionCount(), c.connections) << c.name;
+        EXPECT_EQ(server_->Requests().at(0),
+                  "GET /d HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n")
+            << c.name;
+        server_->Stop();
+    }
 }
 
 TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {

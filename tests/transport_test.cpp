@@ -251,7 +251,7 @@ TEST_F(TlsTest, BodiesOfEverySizeAreStoredByteForByte) {
         ASSERT_EQ(Fetch(url, &failure), 1) << size << ": " << DescribeFetchFailure(failure);
         EXPECT_TRUE(ReadFileBytes(Target()) == body) << size;
         EXPECT_EQ(site->Requests().at(0),
-                  "GET /a/1/1.xml HTTP/1.0\r\nHost: 127.0.0.1:" + Port(*site) +
+                  "GET /a/1/1.xml HTTP/1.1\r\nHost: 127.0.0.1:" + Port(*site) +
                       "\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n");
     }
 }
@@ -390,7 +390,7 @@ TEST_F(TlsTest, HttpsOverIPv6WithAnAddressCertificate) {
     ASSERT_EQ(Fetch("https://[::1]:" + Port(*site) + "/x", &failure), 1)
         << DescribeFetchFailure(failure);
     EXPECT_EQ(ReadFileBytes(Target()), "v6");
-    EXPECT_EQ(site->Requests().at(0), "GET /x HTTP/1.0\r\nHost: [::1]:" + Port(*site) +
+    EXPECT_EQ(site->Requests().at(0), "GET /x HTTP/1.1\r\nHost: [::1]:" + Port(*site) +
                                           "\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n");
 }
 

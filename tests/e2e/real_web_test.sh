@@ -78,7 +78,8 @@ mkdir -p "$work/nginx/logs"
     echo "error_log $work/nginx/logs/error.log;"
     echo "events { worker_connections 256; }"
     echo "http {"
-    echo "    access_log $work/nginx/logs/access.log;"
+    echo "    log_format reuse '\$server_port \$connection \$request';"
+    echo "    access_log $work/nginx/logs/access.log reuse;"
     for t in client_body proxy fastcgi uwsgi scgi; do echo "    ${t}_temp_path $work/nginx/$t;"; done
     server_block "127.0.0.1:$http_port"
     server_block "127.0.0.1:$https_port ssl" loopback
@@ -160,6 +161,11 @@ refused_with() {
 
 run http "http://127.0.0.1:$http_port" && stored_whole "http with a 1.5 KB head"
 run https "https://localhost:$https_port" && stored_whole "https with a private CA"
+# HTTP/1.1 keeps each worker's connection: 30 documents over at most one connection a worker.
+connections="$(awk -v port="$https_port" '$1 == port {print $2}' "$work/nginx/logs/access.log" | sort -u | wc -l)"
+[ "$connections" -ge 1 ] && [ "$connections" -le 20 ] ||
+    fail "https: 30 documents over $connections connections"
+echo "real web: https carried 30 documents over $connections connections"
 if [ "$ipv6" -eq 1 ]; then
     run v6 "https://[::1]:$v6_port" && stored_whole "https at [::1]"
 else

@@ -93,6 +93,11 @@ ServerScript& ServerScript::Stall() {
     return *this;
 }
 
+ServerScript& ServerScript::Next() {
+    steps_.push_back({ServerStep::kNext, {}, 0});
+    return *this;
+}
+
 ServerScript& ServerScript::Close() {
     steps_.push_back({ServerStep::kClose, {}, 0});
     return *this;
@@ -267,32 +272,40 @@ void ScriptedServer::Serve(std::intptr_t handle) {
         }
     }
 #endif
-    std::string request;
-    char buffer[1024];
-    while (request.find("\r\n\r\n") == std::string::npos && !stopping_.load()) {
-        const long received = channel.Receive(buffer, sizeof buffer);
-        if (received == -1) {
-            channel.Wait(50);
-            continue;
+    int connectionRequests = 0;
+    bool next = true;
+    while (next && !stopping_.load()) {
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos && !stopping_.load()) {
+            const long received = channel.Receive(buffer, sizeof buffer);
+            if (received == -1) {
+                channel.Wait(50);
+                continue;
+            }
+            if (received <= 0) {
+                break;
+            }
+            request.append(buffer, static_cast<std::size_t>(received));
         }
-        if (received <= 0) {
-            break;
+        // Take whatever else has already arrived, so that tests see every byte the client sent.
+        for (;;) {
+            const long received = channel.Receive(buffer, sizeof buffer);
+            if (received <= 0) {
+                break;
+            }
+            request.append(buffer, static_cast<std::size_t>(received));
         }
-        request.append(buffer, static_cast<std::size_t>(received));
-    }
-    // Take whatever else has already arrived, so that tests see every byte the client sent.
-    for (;;) {
-        const long received = channel.Receive(buffer, sizeof buffer);
-        if (received <= 0) {
-            break;
+        if (request.empty() && connectionRequests > 0) {
+            break;  // the client closed its persistent connection
         }
-        request.append(buffer, static_cast<std::size_t>(received));
+        ++connectionRequests;
+        if (recordRequests_.load()) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
+        }
+        next = Play(channel, responder_(request));
     }
-    if (recordRequests_.load()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-    }
-    Play(channel, responder_(request));
 #ifdef NOVU_SERVER_TLS
     if (channel.ssl != nullptr) {
         SSL_free(channel.ssl);
@@ -323,17 +336,17 @@ bool ScriptedServer::SendAll(Channel& channel, const std::string& bytes) {
     return true;
 }
 
-void ScriptedServer::Play(Channel& channel, const ServerScript& script) {
+bool ScriptedServer::Play(Channel& channel, const ServerScript& script) {
     bool closeCleanly = true;
     bool ended = false;
     for (auto step = script.Steps().begin(); step != script.Steps().end() && !ended; ++step) {
         if (stopping_.load()) {
-            return;
+            return false;
         }
         switch (step->kind) {
             case ServerStep::kSend:
                 if (!SendAll(channel, step->bytes)) {
-                    return;
+                    return false;
                 }
                 break;
             case ServerStep::kSleep: {
@@ -345,11 +358,11 @@ void ScriptedServer::Play(Channel& channel, const ServerScript& script) {
             case ServerStep::kStall: {
                 std::unique_lock<std::mutex> lock(mutex_);
                 stopped_.wait(lock, [this] { return stopping_.load(); });
-                return;
+                return false;
             }
             case ServerStep::kReset:
                 ss::ResetOnClose(channel.socket);
-                return;
+                return false;
             case ServerStep::kCut:
                 closeCleanly = false;
                 ended = true;
@@ -357,6 +370,8 @@ void ScriptedServer::Play(Channel& channel, const ServerScript& script) {
             case ServerStep::kClose:
                 ended = true;
                 break;
+            case ServerStep::kNext:
+                return true;
         }
     }
 #ifdef NOVU_SERVER_TLS
@@ -365,4 +380,5 @@ void ScriptedServer::Play(Channel& channel, const ServerScript& script) {
     }
 #endif
     (void)closeCleanly;
+    return false;
 }

@@ -11,7 +11,7 @@
 
 // What the server does on one connection after it has read the request, step by step.
 struct ServerStep {
-    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut };
+    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut, kNext };
     Kind kind = kSend;
     std::string bytes;     // kSend
     int milliseconds = 0;  // kSleep
@@ -31,6 +31,9 @@ class ServerScript {
     ServerScript& Reset();
     // Over TLS: closes the connection without the TLS close (plain: the same as Close).
     ServerScript& Cut();
+    // Keeps the connection: the next request on it is read and answered by the responder's
+    // script for it (a persistent connection). A client that closes instead ends it.
+    ServerScript& Next();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
   private:
@@ -75,7 +78,8 @@ class ScriptedServer {
     bool Listen(bool ipv6, int port, std::string* error);
     void AcceptLoop();
     void Serve(std::intptr_t connection);
-    void Play(Channel& channel, const ServerScript& script);
+    // True when the script keeps the connection for the next request.
+    bool Play(Channel& channel, const ServerScript& script);
     bool SendAll(Channel& channel, const std::string& bytes);
 
     Responder responder_;
