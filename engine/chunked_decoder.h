@@ -44,6 +44,14 @@ class CChunkedDecoder {
         bad_ = true;
         return false;
     }
+    // Takes the one byte the framing allows here and moves on, or refuses.
+    bool Expect(char c, char wanted, State next) {
+        if (c != wanted) {
+            return Refuse();
+        }
+        state_ = next;
+        return true;
+    }
 
     Next& next_;
     State state_ = State::kSize;
@@ -92,12 +100,11 @@ bool CChunkedDecoder<Next>::Write(const void* data, std::size_t length) {
                 ++bytes;
                 break;
             case State::kSizeEnd:
-                if (c != '\n') {
-                    return Refuse();
+                if (!Expect(c, '\n', left_ == 0 ? State::kTrailer : State::kData)) {
+                    return false;
                 }
                 ++bytes;
                 digits_ = 0;
-                state_ = left_ == 0 ? State::kTrailer : State::kData;
                 trailerLineEmpty_ = true;
                 break;
             case State::kData: {
@@ -114,18 +121,12 @@ bool CChunkedDecoder<Next>::Write(const void* data, std::size_t length) {
                 break;
             }
             case State::kDataCr:
-                if (c != '\r') {
-                    return Refuse();
-                }
-                ++bytes;
-                state_ = State::kDataLf;
-                break;
             case State::kDataLf:
-                if (c != '\n') {
-                    return Refuse();
+                if (!Expect(c, state_ == State::kDataCr ? '\r' : '\n',
+                            state_ == State::kDataCr ? State::kDataLf : State::kSize)) {
+                    return false;
                 }
                 ++bytes;
-                state_ = State::kSize;
                 break;
             case State::kTrailer:
                 if (++trailerBytes_ > kMaxTrailerBytes || c == '\n') {
@@ -139,11 +140,10 @@ bool CChunkedDecoder<Next>::Write(const void* data, std::size_t length) {
                 ++bytes;
                 break;
             case State::kTrailerEnd:
-                if (c != '\n') {
-                    return Refuse();
+                if (!Expect(c, '\n', trailerLineEmpty_ ? State::kDone : State::kTrailer)) {
+                    return false;
                 }
                 ++bytes;
-                state_ = trailerLineEmpty_ ? State::kDone : State::kTrailer;
                 trailerLineEmpty_ = true;
                 break;
             case State::kDone:
