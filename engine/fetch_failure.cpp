@@ -53,6 +53,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "bad Content-Length";
         case FetchError::kBadChunked:
             return "bad chunked body";
+        case FetchError::kBadGzip:
+            return "bad gzip body";
         case FetchError::kUnsupportedEncoding:
             return failure.text;
         case FetchError::kReceive:

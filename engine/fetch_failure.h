@@ -31,6 +31,7 @@ enum class FetchError {
     kShortBody,            // fewer bytes than the Content-Length
     kBadContentLength,     // a Content-Length that is no number, or lengths that differ
     kBadChunked,           // a chunked body broken, or cut before its last chunk
+    kBadGzip,              // a gzip body corrupt, cut short, or going on past its end
     kUnsupportedEncoding,  // text: the coding the body was sent in that is not ours to undo
     kReceive,              // detail: the system's error number (connection reset, ...)
     kSend,                 // detail: the system's error number

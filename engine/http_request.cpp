@@ -22,6 +22,9 @@ HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
         request.Add("Host", parsed.Authority());
         request.Add("User-Agent", "NOVUDownLoad/" NOVU_VERSION);
     }
+    if (version == HttpVersion::k11) {
+        request.Add("Accept-Encoding", "gzip");
+    }
     if (throughHttpProxy && !proxy->authorization.empty()) {
         request.Add("Proxy-Authorization", proxy->authorization);
     }

@@ -30,7 +30,8 @@ enum class HttpVersion { k10, k11 };
 // The request for one document. HTTP/1.0 over plain http: the whole URL as target and no header
 // but a proxy's credentials, so that "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it
 // always did. Otherwise the origin form (the whole URL to an http proxy) with Host and
-// User-Agent, inside the tunnel when an https request goes through a proxy.
+// User-Agent, inside the tunnel when an https request goes through a proxy; HTTP/1.1 asks for
+// gzip.
 HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
                             const std::optional<ProxyServer>& proxy, HttpVersion version);
 

@@ -8,6 +8,7 @@
 
 #include "engine/checkpoint.h"
 #include "engine/chunked_decoder.h"
+#include "engine/gzip_decoder.h"
 #include "engine/http_request.h"
 #include "engine/response_head.h"
 #include "support/output_file.h"
@@ -110,13 +111,32 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         return 0;
     }
 
+    // A gzip body is stored decoded; another coding is not ours to undo.
+    const std::optional<std::string_view> encoding = head.Field("content-encoding");
+    const bool gzip =
+        encoding && (EqualsNoCase(*encoding, "gzip") || EqualsNoCase(*encoding, "x-gzip"));
+    if (encoding && !gzip && !EqualsNoCase(*encoding, "identity")) {
+        return Fail(FetchError::kUnsupportedEncoding, 0,
+                    "unsupported Content-Encoding: " + std::string(*encoding));
+    }
+
     // The document takes its name only when it is whole, so that neither a crash nor a failure
     // leaves a truncated file under it, and an older copy stays until a whole one replaces it.
     CWholeFile file;
     if (!file.Create(path)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
-    bool stored = ReceiveFramedBody(file, body, framing, limit);
+    bool stored;
+    if (gzip) {
+        CGzipDecoder<CWholeFile> gunzip(file);
+        stored = ReceiveFramedBody(gunzip, body, framing, limit);
+        if (gunzip.Bad() || (stored && !gunzip.Ended())) {
+            stored = false;
+            Fail(FetchError::kBadGzip);
+        }
+    } else {
+        stored = ReceiveFramedBody(file, body, framing, limit);
+    }
     if (stored && !file.Commit()) {
         stored = false;
         Fail(FetchError::kWriteError, file.Error());

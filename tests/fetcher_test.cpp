@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "engine/response_head.h"
 #include "engine/retry_after.h"
 #include "posix_helpers.h"
+#include "support/text_format.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
 #include "wait_until.h"
@@ -313,8 +315,66 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         EXPECT_EQ(results, c.results) << c.name;
         EXPECT_EQ(server_->ConnectionCount(), c.connections) << c.name;
         EXPECT_EQ(server_->Requests().at(0),
-                  "GET /d HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n")
+                  "GET /d HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: "
+                  "NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n")
             << c.name;
+        server_->Stop();
+    }
+}
+
+// `text` in the gzip format, made by zlib itself.
+std::string Gzip(const std::string& text) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// A gzip body is stored decoded, however it is framed; a corrupt or cut one is not stored.
+TEST_F(FetcherTest, GzipBodiesAreStoredDecodedOrNotAtAll) {
+    const std::string text = PatternBody(1 << 20);
+    const std::string packed = Gzip(text);
+    std::string corrupt = packed;
+    corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x55);
+    const std::string cut = packed.substr(0, packed.size() - 4);
+    const auto withLength = [](const std::string& body, const char* coding = "gzip") {
+        return std::string("HTTP/1.1 200 OK\r\nContent-Encoding: ") + coding +
+               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string half = packed.substr(0, packed.size() / 2);
+    const std::string rest = packed.substr(packed.size() / 2);
+    struct Case {
+        const char* name;
+        std::string answer;
+        const char* outcome;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"WithLength", withLength(packed), "stored"},
+             {"UntilTheClose", "HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + packed,
+              "stored"},
+             {"InsideChunks",
+              "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                  FormatText("%zx\r\n", half.size()) + half + "\r\n" +
+                  FormatText("%zx\r\n", rest.size()) + rest + "\r\n0\r\n\r\n",
+              "stored"},
+             {"Corrupt", withLength(corrupt), "bad gzip body"},
+             {"Cut", withLength(cut), "bad gzip body"},
+             {"GoesOnPastItsEnd", withLength(packed + "more"), "bad gzip body"},
+             {"Brotli", withLength(packed, "br"), "unsupported Content-Encoding: br"}}) {
+        Serve(ServerScript().Send(c.answer));
+        FetchFailure failure;
+        getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure);
+        EXPECT_EQ(DescribeFetchFailure(failure), c.outcome) << c.name;
+        EXPECT_EQ(TargetExists(), std::string(c.outcome) == "stored") << c.name;
+        EXPECT_TRUE(!TargetExists() || ReadFileBytes(Target()) == text) << c.name;
+        std::filesystem::remove(Target());
         server_->Stop();
     }
 }

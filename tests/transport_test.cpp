@@ -252,7 +252,7 @@ TEST_F(TlsTest, BodiesOfEverySizeAreStoredByteForByte) {
         EXPECT_TRUE(ReadFileBytes(Target()) == body) << size;
         EXPECT_EQ(site->Requests().at(0),
                   "GET /a/1/1.xml HTTP/1.1\r\nHost: 127.0.0.1:" + Port(*site) +
-                      "\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n");
+                      "\r\nUser-Agent: NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n");
     }
 }
 
@@ -391,7 +391,7 @@ TEST_F(TlsTest, HttpsOverIPv6WithAnAddressCertificate) {
         << DescribeFetchFailure(failure);
     EXPECT_EQ(ReadFileBytes(Target()), "v6");
     EXPECT_EQ(site->Requests().at(0), "GET /x HTTP/1.1\r\nHost: [::1]:" + Port(*site) +
-                                          "\r\nUser-Agent: NOVUDownLoad/1.0\r\n\r\n");
+                                          "\r\nUser-Agent: NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n");
 }
 
 #endif

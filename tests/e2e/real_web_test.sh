@@ -78,7 +78,8 @@ mkdir -p "$work/nginx/logs"
     echo "error_log $work/nginx/logs/error.log;"
     echo "events { worker_connections 256; }"
     echo "http {"
-    echo "    log_format reuse '\$server_port \$connection \$request';"
+    echo "    log_format reuse '\$server_port \$connection \$gzip_ratio \$request';"
+    echo "    gzip on; gzip_types *; gzip_min_length 0;"
     echo "    access_log $work/nginx/logs/access.log reuse;"
     for t in client_body proxy fastcgi uwsgi scgi; do echo "    ${t}_temp_path $work/nginx/$t;"; done
     server_block "127.0.0.1:$http_port"
@@ -166,6 +167,8 @@ connections="$(awk -v port="$https_port" '$1 == port {print $2}' "$work/nginx/lo
 [ "$connections" -ge 1 ] && [ "$connections" -le 20 ] ||
     fail "https: 30 documents over $connections connections"
 echo "real web: https carried 30 documents over $connections connections"
+awk -v port="$https_port" '$1 == port && $3 == "-" {exit 1}' "$work/nginx/logs/access.log" ||
+    fail "https: nginx sent a document without gzip"
 if [ "$ipv6" -eq 1 ]; then
     run v6 "https://[::1]:$v6_port" && stored_whole "https at [::1]"
 else
