@@ -361,8 +361,9 @@ TEST_F(FetcherTest, GzipBodiesAreStoredDecodedOrNotAtAll) {
               "stored"},
              {"InsideChunks",
               "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                  FormatText("%zx\r\n", half.size()) + half + "\r\n" +
-                  FormatText("%zx\r\n", rest.size()) + rest + "\r\n0\r\n\r\n",
+                  FormatText("%lx\r\n", static_cast<unsigned long>(half.size())) + half + "\r\n" +
+                  FormatText("%lx\r\n", static_cast<unsigned long>(rest.size())) + rest +
+                  "\r\n0\r\n\r\n",
               "stored"},
              {"Corrupt", withLength(corrupt), "bad gzip body"},
              {"Cut", withLength(cut), "bad gzip body"},
