@@ -26,7 +26,7 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     const bool https = url.scheme == UrlScheme::kHttps;
     if (!proxy) {
         return socket.Connect(url.host.c_str(), url.PortOr(httpPort), limit) &&
-               (!https || socket.StartTls(url.host, limit));
+               (!https || socket.StartTls(url.host, url.PortOr(httpPort), limit));
     }
     if (!socket.Connect(proxy->host.c_str(), proxy->port, limit)) {
         return 0;
@@ -37,7 +37,7 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
     Url withPort = url;
     withPort.port = url.PortOr(httpPort);
     return socket.OpenTunnel(withPort.Authority(), proxy->authorization, limit) &&
-           socket.StartTls(url.host, limit);
+           socket.StartTls(url.host, url.PortOr(httpPort), limit);
 }
 
 // Scheme, host, port and proxy: what a kept connection must match to carry a request.

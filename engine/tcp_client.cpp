@@ -69,11 +69,11 @@ bool CTcpClient::ConnectTo(const net::PeerAddress& peer, WaitLimit limit) {
     return true;
 }
 
-int CTcpClient::StartTls(const std::string& host, WaitLimit limit) {
+int CTcpClient::StartTls(const std::string& host, int port, WaitLimit limit) {
     if (socket_ == net::kNoSocket) {
         return Fail(FetchError::kTls, 0, "no connection");
     }
-    tls_ = CTlsChannel::Open(socket_, host, &failure_);
+    tls_ = CTlsChannel::Open(socket_, host, port, &failure_);
     if (!tls_ || !net::SetBlocking(socket_, false)) {
         tls_.reset();
         return 0;

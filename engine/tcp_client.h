@@ -28,9 +28,10 @@ class CTcpClient {
     // An attempt with another address left after it is bounded by `limit`; the last one only
     // by the cut-off.
     int Connect(const char* host, int port, WaitLimit limit = WaitLimit::None());
-    // Runs a TLS handshake for `host` over the connection; from then on Send and Receive go
-    // through TLS. Each wait of the handshake is bounded by `limit` and the cut-off.
-    int StartTls(const std::string& host, WaitLimit limit);
+    // Runs a TLS handshake for `host` (at `port`, which tells its sessions from another
+    // server's) over the connection; from then on Send and Receive go through TLS. Each wait of
+    // the handshake is bounded by `limit` and the cut-off.
+    int StartTls(const std::string& host, int port, WaitLimit limit);
     // 1 when all `length` bytes were sent, else 0.
     int Send(const char* data, int length, WaitLimit limit);
     // In: `length` is the capacity; out: the bytes received (0 means the peer closed).

@@ -26,10 +26,10 @@ class CTlsChannel {
         kFailed,     // see Reason()
     };
 
-    // A session for `host` over `socket`; null, with the reason in `why`, when no session can be
-    // made.
+    // A session for `host` at `port` over `socket`, resuming the last one with that server
+    // where it can; null, with the reason in `why`, when no session can be made.
     static std::unique_ptr<CTlsChannel> Open(net::SocketHandle socket, const std::string& host,
-                                             FetchFailure* why);
+                                             int port, FetchFailure* why);
     ~CTlsChannel();
     CTlsChannel(const CTlsChannel&) = delete;
     CTlsChannel& operator=(const CTlsChannel&) = delete;

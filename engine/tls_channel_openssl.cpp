@@ -2,20 +2,79 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "engine/tls_channel.h"
 
 struct CTlsChannel::Session {
     SSL* ssl = nullptr;
+    std::string host;     // "host:port", the key its sessions are kept under
+    bool broken = false;  // a step failed: nothing of it is worth resuming
+
+    // Remembers a step that broke the session; returns it.
+    CTlsChannel::Step Note(CTlsChannel::Step step) {
+        broken = broken || step == CTlsChannel::Step::kFailed || step == CTlsChannel::Step::kCut;
+        return step;
+    }
     ~Session() {
-        if (ssl != nullptr) {
-            SSL_free(ssl);
+        if (ssl == nullptr) {
+            return;
         }
+        // A connection let go without the TLS close makes the library forget its session; one
+        // that did not fail is let go as closed, without a word on the wire, so that the next
+        // connection resumes it.
+        if (!broken) {
+            SSL_set_shutdown(ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+        }
+        SSL_free(ssl);
     }
 };
 
 namespace {
+
+// The last session each host gave, so that the next connection to it resumes instead of making
+// a whole handshake again (the server's CPU and a round trip saved per connection).
+class CSessionCache {
+  public:
+    static CSessionCache& Instance() {
+        static CSessionCache cache;
+        return cache;
+    }
+    // Takes over `session` as the one to resume for `host`.
+    void Keep(const std::string& host, SSL_SESSION* session) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        SSL_SESSION*& kept = sessions_[host];
+        if (kept != nullptr) {
+            SSL_SESSION_free(kept);
+        }
+        kept = session;
+    }
+    // Offers the kept session for `host`, if any, to a new connection.
+    void Offer(const std::string& host, SSL* ssl) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto kept = sessions_.find(host);
+        if (kept != sessions_.end()) {
+            SSL_set_session(ssl, kept->second);
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, SSL_SESSION*> sessions_;  // guarded by mutex_
+};
+
+int g_hostIndex = -1;  // the SSL's slot for the host its sessions are kept under
+
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* host = static_cast<const std::string*>(SSL_get_ex_data(ssl, g_hostIndex));
+    if (host == nullptr) {
+        return 0;  // not ours to keep: the library frees it
+    }
+    CSessionCache::Instance().Keep(*host, session);
+    return 1;
+}
 
 // One context for the process: loading the system's store once, not per document, keeps a small
 // https document about as cheap as a plain one.
@@ -33,6 +92,10 @@ SSL_CTX* ClientContext(std::string& error) {
         }
         SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
         SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE);
+        g_hostIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+        SSL_CTX_set_session_cache_mode(made,
+                                       SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+        SSL_CTX_sess_set_new_cb(made, KeepNewSession);
         context = made;
     });
     error = failure;
@@ -60,7 +123,7 @@ CTlsChannel::CTlsChannel(std::unique_ptr<Session> session) : session_(std::move(
 CTlsChannel::~CTlsChannel() = default;
 
 std::unique_ptr<CTlsChannel> CTlsChannel::Open(net::SocketHandle socket, const std::string& host,
-                                               FetchFailure* why) {
+                                               int port, FetchFailure* why) {
     std::string error;
     SSL_CTX* context = ClientContext(error);
     auto session = std::make_unique<Session>();
@@ -72,6 +135,11 @@ std::unique_ptr<CTlsChannel> CTlsChannel::Open(net::SocketHandle socket, const s
     } else if (ready) {
         ready = SSL_set_tlsext_host_name(ssl, host.c_str()) == 1 &&
                 SSL_set1_host(ssl, host.c_str()) == 1;
+    }
+    if (ready) {
+        session->host = host + ":" + std::to_string(port);
+        SSL_set_ex_data(ssl, g_hostIndex, &session->host);
+        CSessionCache::Instance().Offer(session->host, ssl);
     }
     if (!ready) {
         if (why != nullptr) {
@@ -118,11 +186,11 @@ CTlsChannel::Step CTlsChannel::Handshake() {
     if (result == 1) {
         return Step::kDone;
     }
-    const Step step = Classify(session_->ssl, result, reason_);
+    const Step step = session_->Note(Classify(session_->ssl, result, reason_));
     // A peer that hangs up during the handshake has not answered at all.
     if (step == Step::kCut || step == Step::kClosed) {
         reason_ = "the server closed during the TLS handshake";
-        return Step::kFailed;
+        return session_->Note(Step::kFailed);
     }
     return step;
 }
@@ -130,13 +198,13 @@ CTlsChannel::Step CTlsChannel::Handshake() {
 CTlsChannel::Step CTlsChannel::Write(const char* data, std::size_t length, std::size_t& written) {
     written = 0;
     const int result = SSL_write_ex(session_->ssl, data, length, &written) == 1 ? 1 : 0;
-    return result == 1 ? Step::kDone : Classify(session_->ssl, result, reason_);
+    return result == 1 ? Step::kDone : session_->Note(Classify(session_->ssl, result, reason_));
 }
 
 CTlsChannel::Step CTlsChannel::Read(char* buffer, std::size_t capacity, std::size_t& read) {
     read = 0;
     const int result = SSL_read_ex(session_->ssl, buffer, capacity, &read) == 1 ? 1 : 0;
-    return result == 1 ? Step::kDone : Classify(session_->ssl, result, reason_);
+    return result == 1 ? Step::kDone : session_->Note(Classify(session_->ssl, result, reason_));
 }
 
 bool CTlsChannel::HasPending() const {

@@ -374,8 +374,9 @@ CTlsChannel::CTlsChannel(std::unique_ptr<Session> session) : session_(std::move(
 
 CTlsChannel::~CTlsChannel() = default;
 
+// The system resumes sessions by itself, keyed by the target name: the port needs no part.
 std::unique_ptr<CTlsChannel> CTlsChannel::Open(net::SocketHandle socket, const std::string& host,
-                                               FetchFailure* why) {
+                                               int /*port*/, FetchFailure* why) {
     std::string error;
     CredHandle* credential = ClientCredential(error);
     if (credential == nullptr) {

@@ -256,6 +256,17 @@ TEST_F(TlsTest, BodiesOfEverySizeAreStoredByteForByte) {
     }
 }
 
+// A new connection to a server it spoke with before resumes the session: no whole handshake.
+TEST_F(TlsTest, NewConnectionsToTheSameServerResumeTheSession) {
+    auto site = ServeTls(Loopback(), ServerScript().Send(HttpResponse(200, "x")));
+    const std::string url = "https://127.0.0.1:" + Port(*site) + "/a/1/1.xml";
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Fetch(url), 1);
+    }
+    EXPECT_EQ(site->ConnectionCount(), 3);
+    EXPECT_EQ(site->ResumedCount(), 2);
+}
+
 struct RefusalCase {
     const char* name;
     const char* host;  // what the URL names
@@ -390,8 +401,9 @@ TEST_F(TlsTest, HttpsOverIPv6WithAnAddressCertificate) {
     ASSERT_EQ(Fetch("https://[::1]:" + Port(*site) + "/x", &failure), 1)
         << DescribeFetchFailure(failure);
     EXPECT_EQ(ReadFileBytes(Target()), "v6");
-    EXPECT_EQ(site->Requests().at(0), "GET /x HTTP/1.1\r\nHost: [::1]:" + Port(*site) +
-                                          "\r\nUser-Agent: NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n");
+    EXPECT_EQ(site->Requests().at(0),
+              "GET /x HTTP/1.1\r\nHost: [::1]:" + Port(*site) +
+                  "\r\nUser-Agent: NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n");
 }
 
 #endif

@@ -261,6 +261,9 @@ void ScriptedServer::Serve(std::intptr_t handle) {
             }
             channel.Wait(50);
         }
+        if (accepted == 1 && SSL_session_reused(channel.ssl) == 1) {
+            ++resumed_;
+        }
         if (accepted != 1) {
             SSL_free(channel.ssl);
             channel.ssl = nullptr;

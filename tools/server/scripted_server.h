@@ -71,6 +71,8 @@ class ScriptedServer {
     // Whether requests are kept for Requests() (on by default; a long-running site turns it off).
     void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
+    // TLS connections whose client resumed an earlier session instead of a whole handshake.
+    int ResumedCount() const { return resumed_.load(); }
 
     struct Channel;  // one accepted connection, plain or TLS
 
@@ -88,6 +90,7 @@ class ScriptedServer {
     std::atomic<bool> stopping_{false};
     std::atomic<bool> recordRequests_{true};
     std::atomic<int> connections_{0};
+    std::atomic<int> resumed_{0};
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
