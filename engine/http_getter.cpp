@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/connection_pool.h"
 #include "engine/http_request.h"
 #include "engine/http_socket.h"
 #include "support/text_format.h"
@@ -58,52 +59,12 @@ bool ConnectionWentAway(const FetchFailure& failure) {
            failure.error == FetchError::kTlsCut;
 }
 
-// The connections one worker thread keeps between two documents: at most one per origin, each
-// until the idle time its server allows has passed. They close when the thread ends.
-class CIdleConnections {
-  public:
-    std::unique_ptr<CHttpSocket> Take(const std::string& origin) {
-        const auto now = std::chrono::steady_clock::now();
-        std::unique_ptr<CHttpSocket> taken;
-        for (auto it = idle_.begin(); it != idle_.end();) {
-            if (it->origin != origin && now < it->until) {
-                ++it;
-                continue;
-            }
-            if (now < it->until) {
-                taken = std::move(it->socket);
-            } else {
-                it->socket->Close();  // idle for longer than its server allows
-            }
-            it = idle_.erase(it);
-        }
-        return taken;
-    }
-    void Keep(const std::string& origin, std::unique_ptr<CHttpSocket> socket) {
-        if (idle_.size() >= kMostOrigins) {
-            idle_.front().socket->Close();
-            idle_.erase(idle_.begin());
-        }
-        const auto until = std::chrono::steady_clock::now() + socket->IdleLimit();
-        idle_.push_back({origin, std::move(socket), until});
-    }
-
-  private:
-    static constexpr std::size_t kMostOrigins = 4;
-    struct Idle {
-        std::string origin;
-        std::unique_ptr<CHttpSocket> socket;
-        std::chrono::steady_clock::time_point until;
-    };
-    std::vector<Idle> idle_;  // oldest first
-};
-
-CIdleConnections& IdleConnections() {
-    thread_local CIdleConnections connections;
-    return connections;
-}
-
 }  // namespace
+
+CHttpGetter::CHttpGetter()
+    : proxies_(ProxySettings::FromEnvironment()), idle_(std::make_unique<CConnectionPool>()) {}
+
+CHttpGetter::~CHttpGetter() = default;
 
 int GetUrlScheme(const char* url) {
     if (url == nullptr) {
@@ -149,7 +110,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     const std::string request = DocumentRequest(url, *parsed, proxy, version).Bytes();
     const bool persistent = version == HttpVersion::k11;
     const std::string origin = persistent ? OriginOf(*parsed, port_, proxy) : std::string();
-    std::unique_ptr<CHttpSocket> socket = persistent ? IdleConnections().Take(origin) : nullptr;
+    std::unique_ptr<CHttpSocket> socket = persistent ? idle_->Take(origin) : nullptr;
     int result = 0;
     for (;;) {
         const bool reused = socket != nullptr;
@@ -174,7 +135,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     }
     FetchFailure outcome = result == 1 ? FetchFailure{} : socket->Failure();
     if (persistent && socket->Reusable()) {
-        IdleConnections().Keep(origin, std::move(socket));
+        idle_->Keep(origin, std::move(socket));
     } else {
         socket->Close();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
 #include "engine/http_request.h"
@@ -22,11 +24,16 @@ int GetUrlScheme(const char* url);
 // Plain http sends exactly "GET <URL> HTTP/1.0" CR LF CR LF (through a proxy too, with a
 // Proxy-Authorization line when the proxy URL names a user). https sends the origin form with a
 // Host and a User-Agent line, through a CONNECT tunnel when a proxy is used.
+class CConnectionPool;
+
 class CHttpGetter {
   public:
     static constexpr int kDefaultPort = 80;
 
-    CHttpGetter() : proxies_(ProxySettings::FromEnvironment()) {}
+    CHttpGetter();
+    ~CHttpGetter();
+    CHttpGetter(const CHttpGetter&) = delete;
+    CHttpGetter& operator=(const CHttpGetter&) = delete;
 
     // 1 stored, 0 failed, with the reason in `failure` when given. A URL that ParseUrl refuses
     // (another scheme, ftp:// included), or a path that does not fit the system's 260-byte
@@ -68,4 +75,5 @@ class CHttpGetter {
     CCutOff cutOff_;
     HttpVersion httpVersion_ = HttpVersion::k10;
     HttpVersion httpsVersion_ = HttpVersion::k11;
+    std::unique_ptr<CConnectionPool> idle_;  // the workers' kept connections
 };

@@ -765,7 +765,7 @@ TEST_F(RunControllerTest, FullDiskStopsTheRunAtTheNumberItTookAndLosesNothing) {
     }));
     EXPECT_TRUE(controller_.StoppedForDiskFull());
     EXPECT_EQ(observer_.Messages().back(),
-              "the disk holding " + AppFile("xml_file/1") +
+              "the disk holding " + AppFile(std::string("xml_file") + PathSeparator() + "1") +
                   " is full: the run stopped at 1003; nothing was lost");
     EXPECT_EQ(SavedRecord().bbsNumber, 1003);
     EXPECT_EQ(controller_.Snapshot().failed, 0);
