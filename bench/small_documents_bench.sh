@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Small documents over a slow link: 1,000 documents of 4-40 KB from nginx, through a relay that
+# adds a round trip of 100 or 200 ms (and one more before a new connection's first bytes), fetched
+# by novudl (one task, 20 workers) and by curl --parallel --parallel-max 20 with its own defaults
+# (HTTP/2 over https, HTTP/1.1 with kept connections over http), both writing files, in the same
+# run. Prints documents per second and CPU milliseconds per document for each.
+#   bench/small_documents_bench.sh BUILD_DIR [ROUND_TRIP_MS...]
+set -uo pipefail
+build="$(realpath "$1")"
+shift
+trips=("${@:-100 200}")
+read -r -a trips <<<"${trips[*]}"
+for tool in nginx curl openssl; do
+    command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 1; }
+done
+work="$(mktemp -d)"
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+count=1000 first=1000
+
+# The documents: numbers 1000..1999 of the forum series, 4 to 40 KB each.
+root="$work/root"
+mkdir -p "$root/Expert/topic/1"
+for ((n = first; n < first + count; n++)); do
+    head -c $((4096 + (n * 7919) % 36864)) /dev/urandom >"$root/Expert/topic/1/$n.xml"
+done
+
+# A private CA and a certificate for localhost.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=bench CA" \
+    -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout "$work/site.key" \
+    -out "$work/site.csr" 2>/dev/null
+printf 'subjectAltName=DNS:localhost\n' >"$work/ext"
+openssl x509 -req -in "$work/site.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+    -CAcreateserial -days 2 -extfile "$work/ext" -out "$work/site.pem" 2>/dev/null
+
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+http_port="$(free_port)" https_port="$(free_port)"
+mkdir -p "$work/nginx/logs"
+cat >"$work/nginx/nginx.conf" <<CONF
+daemon off; master_process off; pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    keepalive_requests 10000;
+    client_body_temp_path $work/nginx/body; proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi; uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server { listen 127.0.0.1:$http_port; root $root; }
+    server { listen 127.0.0.1:$https_port ssl http2; root $root;
+             ssl_certificate $work/site.pem; ssl_certificate_key $work/site.key; }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+pids+=($!)
+sleep 0.5
+
+# relay TARGET_PORT ROUND_TRIP_MS: starts a relay and sets relay_port.
+relay() {
+    "$build/bench/latency_relay" 0 "$1" "$2" >"$work/relay.out" &
+    pids+=($!)
+    for _ in $(seq 50); do
+        relay_port="$(sed -n 's/relay on 127.0.0.1:\([0-9]*\)/\1/p' "$work/relay.out")"
+        [ -n "$relay_port" ] && return
+        sleep 0.05
+    done
+    echo "the relay did not start"
+    exit 1
+}
+# measure NAME COMMAND...: runs the command, prints documents per second and CPU per document.
+measure() {
+    local name="$1"
+    shift
+    local times
+    times="$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 | tail -n1)"
+    read -r real user system <<<"$times"
+    awk -v n="$name" -v c="$count" -v r="$real" -v u="$user" -v s="$system" \
+        'BEGIN { printf "  %-34s %7.1f docs/s  %6.2f ms CPU/doc\n", n, c / r, (u + s) * 1000 / c }'
+}
+ours() {  # ours SCHEME PORT [OPTION...]
+    local scheme="$1" port="$2"
+    shift 2
+    rm -rf "$work/ours" && mkdir -p "$work/ours" && cp "$build/app/novudl" "$work/ours/"
+    "$build/tools/novucfg" "$work/ours/NOVUDownLoad.cfg" set \
+        bbsUrl "$scheme://localhost:$port/Expert/topic" documentEnabled 0 >/dev/null
+    (cd "$work/ours" && SSL_CERT_FILE="$work/ca.pem" ./novudl --bbs "$first+$count" --delay 30 "$@")
+}
+theirs() {  # theirs SCHEME PORT
+    rm -rf "$work/curl" && mkdir -p "$work/curl"
+    for ((n = first; n < first + count; n++)); do
+        printf 'url = "%s://localhost:%s/Expert/topic/1/%s.xml"\noutput = "%s/%s.xml"\n' \
+            "$1" "$2" "$n" "$work/curl" "$n"
+    done >"$work/curl.config"
+    curl --parallel --parallel-max 20 --cacert "$work/ca.pem" -s -K "$work/curl.config"
+}
+
+echo "$count documents of 4-40 KB, 20 at a time; $(nproc) CPUs"
+for trip in "${trips[@]}"; do
+    echo "round trip $trip ms:"
+    relay "$https_port" "$trip"
+    measure "https: ours" ours https "$relay_port"
+    measure "https: curl (HTTP/2)" theirs https "$relay_port"
+    measure "https: ours --http1.0" ours https "$relay_port" --http1.0
+    relay "$http_port" "$trip"
+    measure "http: ours --http1.1" ours http "$relay_port" --http1.1
+    measure "http: ours (HTTP/1.0)" ours http "$relay_port"
+    measure "http: curl (HTTP/1.1)" theirs http "$relay_port"
+done
