@@ -112,6 +112,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     const std::string origin = persistent ? OriginOf(*parsed, port_, proxy) : std::string();
     std::unique_ptr<CHttpSocket> socket = persistent ? idle_->Take(origin) : nullptr;
     int result = 0;
+    bool received = false;  // an answer was read to its end or its failure on this connection
     for (;;) {
         const bool reused = socket != nullptr;
         if (!reused) {
@@ -120,9 +121,11 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         socket->SetCutOff(&cutOff_);
         socket->BeginExchange();
         bool answered = false;
+        received = false;
         if ((reused || Reach(*socket, *parsed, port_, proxy, limit_)) &&
             socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
             result = socket->ReceiveResponse(path, limit_);
+            received = true;
             answered = socket->AnswerStarted();
         }
         // A kept connection that the server closed meanwhile fails before its answer begins:
@@ -134,7 +137,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         socket.reset();
     }
     FetchFailure outcome = result == 1 ? FetchFailure{} : socket->Failure();
-    if (persistent && socket->Reusable()) {
+    if (persistent && received && socket->Reusable()) {
         idle_->Keep(origin, std::move(socket));
     } else {
         socket->Close();
