@@ -337,6 +337,28 @@ std::string Gzip(const std::string& text) {
     return out;
 }
 
+// Abort's cut-off ends a wait on a kept connection as on a new one, and the connection goes.
+TEST_F(FetcherTest, CutOffEndsAWaitOnAKeptConnection) {
+    auto asked = std::make_shared<std::atomic<int>>(0);
+    server_ = std::make_unique<ScriptedServer>([asked](const std::string&) {
+        return asked->fetch_add(1) == 0
+                   ? ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok").Next()
+                   : ServerScript().Stall();
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetPort(server_->Port());
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    ASSERT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str()), 1);
+    getter_.CutOffAfter(std::chrono::milliseconds(150));
+    const auto start = std::chrono::steady_clock::now();
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    EXPECT_EQ(failure.error, FetchError::kCutOff);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(server_->ConnectionCount(), 1);
+    server_->Stop();
+}
+
 // A gzip body is stored decoded, however it is framed; a corrupt or cut one is not stored.
 TEST_F(FetcherTest, GzipBodiesAreStoredDecodedOrNotAtAll) {
     const std::string text = PatternBody(1 << 20);
