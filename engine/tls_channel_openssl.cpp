@@ -42,6 +42,9 @@ class CSessionCache {
         static CSessionCache cache;
         return cache;
     }
+    CSessionCache() = default;
+    CSessionCache(const CSessionCache&) = delete;
+    CSessionCache& operator=(const CSessionCache&) = delete;
     // Takes over `session` as the one to resume for `host`.
     void Keep(const std::string& host, SSL_SESSION* session) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -57,6 +60,13 @@ class CSessionCache {
         const auto kept = sessions_.find(host);
         if (kept != sessions_.end()) {
             SSL_set_session(ssl, kept->second);
+        }
+    }
+
+    // Made after the library, so gone before the library's own clean-up at exit.
+    ~CSessionCache() {
+        for (const auto& [host, session] : sessions_) {
+            SSL_SESSION_free(session);
         }
     }
 

@@ -403,7 +403,7 @@ TEST_F(RunControllerTest, TaskStopsAtTheLargestNumberAndNeverSavesANegativeOne) 
     Tick(5);
     EXPECT_EQ(controller_.Snapshot().requested, 3);
     // The last number there is ends the series as surely as 100 missing ones: a plain run ends.
-    EXPECT_TRUE(controller_.AllTasksAtTheirEnd());
+    EXPECT_TRUE(WaitUntil([&] { return controller_.AllTasksAtTheirEnd(); }));
     EXPECT_EQ(controller_.SeriesEndAt(JOB_BBS), INT32_MAX);
     EndRun();
     EXPECT_EQ(ReadFileBytes(AppFile("xml_file/2147483/2147483646.xml")), "document 2147483646");
