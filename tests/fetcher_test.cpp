@@ -273,6 +273,23 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
                ServerScript().Send(ok).Next()},
               {0, 1, 1},
               1},
+             // A refusal's body is dropped to keep the connection up to 64 KiB, no further.
+             {"RefusalBodyAtItsCap",
+              {ServerScript()
+                   .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 65536\r\n\r\n" +
+                         std::string(64 * 1024, 'g'))
+                   .Next(),
+               ServerScript().Send(ok).Next()},
+              {0, 1},
+              1},
+             {"RefusalBodyPastItsCap",
+              {ServerScript()
+                   .Send("HTTP/1.1 404 Not Found\r\nContent-Length: 65537\r\n\r\n" +
+                         std::string(64 * 1024 + 1, 'g'))
+                   .Next(),
+               ServerScript().Send(ok).Next()},
+              {0, 1},
+              2},
              {"ConnectionClose",
               {ServerScript().Send(
                   "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok")},
