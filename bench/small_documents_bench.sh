@@ -78,19 +78,22 @@ measure() {
     awk -v n="$name" -v c="$count" -v r="$real" -v u="$user" -v s="$system" \
         'BEGIN { printf "  %-34s %7.1f docs/s  %6.2f ms CPU/doc\n", n, c / r, (u + s) * 1000 / c }'
 }
+# Every run writes into a folder of its own, and nothing is deleted until the end: a file system
+# that has just deleted a thousand files spends much of its CPU finding free inodes that were not
+# freed a moment ago, which would be charged to whichever run came next.
 ours() {  # ours SCHEME PORT [OPTION...]
-    local scheme="$1" port="$2"
+    local scheme="$1" port="$2" folder="$(mktemp -d "$work/ours.XXXX")"
     shift 2
-    rm -rf "$work/ours" && mkdir -p "$work/ours" && cp "$build/app/novudl" "$work/ours/"
-    "$build/tools/novucfg" "$work/ours/NOVUDownLoad.cfg" set \
+    cp "$build/app/novudl" "$folder/"
+    "$build/tools/novucfg" "$folder/NOVUDownLoad.cfg" set \
         bbsUrl "$scheme://localhost:$port/Expert/topic" documentEnabled 0 >/dev/null
-    (cd "$work/ours" && SSL_CERT_FILE="$work/ca.pem" ./novudl --bbs "$first+$count" --delay 30 "$@")
+    (cd "$folder" && SSL_CERT_FILE="$work/ca.pem" ./novudl --bbs "$first+$count" --delay 30 "$@")
 }
 theirs() {  # theirs SCHEME PORT
-    rm -rf "$work/curl" && mkdir -p "$work/curl"
+    local folder; folder="$(mktemp -d "$work/curl.XXXX")"
     for ((n = first; n < first + count; n++)); do
         printf 'url = "%s://localhost:%s/Expert/topic/1/%s.xml"\noutput = "%s/%s.xml"\n' \
-            "$1" "$2" "$n" "$work/curl" "$n"
+            "$1" "$2" "$n" "$folder" "$n"
     done >"$work/curl.config"
     curl --parallel --parallel-max 20 --cacert "$work/ca.pem" -s -K "$work/curl.config"
 }
