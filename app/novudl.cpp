@@ -13,7 +13,6 @@
 
 #include "app/progress_line.h"
 #include "engine/socket_platform.h"
-#include "run/job_names.h"
 #include "run/run_controller.h"
 #include "run/run_driver.h"
 #include "run/task_kind.h"
@@ -120,16 +119,14 @@ class CTerminalObserver : public CRunObserver {
 
 // After a retry, stopped or not: the numbers stored leave failed.txt, and those never tried are
 // written there again, so that no number leaves the lists before it is stored.
-void SettleRetry(CRunController& controller, const TaskSettings& record,
-                 const std::string& directory, const std::string& report, std::uint64_t runStart,
+void SettleRetry(CRunController& controller, const std::string& report, std::uint64_t runStart,
                  const std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>>& lists) {
     std::vector<CFailureReport::Entry> stored, notTried;
     for (const auto& [kind, numbers] : lists) {
         const std::set<std::int32_t> done = controller.StoredNumbers(kind);
         const std::set<std::int32_t> tried = controller.TriedNumbers(kind);
-        const std::string& base = record.*TaskKindOf(kind).url;
         for (const std::int32_t number : numbers) {
-            const std::string url = MakeJobNames(directory, base, number, kind).url;
+            const std::string url = controller.UrlOf(kind, number);
             if (done.count(number) != 0) {
                 stored.push_back({kind, number, url});
             } else if (tried.count(number) == 0) {
@@ -327,7 +324,7 @@ int main(int argc, char* argv[]) {
     progress.Finish();
 
     if (!retryList.empty()) {
-        SettleRetry(controller, record, location.directory, report, reportSizeAtStart, retryList);
+        SettleRetry(controller, report, reportSizeAtStart, retryList);
     }
     const RunState state = controller.Snapshot();
     std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,

@@ -64,6 +64,18 @@ void CRunController::Start(const RunRequest& request) {
     if (downloader_) {
         return;  // Start is disabled during a run; Enter must not start a second one
     }
+    // A template that cannot name every number refuses the run rather than fail each one.
+    for (const TaskKind& kind : kTaskKinds) {
+        std::string why;
+        Task(kind.jobKind).namer =
+            CJobNamer::Make(appDirectory_, kind.jobKind, settings_.Record().*kind.url,
+                            request.PathTemplate(kind.jobKind), &why);
+        if (request.Task(kind.jobKind).enabled && !Task(kind.jobKind).namer) {
+            observer_.OnStartRefused(FormatText("%s: %s. No run was started.", kind.reportName,
+                                                why.c_str()));
+            return;
+        }
+    }
     if (const Status locked = folderLock_.TryLock(appDirectory_); !locked.IsOk()) {
         observer_.OnStartRefused(locked.Text());
         return;
@@ -208,13 +220,12 @@ void CRunController::QueueJob(std::int32_t kind) {
         return;
     }
     const std::int32_t number = *next;
-    const JobNames names =
-        MakeJobNames(appDirectory_, settings_.Record().*TaskKindOf(kind).url, number, kind);
+    const JobNames names = Task(kind).namer->Names(number);
     // A name too long for its 260-byte buffer is never cut: the job is queued whole and the
     // fetcher refuses it, so it is counted as failed without any network traffic.
     // A folder that cannot be made needs no word here: the document's write fails, and
     // failed.txt says why; unless the disk is full, when the number stays to be fetched.
-    if (FitsPathBuffer(names.folder) && CreateDirIfAbsent(names.folder.c_str()) == 0 &&
+    if (FitsPathBuffer(names.folder) && CreateDirsIfAbsent(names.folder) == 0 &&
         IsDiskFull(errno)) {
         std::lock_guard<std::mutex> lock(reportLock_);
         NoteDiskFull(names.folder, kind, number);
@@ -320,10 +331,11 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         if (result != JOB_FAILED) {
             ++state_.succeeded;
             // Its name must be on the disk before a save counts it.
-            if (!path.empty()) {
-                const std::string folder = FolderOf(path);
+            // So must the folders made for it this run, at any depth below the data folder.
+            for (std::string folder = FolderOf(path);
+                 !path.empty() && folder.size() > appDirectory_.size();
+                 folder = FolderOf(folder)) {
                 unsyncedFolders_.insert(folder);
-                unsyncedFolders_.insert(FolderOf(folder));  // a folder made for it this run
             }
         } else {
             ++state_.failed;

@@ -13,6 +13,7 @@
 #include "run/failure_report.h"
 #include "run/resume_point.h"
 #include "run/run_clock.h"
+#include "run/job_names.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
 #include "run/task_settings_file.h"
@@ -107,6 +108,10 @@ class CRunController {
     // all (stored or failed), in the last run.
     std::set<std::int32_t> StoredNumbers(std::int32_t kind);
     std::set<std::int32_t> TriedNumbers(std::int32_t kind);
+    // The URL a task of the last Start fetches a number from.
+    std::string UrlOf(std::int32_t kind, std::int32_t number) {
+        return Task(kind).namer ? Task(kind).namer->Url(number) : std::string();
+    }
     // Waits up to `limit` until failed.txt holds every line of the run; false if it does not.
     bool FlushFailureReport(std::chrono::milliseconds limit);
     // After a run: whether failed.txt took every line of it.
@@ -141,6 +146,7 @@ class CRunController {
         std::map<std::int32_t, int> timesAsked;  // numbers the site asked to wait for: answers
         std::multimap<CRunClock::TimePoint, std::int32_t> askLater;  // and when to ask again
         CRunClock::TimePoint nextNew;                                // the task's rate
+        std::optional<CJobNamer> namer;  // the URL and file of each number, made at Start
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
     // The next number to ask for now, if any (report lock held): one the site asked to wait for

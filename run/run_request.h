@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "engine/downloader.h"
 #include "run/series_end.h"
@@ -32,8 +33,14 @@ struct RunRequest {
     HttpVersion httpVersion = HttpVersion::k10;
     HttpVersion httpsVersion = HttpVersion::k11;
 
+    // Where each task's documents go below its folder; empty: "<n/1000>/<n>" and its extension.
+    std::string bbsPath, documentPath;
+
     TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
     const TaskRequest& Task(std::int32_t jobKind) const {
         return jobKind == JOB_BBS ? bbs : document;
+    }
+    const std::string& PathTemplate(std::int32_t jobKind) const {
+        return jobKind == JOB_BBS ? bbsPath : documentPath;
     }
 };

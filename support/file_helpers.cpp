@@ -218,6 +218,18 @@ int CreateDirIfAbsent(const char* path) {
     return platform::MakeDirectory(path) ? 1 : 0;
 }
 
+int CreateDirsIfAbsent(const std::string& path) {
+    if (platform::PathExists(path.c_str())) {
+        return 1;
+    }
+    const std::size_t separator = path.find_last_of("/\\");
+    if (separator != std::string::npos && separator > 0 &&
+        CreateDirsIfAbsent(path.substr(0, separator)) == 0) {
+        return 0;
+    }
+    return platform::MakeDirectory(path.c_str()) ? 1 : 0;
+}
+
 Status CanCreateFilesIn(const std::string& directory) {
     const std::string probe = TemporaryNameFor(fs::path(directory) / "write-test");
     std::FILE* file = platform::CreateNewFile(probe.c_str());

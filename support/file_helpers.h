@@ -42,6 +42,9 @@ int GetAppDirectory(std::string& appDirectory);
 // 1 when the path exists already (even as a file) or the directory was created; 0 when creation
 // failed. Only the last component is created.
 int CreateDirIfAbsent(const char* path);
+// The same for every folder on the path that is missing, from the outermost in. On a failure,
+// errno says why.
+int CreateDirsIfAbsent(const std::string& path);
 
 // Whether a file can be created in the directory (tried by creating and removing one).
 Status CanCreateFilesIn(const std::string& directory);

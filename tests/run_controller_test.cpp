@@ -947,11 +947,12 @@ TEST_F(RunControllerTest, PauseAndResumeWithoutRunDoNothing) {
 
 TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {
     const std::string s = PathSeparator();  // paths take the platform's separator, URLs "/"
-    const JobNames bbs = MakeJobNames("/app" + s, "http://h/Expert/topic", 1318001, JOB_BBS);
+    const JobNames bbs = CJobNamer::Make("/app" + s, JOB_BBS, "http://h/Expert/topic")->Names(1318001);
     EXPECT_EQ(bbs.folder, "/app" + s + "xml_file" + s + "1318");
     EXPECT_EQ(bbs.url, "http://h/Expert/topic/1318/1318001.xml");
     EXPECT_EQ(bbs.file, "/app" + s + "xml_file" + s + "1318" + s + "1318001.xml");
-    const JobNames doc = MakeJobNames("/app" + s, "http://h/develop/article", 1001, JOB_DOCUMENT);
+    const JobNames doc =
+        CJobNamer::Make("/app" + s, JOB_DOCUMENT, "http://h/develop/article")->Names(1001);
     EXPECT_EQ(doc.folder, "/app" + s + "html_file" + s + "1");
     EXPECT_EQ(doc.url, "http://h/develop/article/1/1001.shtm");
     EXPECT_EQ(doc.file, "/app" + s + "html_file" + s + "1" + s + "1001.htm");

@@ -37,9 +37,12 @@ bool ParseInt32(const std::string& text, std::int32_t& value) {
     return parsed.has_value();
 }
 
-// Why a base URL cannot be stored, or the empty text: what the fetcher would refuse, in its
-// words, for the longest document name the task can form under it.
+// Why a base URL or URL template cannot be stored, or the empty text: what the fetcher would
+// refuse, in its words, for the longest document name the task can form under it.
 std::string UrlProblem(const std::string& url, std::int32_t kind) {
+    if (IsNumberTemplate(url)) {
+        return UrlTemplateProblem(url);
+    }
     FetchFailure why;
     if (!ParseUrl(url, &why)) {
         return DescribeFetchFailure(why);
@@ -47,11 +50,11 @@ std::string UrlProblem(const std::string& url, std::int32_t kind) {
     if (url.back() == '/') {
         return "must not end in a slash (the program adds \"/<directory>/<number>...\")";
     }
-    const JobNames longest = MakeJobNames("", url, INT32_MAX, kind);
-    if (!FitsPathBuffer(longest.url)) {
+    const std::string longest = CJobNamer::Make("", kind, url)->Url(INT32_MAX);
+    if (!FitsPathBuffer(longest)) {
         return FormatText("%s: with a document name (%s) it would pass 259 characters",
                           DescribeFetchFailure({FetchError::kNameTooLong}).c_str(),
-                          longest.url.substr(url.size()).c_str());
+                          longest.substr(url.size()).c_str());
     }
     return {};
 }
