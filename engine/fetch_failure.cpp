@@ -42,7 +42,12 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
         case FetchError::kBadStatusLine:
             return "bad status line";
         case FetchError::kStatus:
-            return "status " + std::to_string(failure.detail);
+            return "status " + std::to_string(failure.detail) +
+                   (failure.text.empty() ? "" : " (moved to " + failure.text + ")");
+        case FetchError::kRedirectedAway:
+            return "redirected to another site: " + failure.text;
+        case FetchError::kTooManyRedirects:
+            return "too many redirects";
         case FetchError::kNoHeaderEnd:
             return "closed inside the header block";
         case FetchError::kHeaderTooLong:

@@ -25,7 +25,9 @@ enum class FetchError {
     kCutOff,               // still running when the time after Abort ran out
     kClosedBeforeAnswer,   // the server closed without sending a byte
     kBadStatusLine,        // no three-digit status code
-    kStatus,               // detail: the status code
+    kStatus,               // detail: the status code; text: where a redirect leads
+    kRedirectedAway,       // text: the URL on another host that a redirect leads to
+    kTooManyRedirects,     // a loop, or more redirects than allowed
     kNoHeaderEnd,          // the server closed inside the header block
     kHeaderTooLong,        // no end of the header block within 64 KiB
     kShortBody,            // fewer bytes than the Content-Length

@@ -1,5 +1,6 @@
 #include "engine/http_getter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -7,8 +8,10 @@
 #include <vector>
 
 #include "engine/connection_pool.h"
+#include "engine/cookie_jar.h"
 #include "engine/http_request.h"
 #include "engine/http_socket.h"
+#include "support/debug_log.h"
 #include "support/text_format.h"
 
 namespace {
@@ -97,19 +100,75 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
     if (std::strlen(path) >= kPathBufferSize) {
         return Refuse(failure, {FetchError::kNameTooLong});
     }
-    FetchFailure why;
-    const std::optional<Url> parsed = ParseUrl(url, &why);
-    if (!parsed) {
-        return Refuse(failure, why);
+    FetchFailure outcome;
+    std::string current = url;
+    std::vector<std::string> chain;  // the URLs asked for, when a redirect was followed
+    int result = 0;
+    for (;;) {
+        const std::optional<Url> parsed = ParseUrl(current, &outcome);
+        if (!parsed) {
+            break;
+        }
+        const HttpVersion version =
+            parsed->scheme == UrlScheme::kHttps ? httpsVersion_ : httpVersion_;
+        result = Exchange(current, *parsed, version, path, outcome);
+        if (result == 1 || outcome.error != FetchError::kStatus || !IsRedirect(outcome.detail) ||
+            outcome.text.empty()) {
+            break;
+        }
+        // Told as an absolute URL, and only when it could be one: a hostile Location must not
+        // carry control bytes into a report.
+        const std::string target = ResolveLocation(*parsed, outcome.text);
+        outcome.text = HasUnsafeUrlBytes(target) ? std::string() : target;
+        // The HTTP/1.0 exchange follows no redirect: its reason names the target instead, so
+        // that the user can see which base URL to use.
+        if (version == HttpVersion::k10 || outcome.text.empty()) {
+            break;
+        }
+        // Any path on the same host, and http to https there; nothing else.
+        const std::optional<Url> next = ParseUrl(target);
+        if (!next || !EqualsNoCase(next->host, LowerCase(parsed->host)) ||
+            (next->scheme != parsed->scheme && next->scheme != UrlScheme::kHttps)) {
+            outcome = {FetchError::kRedirectedAway, 0, target};
+            break;
+        }
+        chain.push_back(current);
+        if (static_cast<int>(chain.size()) > options_.maxRedirects ||
+            std::find(chain.begin(), chain.end(), target) != chain.end()) {
+            outcome = {FetchError::kTooManyRedirects};
+            break;
+        }
+        current = target;
     }
-    const std::optional<ProxyServer> proxy = proxies_.For(*parsed);
+    if (!chain.empty()) {
+        std::string trail;
+        for (const std::string& step : chain) {
+            trail += step + " -> ";
+        }
+        WriteDebugLog("redirected: %s%s (%s)", trail.c_str(), current.c_str(),
+                      DescribeFetchFailure(outcome).c_str());
+    }
+    if (failure != nullptr) {
+        *failure = outcome;
+    }
+    return result;
+}
+
+int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion version,
+                          const char* path, FetchFailure& outcome) const {
+    const std::optional<ProxyServer> proxy = proxies_.For(parsed);
     if (proxy && !proxy->problem.empty()) {
-        return Refuse(failure, {FetchError::kProxyConnect, 0, proxy->problem});
+        outcome = {FetchError::kProxyConnect, 0, proxy->problem};
+        return 0;
     }
-    const HttpVersion version = parsed->scheme == UrlScheme::kHttps ? httpsVersion_ : httpVersion_;
-    const std::string request = DocumentRequest(url, *parsed, proxy, version).Bytes();
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    const std::string cookie = options_.cookies ? options_.cookies->HeaderFor(parsed, now) : "";
+    const std::string request =
+        DocumentRequest(url, parsed, proxy, version, options_, cookie).Bytes();
     const bool persistent = version == HttpVersion::k11;
-    const std::string origin = persistent ? OriginOf(*parsed, port_, proxy) : std::string();
+    const std::string origin = persistent ? OriginOf(parsed, port_, proxy) : std::string();
     std::unique_ptr<CHttpSocket> socket = persistent ? idle_->Take(origin) : nullptr;
     int result = 0;
     bool received = false;  // an answer was read to its end or its failure on this connection
@@ -122,7 +181,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         socket->BeginExchange();
         bool answered = false;
         received = false;
-        if ((reused || Reach(*socket, *parsed, port_, proxy, limit_)) &&
+        if ((reused || Reach(*socket, parsed, port_, proxy, limit_)) &&
             socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
             result = socket->ReceiveResponse(path, limit_);
             received = true;
@@ -136,7 +195,12 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         }
         socket.reset();
     }
-    FetchFailure outcome = result == 1 ? FetchFailure{} : socket->Failure();
+    if (options_.cookies && received) {
+        for (const std::string& setCookie : socket->SetCookies()) {
+            options_.cookies->Take(parsed, setCookie, now);
+        }
+    }
+    outcome = result == 1 ? FetchFailure{} : socket->Failure();
     if (persistent && received && socket->Reusable()) {
         idle_->Keep(origin, std::move(socket));
     } else {
@@ -147,9 +211,6 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         outcome = {FetchError::kProxyConnect, 0, net::ErrorText(outcome.detail)};
     } else if (proxy && outcome.error == FetchError::kNoSuchHost) {
         outcome = {FetchError::kProxyConnect, 0, "no such host"};
-    }
-    if (failure != nullptr) {
-        *failure = outcome;
     }
     return result;
 }

@@ -67,7 +67,16 @@ class CHttpGetter {
         httpsVersion_ = https;
     }
 
+    // What the user adds to each request, and how many redirects the HTTP/1.1 exchange follows
+    // to the same host (http to https included). Set before the workers start.
+    void SetOptions(HttpOptions options) { options_ = std::move(options); }
+
   private:
+    // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
+    // one is there; 1 stored, 0 failed with the reason in `outcome`.
+    int Exchange(const std::string& url, const Url& parsed, HttpVersion version,
+                 const char* path, FetchFailure& outcome) const;
+
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();
     int port_ = kDefaultPort;
@@ -76,4 +85,5 @@ class CHttpGetter {
     HttpVersion httpVersion_ = HttpVersion::k10;
     HttpVersion httpsVersion_ = HttpVersion::k11;
     std::unique_ptr<CConnectionPool> idle_;  // the workers' kept connections
+    HttpOptions options_;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,13 +29,35 @@ struct HttpRequest {
 // persistent connections.
 enum class HttpVersion { k10, k11 };
 
+class CCookieJar;
+
+// What the user adds to the requests of a run, and how far a redirect may lead.
+struct HttpOptions {
+    static constexpr int kDefaultMaxRedirects = 5;
+    static constexpr int kMostRedirects = 20;
+
+    std::string userAgent;  // empty: "NOVUDownLoad/<version>"
+    std::vector<std::pair<std::string, std::string>> headers;
+    int maxRedirects = kDefaultMaxRedirects;  // followed in the HTTP/1.1 exchange only
+    std::shared_ptr<CCookieJar> cookies;      // none: no Cookie sent, no Set-Cookie kept
+};
+
+// "Name: value" as a header line a user may add; none, with the reason in `why`, for one
+// without a colon or a name, with a CR, LF or other control byte, or one that the exchange
+// itself writes (Host, Content-Length, Transfer-Encoding, Connection).
+std::optional<std::pair<std::string, std::string>> ParseHeaderLine(std::string_view line,
+                                                                   std::string* why = nullptr);
+
 // The request for one document. HTTP/1.0 over plain http: the whole URL as target and no header
-// but a proxy's credentials, so that "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it
-// always did. Otherwise the origin form (the whole URL to an http proxy) with Host and
-// User-Agent, inside the tunnel when an https request goes through a proxy; HTTP/1.1 asks for
-// gzip.
+// but a proxy's credentials and what the user configured, so that with nothing configured
+// "GET <URL> HTTP/1.0" CR LF CR LF reaches a site as it always did. Otherwise the origin form
+// (the whole URL to an http proxy) with Host and User-Agent, inside the tunnel when an https
+// request goes through a proxy; HTTP/1.1 asks for gzip. The user's headers come last, before
+// `cookie` (the Cookie field's value, when not empty); a User-Agent or Accept-Encoding of theirs
+// replaces the program's.
 HttpRequest DocumentRequest(const std::string& url, const Url& parsed,
-                            const std::optional<ProxyServer>& proxy, HttpVersion version);
+                            const std::optional<ProxyServer>& proxy, HttpVersion version,
+                            const HttpOptions& options = {}, const std::string& cookie = {});
 
 // A proxy's tunnel to `authority` ("host:port"), with its credentials when given.
 HttpRequest TunnelRequest(const std::string& authority, const std::string& authorization);

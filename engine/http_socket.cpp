@@ -58,6 +58,7 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
 int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     reusable_ = false;
     overran_ = false;
+    setCookies_.clear();
     std::string received;
     const int headerEnd = ReadHead(received, limit);
     if (headerEnd < 0) {
@@ -68,6 +69,9 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
     const int status = head.Status();
     if (status < 0) {
         return Fail(FetchError::kBadStatusLine);
+    }
+    for (const std::string_view cookie : head.Fields("set-cookie")) {
+        setCookies_.emplace_back(cookie);
     }
     // A chunked body has its own framing, which overrides any length.
     Framing framing;
@@ -86,7 +90,9 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
 
     const Answer answer = ClassifyStatus(status);
     if (answer != Answer::kDocument) {
-        Fail(FetchError::kStatus, status);
+        const std::optional<std::string_view> location = head.Field("location");
+        Fail(FetchError::kStatus, status,
+             IsRedirect(status) && location ? std::string(*location) : std::string());
         if (answer == Answer::kWait) {
             if (const auto wait = head.RetryAfter(std::chrono::system_clock::now())) {
                 SetRetryAfter(*wait);

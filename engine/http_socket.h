@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
@@ -20,7 +21,8 @@ class CHttpSocket : public CTcpClient {
     // The longest header block accepted, its blank line included.
     static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 
-    // Reads the head, checks its status (200..300), writes the body into a file that takes the
+    // Reads the head, checks its status (200..300; a redirect fails with its Location as the
+    // failure's text), writes the body into a file that takes the
     // name `path` only once it is whole (see CWholeFile). A chunked body ends with its last
     // chunk, one with a Content-Length when that is reached; without either the body ends when
     // the server closes. Returns 1 when the document was stored. Failures before the body leave
@@ -37,6 +39,8 @@ class CHttpSocket : public CTcpClient {
     // Whether any byte of the last answer arrived: a kept connection that failed before one did
     // is tried once more on a new connection.
     bool AnswerStarted() const { return answerStarted_; }
+    // The Set-Cookie values of the last answer whose head arrived, in order.
+    const std::vector<std::string>& SetCookies() const { return setCookies_; }
     // How long a kept connection waits idle at most, whatever the server allows.
     static constexpr std::chrono::seconds kLongestIdle{30};
     // A refusal's body is read and dropped, keeping the connection, up to this size.
@@ -72,4 +76,5 @@ class CHttpSocket : public CTcpClient {
     bool overran_ = false;  // bytes came past the body's framing
     bool answerStarted_ = false;
     std::chrono::seconds idleLimit_ = kLongestIdle;
+    std::vector<std::string> setCookies_;
 };

@@ -82,6 +82,15 @@ std::optional<std::string_view> CResponseHead::Field(const char* name) const {
     return first;
 }
 
+std::vector<std::string_view> CResponseHead::Fields(const char* name) const {
+    std::vector<std::string_view> values;
+    ForEachField(name, [&values](std::string_view value) {
+        values.push_back(value);
+        return true;
+    });
+    return values;
+}
+
 std::int64_t CResponseHead::ContentLength() const {
     // A body framed two ways cannot be told whole: every value of every line must agree.
     std::int64_t length = -1;
@@ -166,4 +175,18 @@ int CResponseHead::FindEnd(const char* bytes, int count) {
         }
     }
     return -1;
+}
+
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
 }

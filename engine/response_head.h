@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // The head of one answer, parsed once: its status and the fields everything after it reads (the
 // framing, the wait a site asks for). It views the bytes it was made from, which must outlive it.
@@ -20,6 +22,8 @@ class CResponseHead {
     // The value of the first field called `name` (lower case, without the colon), without the
     // blanks around it; none when the head has no such field.
     std::optional<std::string_view> Field(const char* name) const;
+    // The values of every field called `name`, in order (Set-Cookie comes once per cookie).
+    std::vector<std::string_view> Fields(const char* name) const;
     // -1 when the head names no length, kBadContentLength when a value is not a plain decimal
     // number within 63 bits or when the values (of several lines, or of one line with commas)
     // differ. Equal repeats are one length.
@@ -45,6 +49,8 @@ class CResponseHead {
 
 // Whether `text` is `lower` but for the case of its letters.
 bool EqualsNoCase(std::string_view text, std::string_view lower);
+// `text` with its ASCII letters in lower case.
+std::string LowerCase(std::string_view text);
 
 // What an answer's status means, judged in this one place for the fetcher and the run alike.
 enum class Answer {
@@ -54,3 +60,5 @@ enum class Answer {
     kFailed,    // anything else
 };
 Answer ClassifyStatus(int status);
+// 301, 302, 303, 307 and 308: the document is elsewhere, where the Location field says.
+bool IsRedirect(int status);

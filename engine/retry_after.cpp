@@ -26,11 +26,11 @@ std::optional<T> Field(std::string_view text, std::size_t at, std::size_t length
     return at + length <= text.size() ? ParseDecimal<T>(text.substr(at, length)) : std::nullopt;
 }
 
-// "Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send today, as seconds since 1970. Kept
-// in seconds: the clock's own unit would overflow for years past 2262.
+}  // namespace
+
 std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT" ||
-        text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+        (text[7] != ' ' && text[7] != '-') || text[7] != text[11] || text[16] != ' ' || text[19] != ':' ||
         text[22] != ':') {
         return std::nullopt;
     }
@@ -50,8 +50,6 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     const std::int64_t days = DaysFromCivil(*year, month + 1, *day);
     return days * 86400 + std::int64_t{*hour} * 3600 + *minute * 60 + *second;
 }
-
-}  // namespace
 
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now) {

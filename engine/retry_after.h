@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -9,3 +10,8 @@
 // taken against `now`; a date already past asks for no wait. None for anything else.
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
                                                     std::chrono::system_clock::time_point now);
+
+// "Sun, 06 Nov 1994 08:49:37 GMT" (or, as cookies write it, "Sun, 06-Nov-1994 08:49:37 GMT") as
+// seconds since 1970; none for anything else. Kept in seconds: the clock's own unit would
+// overflow for years past 2262.
+std::optional<std::int64_t> ParseHttpDate(std::string_view text);

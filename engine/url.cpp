@@ -127,3 +127,20 @@ std::optional<Url> ParseUrl(std::string_view text, FetchFailure* why) {
     }
     return url;
 }
+
+std::string ResolveLocation(const Url& parsed, std::string_view location) {
+    location = location.substr(0, location.find('#'));
+    if (location.starts_with("http://") || location.starts_with("https://")) {
+        return std::string(location);
+    }
+    const std::string scheme = parsed.scheme == UrlScheme::kHttps ? "https:" : "http:";
+    if (location.starts_with("//")) {
+        return scheme + std::string(location);
+    }
+    const std::string origin = scheme + "//" + parsed.Authority();
+    if (location.starts_with("/")) {
+        return origin + std::string(location);
+    }
+    const std::string_view path = std::string_view(parsed.path).substr(0, parsed.path.find('?'));
+    return origin + std::string(path.substr(0, path.rfind('/') + 1)) + std::string(location);
+}

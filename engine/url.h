@@ -37,3 +37,8 @@ bool HasUnsafeUrlBytes(std::string_view text);
 
 // Whether `host` is a complete IPv4 or IPv6 address (such hosts skip the resolver).
 bool IsAddressLiteral(const std::string& host);
+
+// Where a Location field's value leads from the URL `parsed`: an absolute URL as it stands,
+// "//host/path" with its scheme, "/path" on its host, and any other path beside its last folder.
+// The fragment is dropped.
+std::string ResolveLocation(const Url& parsed, std::string_view location);

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/cookie_jar.h"
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
 #include "engine/response_head.h"
@@ -810,3 +811,176 @@ TEST(RetryAfterTest, SecondsOrAnHttpDate) {
 }
 
 }  // namespace
+
+namespace {
+
+// An HTTP/1.1 answer with its length, which keeps the connection.
+std::string KeptAnswer(int status, const std::string& body, const std::string& headers = "") {
+    return "HTTP/1.1 " + std::to_string(status) + " X\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A site whose answers depend on the path: redirects of every kind, and one that sets a cookie.
+ServerScript RedirectingSite(const std::string& request) {
+    std::string path = request.substr(4, request.find(' ', 4) - 4);
+    if (path.starts_with("http://")) {  // the one-connection exchange's absolute form
+        path.erase(0, path.find('/', 7));
+    }
+    const auto moved = [](int status, const std::string& to) {
+        return ServerScript().Send(KeptAnswer(status, "", "Location: " + to + "\r\n")).Next();
+    };
+    if (path == "/t/1") {
+        return moved(301, "/t/1-title#top");
+    }
+    if (path == "/t/1-title") {
+        return ServerScript()
+            .Send(KeptAnswer(200, "topic", "Set-Cookie: seen=1; Path=/t/1-title; Max-Age=60\r\n"))
+            .Next();
+    }
+    if (path.starts_with("/hop/")) {  // /hop/N leads on to /hop/N-1, /hop/0 is the document
+        const int left = std::stoi(path.substr(5));
+        return left == 0 ? ServerScript().Send(KeptAnswer(200, "end")).Next()
+                         : moved(307, std::to_string(left - 1));
+    }
+    if (path == "/loop") {
+        return moved(302, "/loop2");
+    }
+    if (path == "/loop2") {
+        return moved(308, "loop");
+    }
+    if (path == "/away") {
+        return moved(302, "http://elsewhere.example/away");
+    }
+    if (path == "/gone") {
+        return moved(303, "/gone2");
+    }
+    return ServerScript().Send(KeptAnswer(404, "")).Next();
+}
+
+}  // namespace
+
+TEST_F(FetcherTest, RedirectsAreFollowedOnTheSameHostUpToTheLimit) {
+    server_ = std::make_unique<ScriptedServer>(RedirectingSite);
+    ASSERT_TRUE(server_->Start());
+    const std::string site = "http://127.0.0.1:" + std::to_string(server_->Port());
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    struct Case {
+        const char* path;
+        int result;
+        std::string reason;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/t/1", 1, "stored"},
+             {"/hop/5", 1, "stored"},  // the default allows five
+             {"/hop/6", 0, "too many redirects"},
+             {"/loop", 0, "too many redirects"},
+             {"/away", 0, "redirected to another site: http://elsewhere.example/away"},
+             {"/gone", 0, "status 404"},
+         }) {
+        FetchFailure failure;
+        EXPECT_EQ(getter_.Download((site + c.path).c_str(), Target().c_str(), &failure), c.result)
+            << c.path;
+        EXPECT_EQ(DescribeFetchFailure(failure), c.reason) << c.path;
+    }
+    EXPECT_EQ(ClassifyFailure({FetchError::kStatus, 404}), Answer::kMissing);
+    EXPECT_EQ(ReadFileBytes(Target()), "end");
+
+    // The one-connection exchange follows nothing, and says where the document went.
+    getter_.SetVersions(HttpVersion::k10, HttpVersion::k11);
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download((site + "/t/1").c_str(), Target().c_str(), &failure), 0);
+    EXPECT_EQ(DescribeFetchFailure(failure), "status 301 (moved to " + site + "/t/1-title)");
+}
+
+TEST_F(FetcherTest, CookiesAndTheUsersHeadersGoWithEveryRequest) {
+    server_ = std::make_unique<ScriptedServer>(RedirectingSite);
+    ASSERT_TRUE(server_->Start());
+    const std::string site = "http://127.0.0.1:" + std::to_string(server_->Port());
+    auto jar = std::make_shared<CCookieJar>();
+    ASSERT_TRUE(jar->Load("127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"
+                          "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tno\n",
+                          nullptr));
+    HttpOptions options;
+    options.userAgent = "Mozilla/5.0";
+    options.headers = {{"Accept-Language", "en"}};
+    options.cookies = jar;
+    getter_.SetOptions(options);
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    EXPECT_EQ(getter_.Download((site + "/t/1").c_str(), Target().c_str()), 1);
+    EXPECT_EQ(getter_.Download((site + "/t/1").c_str(), Target().c_str()), 1);
+    const std::vector<std::string> requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0], "GET /t/1 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                               std::to_string(server_->Port()) +
+                               "\r\nUser-Agent: Mozilla/5.0\r\nAccept-Encoding: gzip\r\n"
+                               "Accept-Language: en\r\nCookie: sid=abc\r\n\r\n");
+    // The cookie set by the answer goes where its path says, and not above it.
+    EXPECT_NE(requests[3].find("Cookie: seen=1; sid=abc\r\n"), std::string::npos) << requests[3];
+    EXPECT_NE(requests[2].find("Cookie: sid=abc\r\n"), std::string::npos) << requests[2];
+
+    // The one-connection exchange carries them too, and nothing else when nothing is configured.
+    getter_.SetVersions(HttpVersion::k10, HttpVersion::k10);
+    getter_.Download((site + "/gone2").c_str(), Target().c_str());
+    EXPECT_EQ(server_->Requests().back(), "GET " + site +
+                                              "/gone2 HTTP/1.0\r\nUser-Agent: Mozilla/5.0\r\n"
+                                              "Accept-Language: en\r\nCookie: sid=abc\r\n\r\n");
+}
+
+TEST(CookieJarTest, FileLinesAreTakenOrRefusedWithTheirNumber) {
+    struct Case {
+        const char* text;
+        const char* problem;  // empty: taken
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"# Netscape HTTP Cookie File\n\n.example.org\tTRUE\t/\tFALSE\t0\ta\tb\r\n", ""},
+             {"#HttpOnly_example.org\tFALSE\t/\tTRUE\t2000000000\ta\t\n", ""},
+             {"\n\nexample.org\tFALSE\t/\tFALSE\t0\ta\n", "line 3: expected 7 tab-separated fields"},
+             {"example.org FALSE / FALSE 0 a b\n", "line 1: expected 7 tab-separated fields"},
+             {"example.org\tyes\t/\tFALSE\t0\ta\tb\n",
+              "line 1: the second and fourth fields are TRUE or FALSE"},
+             {"example.org\tFALSE\t/\tFALSE\tsoon\ta\tb\n",
+              "line 1: the fifth field (the expiry) is a number of seconds"},
+             {"\tFALSE\t/\tFALSE\t0\ta\tb\n", "line 1: the first field (the domain) is empty"},
+         }) {
+        CCookieJar jar;
+        std::string why;
+        EXPECT_EQ(jar.Load(c.text, &why), *c.problem == '\0') << c.text;
+        EXPECT_EQ(why, c.problem) << c.text;
+    }
+}
+
+TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
+    CCookieJar jar;
+    ASSERT_TRUE(jar.Load(".example.org\tTRUE\t/\tFALSE\t0\tall\t1\n"
+                         "example.org\tFALSE\t/forum\tFALSE\t0\tforum\t2\n"
+                         "example.org\tFALSE\t/\tTRUE\t0\tsafe\t3\n"
+                         "example.org\tFALSE\t/\tFALSE\t100\told\t4\n",
+                         nullptr));
+    const auto header = [&](const char* url) { return jar.HeaderFor(*ParseUrl(url), 99); };
+    EXPECT_EQ(header("http://example.org/forum/t/1"), "forum=2; all=1; old=4");
+    EXPECT_EQ(header("https://example.org/forumx"), "all=1; safe=3; old=4");
+    EXPECT_EQ(header("http://www.example.org/forum"), "all=1");
+    EXPECT_EQ(header("http://badexample.org/"), "");
+    EXPECT_EQ(jar.HeaderFor(*ParseUrl("http://example.org/"), 100), "all=1");  // expired at 100
+
+    const Url forum = *ParseUrl("http://www.example.org/forum/t/1");
+    jar.Take(forum, "s=new; Domain=.example.org; Path=/", 99);
+    jar.Take(forum, "all=2; Domain=example.org; Path=/", 99);  // replaces the file's value
+    jar.Take(forum, "evil=1; Domain=other.org", 99);          // another site's: ignored
+    jar.Take(forum, "here=1", 99);                             // this host, this folder
+    EXPECT_EQ(header("http://example.org/"), "old=4; s=new; all=2");
+    EXPECT_EQ(header("http://www.example.org/forum/t/2"), "here=1; s=new; all=2");
+    jar.Take(forum, "s=; Max-Age=0; Domain=example.org; Path=/", 99);
+    EXPECT_EQ(header("http://example.org/"), "old=4; all=2");
+    EXPECT_NE(jar.Text().find(".example.org\tTRUE\t/\tFALSE\t0\tall\t2\n"), std::string::npos);
+}
+
+TEST(HeaderLineTest, TheExchangesOwnHeadersAndBrokenLinesAreRefused) {
+    EXPECT_EQ(ParseHeaderLine("Accept-Language:  en, de "),
+              std::make_pair(std::string("Accept-Language"), std::string("en, de")));
+    for (const char* line : {"Host: a", "content-length: 1", "Transfer-Encoding: x",
+                             "Connection: close", "X-A: b\r\nX-B: c", "NoColon", ": v",
+                             "Two words: v"}) {
+        EXPECT_FALSE(ParseHeaderLine(line)) << line;
+    }
+}
