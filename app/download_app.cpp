@@ -47,13 +47,13 @@ int StartSocketLibrary() {
     return net::StartSocketLibrary();
 }
 
-int CDownLoadApp::InitInstance(const char* programPath) {
+int CDownLoadApp::InitInstance(const char* programPath, const std::string& dataFolder) {
     StartSocketLibrary();  // a failure shows later, as every download failing
     if (!WindowSystemReachable()) {
         ReportStartFailureAndExit();
     }
     qInstallMessageHandler(FatalMessageHandler);
-    // The program takes no arguments: the toolkit sees only the program's own path.
+    // The toolkit sees only the program's own path: the data folder is the program's argument.
     int argc = 1;
     char* argv[] = {const_cast<char*>(programPath), nullptr};
     QApplication application(argc, argv);
@@ -72,8 +72,16 @@ int CDownLoadApp::InitInstance(const char* programPath) {
         }
         return static_cast<int>(QMessageBox::critical(nullptr, title, message));
     });
+    DataLocation location;
+    if (!dataFolder.empty()) {
+        if (const Status chosen = ChooseDataFolder(dataFolder, location); !chosen.IsOk()) {
+            QMessageBox::critical(nullptr, QString::fromLatin1("NOVUDownLoad"),
+                                  QString::fromLocal8Bit(chosen.Text().c_str()));
+            return 1;
+        }
+    }
     {
-        CDownLoadDlg dialog;
+        CDownLoadDlg dialog(nullptr, location.directory);
         dialog.exec();
     }
     SetErrorBoxHook(nullptr);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/socket_platform.h"
+#include "support/data_location.h"
 #include "support/debug_log.h"
 #include "support/file_platform.h"
 #include "ui/win32/download_dlg_win32.h"
@@ -17,9 +18,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return MessageBoxW(nullptr, WideFromProgramText(text).c_str(),
                            WideFromProgramText(caption).c_str(), MB_OK | MB_ICONERROR);
     });
+    const std::string dataFolder = DataFolderArgument(__argc, __argv);
+    DataLocation location;
+    if (!dataFolder.empty()) {
+        if (const Status chosen = ChooseDataFolder(dataFolder, location); !chosen.IsOk()) {
+            ShowErrorBox("%s", chosen.Text().c_str());
+            return 1;
+        }
+    }
     ProgramStart start;
-    start.runWindow = [] {
-        CDownLoadDlgWin32 dialog;
+    start.runWindow = [&location] {
+        CDownLoadDlgWin32 dialog(location.directory);
         return dialog.RunModal();
     };
     const int status = RunProgram(start);

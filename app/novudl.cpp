@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/progress_line.h"
+#include "engine/cookie_jar.h"
 #include "engine/socket_platform.h"
+#include "run/extended_settings.h"
 #include "run/run_controller.h"
 #include "run/run_driver.h"
 #include "run/task_kind.h"
@@ -93,6 +95,10 @@ class CTerminalObserver : public CRunObserver {
         progress_.Clear();
         std::fprintf(stderr, "novudl: %s\n", reason.c_str());
     }
+    void OnWarning(const std::string& text) override {
+        progress_.Clear();
+        std::fprintf(stderr, "novudl: warning: %s\n", text.c_str());
+    }
     // Said once for each new end of a run that follows its series.
     void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
                      std::chrono::milliseconds askAgainEvery) override {
@@ -153,7 +159,9 @@ int main(int argc, char* argv[]) {
     CLI::App app{"Fetches the forum topics and articles of NOVUDownLoad without a window.",
                  "novudl"};
     app.set_version_flag("--version", "novudl 1.0");
-    std::string bbsText, documentText, retryPath;
+    std::string bbsText, documentText, retryPath, dataFolder, userAgent, cookieFile;
+    std::vector<std::string> headerLines;
+    bool saveCookies = false;
     int delay = 0;
     // The window's values: a run without options is the run the window makes.
     const RunRequest defaults;
@@ -161,6 +169,7 @@ int main(int argc, char* argv[]) {
     int pollSeconds = static_cast<int>(
         std::chrono::duration_cast<std::chrono::seconds>(defaults.askAgainEvery).count());
     int rate = defaults.ratePerSecond;
+    int maxRedirects = defaults.http.maxRedirects;
     bool follow = false, http11 = false, http10 = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
@@ -194,13 +203,15 @@ int main(int argc, char* argv[]) {
         ->excludes(bbsOption)
         ->excludes(documentOption)
         ->excludes(retryOption);
-    app.add_option("--end-after", endAfter,
-                   "missing numbers in a row that mark the end of a series (default 100)")
-        ->check(CLI::Range(1, 1000000));
-    app.add_option("--poll", pollSeconds,
-                   "seconds between two questions for the first missing number of a series at "
-                   "its end (default 60)")
-        ->check(CLI::Range(1, 86400));
+    CLI::Option* endAfterOption =
+        app.add_option("--end-after", endAfter,
+                       "missing numbers in a row that mark the end of a series (default 100)")
+            ->check(CLI::Range(1, kMostEndAfter));
+    CLI::Option* pollOption =
+        app.add_option("--poll", pollSeconds,
+                       "seconds between two questions for the first missing number of a series "
+                       "at its end (default 60)")
+            ->check(CLI::Range(1, kMostPollSeconds));
     CLI::Option* http11Option = app.add_flag(
         "--http1.1", http11,
         "http:// too over HTTP/1.1 and kept connections (https:// always is, unless --http1.0)");
@@ -208,9 +219,26 @@ int main(int argc, char* argv[]) {
                  "https:// too over HTTP/1.0, one connection per document (as http:// is, unless "
                  "--http1.1)")
         ->excludes(http11Option);
-    app.add_option("--rate", rate,
-                   "new documents asked for per second and task (default and most: 100)")
-        ->check(CLI::Range(1, kGeneratorRate));
+    CLI::Option* rateOption =
+        app.add_option("--rate", rate,
+                       "new documents asked for per second and task (default and most: 100)")
+            ->check(CLI::Range(1, kGeneratorRate));
+    app.add_option("--data", dataFolder,
+                   "keep the settings, documents, failed.txt, debug.txt and the lock in this "
+                   "folder (made when missing) instead of the program's own");
+    CLI::Option* userAgentOption =
+        app.add_option("--user-agent", userAgent, "the User-Agent sent with every request");
+    CLI::Option* headerOption = app.add_option(
+        "--header", headerLines, "\"Name: value\" sent with every request (again for more)");
+    app.add_option("--cookies", cookieFile,
+                   "send the cookies of this cookie file (Netscape format, as curl and the "
+                   "browsers' export tools write it)");
+    app.add_flag("--save-cookies", saveCookies,
+                 "write the cookies back to their file at the end, with those the site set");
+    CLI::Option* redirectsOption =
+        app.add_option("--max-redirects", maxRedirects,
+                       "redirects on the same site followed over HTTP/1.1 (default 5)")
+            ->check(CLI::Range(0, HttpOptions::kMostRedirects));
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
         "the last run stopped, until the end of its series: 100 numbers in a row that the site "
@@ -232,7 +260,9 @@ int main(int argc, char* argv[]) {
         "HTTP/1.1 and keeps each worker's connection for the next document (--http1.1 and "
         "--http1.0 change either). The environment's "
         "proxy is used: http_proxy for http, https_proxy or HTTPS_PROXY for https, no_proxy or "
-        "NO_PROXY for hosts reached directly.");
+        "NO_PROXY for hosts reached directly.\nNOVUDownLoad.toml in the data folder may set "
+        "URL and path templates, headers, cookies and the run's pace; these options override "
+        "it for one run.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -252,7 +282,13 @@ int main(int argc, char* argv[]) {
     }
 
     net::StartSocketLibrary();
-    const DataLocation location = ChooseDataLocationOfThisProgram();
+    DataLocation location;
+    if (dataFolder.empty()) {
+        location = ChooseDataLocationOfThisProgram();
+    } else if (const Status chosen = ChooseDataFolder(dataFolder, location); !chosen.IsOk()) {
+        std::fprintf(stderr, "novudl: %s\n", chosen.Text().c_str());
+        return kStorageUnwritable;
+    }
     const bool terminal = platform::IsTerminal(stdout);
     CProgressLine progress(stdout, terminal);
     SetErrorBoxHook([&progress](const std::string&, const std::string& text) {
@@ -266,14 +302,60 @@ int main(int argc, char* argv[]) {
     const TaskSettings& record = controller.Settings().Record();
     RunRequest request;
     request.delaySeconds = delayOption->count() > 0 ? delay : record.timeout;
-    request.endAfter = endAfter;
-    request.askAgainEvery = std::chrono::seconds(pollSeconds);
-    request.ratePerSecond = rate;
+    if (const Status read = controller.ReadExtendedSettings(request); !read.IsOk()) {
+        std::fprintf(stderr, "novudl: %s\n", read.Text().c_str());
+        return kBadArguments;
+    }
+    // The options override the extended settings for this run.
+    if (endAfterOption->count() > 0) {
+        request.endAfter = endAfter;
+    }
+    if (pollOption->count() > 0) {
+        request.askAgainEvery = std::chrono::seconds(pollSeconds);
+    }
+    if (rateOption->count() > 0) {
+        request.ratePerSecond = rate;
+    }
     if (http11) {
-        request.httpVersion = HttpVersion::k11;
+        request.httpVersion = request.httpsVersion = HttpVersion::k11;
     }
     if (http10) {
-        request.httpsVersion = HttpVersion::k10;
+        request.httpVersion = request.httpsVersion = HttpVersion::k10;
+    }
+    if (userAgentOption->count() > 0) {
+        request.http.userAgent = userAgent;
+    }
+    if (redirectsOption->count() > 0) {
+        request.http.maxRedirects = maxRedirects;
+    }
+    if (headerOption->count() > 0) {
+        request.http.headers.clear();
+        for (const std::string& line : headerLines) {
+            std::string why;
+            const auto header = ParseHeaderLine(line, &why);
+            if (!header) {
+                std::fprintf(stderr, "novudl: --header \"%s\": %s\n", line.c_str(), why.c_str());
+                return kBadArguments;
+            }
+            request.http.headers.push_back(*header);
+        }
+    }
+    if (!cookieFile.empty()) {
+        std::vector<std::string> warnings;
+        const Status loaded = LoadCookieFile(cookieFile, request.http, warnings);
+        for (const std::string& warning : warnings) {
+            observer.OnWarning(warning);
+        }
+        if (!loaded.IsOk()) {
+            std::fprintf(stderr, "novudl: %s\n", loaded.Text().c_str());
+            return kBadArguments;
+        }
+    }
+    if (saveCookies && !request.http.cookies) {
+        std::fprintf(stderr,
+                     "novudl: --save-cookies needs a cookie file (--cookies, or "
+                     "http.cookies in NOVUDownLoad.toml)\n");
+        return kBadArguments;
     }
 
     std::vector<std::pair<std::int32_t, std::vector<std::int32_t>>> retryList;
@@ -322,6 +404,15 @@ int main(int argc, char* argv[]) {
                (!follow && controller.AllTasksAtTheirEnd());
     });
     progress.Finish();
+    if (saveCookies) {
+        const std::string cookies = request.http.cookies->Text();
+        if (const Status saved = ReplaceWholeFile(request.http.cookieFile.c_str(), cookies.data(),
+                                                  static_cast<int>(cookies.size()));
+            !saved.IsOk()) {
+            std::fprintf(stderr, "novudl: the cookies cannot be saved to %s: %s\n",
+                         request.http.cookieFile.c_str(), saved.Text().c_str());
+        }
+    }
 
     if (!retryList.empty()) {
         SettleRetry(controller, report, reportSizeAtStart, retryList);

@@ -40,6 +40,7 @@ struct HttpOptions {
     std::vector<std::pair<std::string, std::string>> headers;
     int maxRedirects = kDefaultMaxRedirects;  // followed in the HTTP/1.1 exchange only
     std::shared_ptr<CCookieJar> cookies;      // none: no Cookie sent, no Set-Cookie kept
+    std::string cookieFile;                   // the file the cookies were read from
 };
 
 // "Name: value" as a header line a user may add; none, with the reason in `why`, for one

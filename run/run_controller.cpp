@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run/dlg_downloader.h"
+#include "run/extended_settings.h"
 #include "run/job_names.h"
 #include "run/task_kind.h"
 #include "support/debug_log.h"
@@ -71,8 +72,8 @@ void CRunController::Start(const RunRequest& request) {
             CJobNamer::Make(appDirectory_, kind.jobKind, settings_.Record().*kind.url,
                             request.PathTemplate(kind.jobKind), &why);
         if (request.Task(kind.jobKind).enabled && !Task(kind.jobKind).namer) {
-            observer_.OnStartRefused(FormatText("%s: %s. No run was started.", kind.reportName,
-                                                why.c_str()));
+            observer_.OnStartRefused(
+                FormatText("%s: %s. No run was started.", kind.reportName, why.c_str()));
             return;
         }
     }
@@ -100,6 +101,7 @@ void CRunController::Start(const RunRequest& request) {
     }
     downloader_->GetFetcher().SetPort(fetchPort_);
     downloader_->GetFetcher().SetVersions(request.httpVersion, request.httpsVersion);
+    downloader_->GetFetcher().SetOptions(request.http);
     downloader_->SetFetch(fetch_);
     downloader_->SetIdleSleepMs(idleSleepMs_);
     downloader_->Start(kRunThreadCount);
@@ -141,6 +143,30 @@ void CRunController::Start(const RunRequest& request) {
     failureReportWhole_ = true;
     SaveIfDue(true);
     generating_ = true;
+}
+
+Status CRunController::ReadExtendedSettings(RunRequest& request) {
+    ExtendedSettings settings;
+    std::vector<std::string> warnings;
+    Status read = ::ReadExtendedSettings(appDirectory_ + kExtendedSettingsName, settings);
+    if (read.IsOk()) {
+        read = ApplyExtendedSettings(settings, appDirectory_, request, warnings);
+    }
+    for (const std::string& warning : warnings) {
+        observer_.OnWarning(warning);
+    }
+    return read;
+}
+
+void CRunController::StartWithExtendedSettings(RunRequest request) {
+    if (downloader_) {
+        return;
+    }
+    if (const Status read = ReadExtendedSettings(request); !read.IsOk()) {
+        observer_.OnStartRefused(read.Text() + ". No run was started.");
+        return;
+    }
+    Start(request);
 }
 
 void CRunController::GenerateJobs() {
@@ -333,8 +359,7 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             // Its name must be on the disk before a save counts it.
             // So must the folders made for it this run, at any depth below the data folder.
             for (std::string folder = FolderOf(path);
-                 !path.empty() && folder.size() > appDirectory_.size();
-                 folder = FolderOf(folder)) {
+                 !path.empty() && folder.size() > appDirectory_.size(); folder = FolderOf(folder)) {
                 unsyncedFolders_.insert(folder);
             }
         } else {

@@ -11,9 +11,9 @@
 
 #include "run/dlg_downloader.h"
 #include "run/failure_report.h"
+#include "run/job_names.h"
 #include "run/resume_point.h"
 #include "run/run_clock.h"
-#include "run/job_names.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
 #include "run/task_settings_file.h"
@@ -69,6 +69,11 @@ class CRunController {
 
     // Refused, through OnStartRefused, while another run holds the folder or a download folder
     // takes no files; ignored while a run exists.
+    // Puts NOVUDownLoad.toml of the data folder into `request` (see ReadExtendedSettings); a
+    // refusal names the file, line, column and reason. Warnings go to the observer.
+    Status ReadExtendedSettings(RunRequest& request);
+    // The window's Start: the extended settings first; a file they refuse refuses the Start.
+    void StartWithExtendedSettings(RunRequest request);
     void Start(const RunRequest& request);
     void Pause();
     void Resume();

@@ -60,4 +60,6 @@ class CRunObserver {
     // The run ended by itself because it could not go on (the disk is full): why, and where it
     // stopped. Told once the run is over.
     virtual void OnRunStopped(const std::string& /*reason*/) {}
+    // Something worth a word that stops nothing (a cookie file other users can read).
+    virtual void OnWarning(const std::string& /*text*/) {}
 };

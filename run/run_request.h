@@ -11,6 +11,11 @@
 // The most documents a task asks for in a second: one each 10 ms tick of the generator.
 inline constexpr int kGeneratorRate = 100;
 
+// The most missing numbers in a row that may end a series, and the longest time between two
+// questions at its end.
+inline constexpr int kMostEndAfter = 1000000;
+inline constexpr int kMostPollSeconds = 86400;
+
 // What one task fetches in a run.
 struct TaskRequest {
     bool enabled = false;
@@ -32,6 +37,7 @@ struct RunRequest {
     // The exchange for http:// and https:// base URLs (see CHttpGetter::SetVersions).
     HttpVersion httpVersion = HttpVersion::k10;
     HttpVersion httpsVersion = HttpVersion::k11;
+    HttpOptions http;  // headers, User-Agent, cookies and redirects
 
     // Where each task's documents go below its folder; empty: "<n/1000>/<n>" and its extension.
     std::string bbsPath, documentPath;

@@ -42,3 +42,29 @@ DataLocation ChooseDataLocationOfThisProgram() {
     }
     return location;
 }
+
+Status ChooseDataFolder(const std::string& folder, DataLocation& location) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder)) {
+        return Status::Refused(FormatText(
+            "the data folder %s cannot be made: %s", folder.c_str(),
+            (error ? error.message() : std::string("a file of that name is in the way")).c_str()));
+    }
+    location = {folder, false};
+    const char separator = PathSeparator()[0];
+    if (location.directory.back() != separator && location.directory.back() != '/') {
+        location.directory += separator;
+    }
+    SetDebugLogPath(location.directory + "debug.txt");
+    return Status::Ok();
+}
+
+std::string DataFolderArgument(int argc, const char* const* argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--data") {
+            return argv[i + 1];
+        }
+    }
+    return {};
+}

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/status.h"
+
 // The reverse-DNS name under which the program is installed (desktop entry, metainfo, icons).
 inline constexpr const char* kApplicationId = "example.novu.NOVUDownLoad";
 
@@ -22,3 +24,12 @@ DataLocation ChooseDataLocation(const std::string& executableDirectory);
 // The data location of the running executable (its own folder found with GetAppDirectory). In
 // the per-user folder, the debug log goes there too.
 DataLocation ChooseDataLocationOfThisProgram();
+
+// The folder a user named (--data DIR) as the data location: created when missing, with its
+// parents, and the debug log's home too. Refused, saying why, when it cannot be made or is no
+// folder.
+Status ChooseDataFolder(const std::string& folder, DataLocation& location);
+
+// The window's one argument: "--data DIR" gives DIR, its absence the empty text (the program's
+// own data folder). Other arguments are not the window's, nor the toolkit's: they are ignored.
+std::string DataFolderArgument(int argc, const char* const* argv);

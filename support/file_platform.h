@@ -17,6 +17,8 @@ bool RenameReplacing(const char* from, const char* to);
 bool ExecutablePath(std::string& path);
 // Whether this process may write the existing file; errno tells why not.
 bool MayWrite(const char* path);
+// Whether users other than the owner may read the file (never, where no such bits exist).
+bool OthersMayRead(const char* path);
 // Creates a file that must not exist yet, for binary writing; nullptr (errno set) otherwise.
 std::FILE* CreateNewFile(const char* path);
 // The same as a descriptor with the given permission bits, exactly (the umask does not apply),

@@ -48,6 +48,11 @@ bool MayWrite(const char* path) {
     return ::access(path, W_OK) == 0;
 }
 
+bool OthersMayRead(const char* path) {
+    struct stat status {};
+    return ::stat(path, &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 std::FILE* CreateNewFile(const char* path) {
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {

@@ -46,6 +46,10 @@ bool MayWrite(const char* path) {
     return ::_access(path, 2) == 0;
 }
 
+bool OthersMayRead(const char*) {
+    return false;  // a file's readers are its ACL's, which the user's profile already limits
+}
+
 std::FILE* CreateNewFile(const char* path) {
     const int fd = ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) {

@@ -46,6 +46,7 @@ class CDialogObserver : public CRunObserver {
     void OnStartNotice() override { ShowMessage(kStartNotice); }
     void OnWaitForWorkers() override { ShowMessage(kWaitMessage); }
     void OnRunStopped(const std::string& reason) override { ShowMessage(reason); }
+    void OnWarning(const std::string& text) override { SetText(IDC_STATUS, text); }
 
     void UpdateButtons(RunPhase phase) {
         for (const auto& [id, enabled] : ButtonsFor(phase)) {

@@ -191,7 +191,7 @@ void CDownLoadDlg::OnStart() {
                      IsChecked(IDC_DOCUMENT_CHECK) != 0, GetInt(IDC_DOCUMENT_DIRECTORY),
                      GetInt(IDC_DOCUMENT_FILE), GetInt(IDC_DELAY)});
     request.askAgainEvery = askAgainEvery_;
-    controller_->Start(request);
+    controller_->StartWithExtendedSettings(request);
     if (controller_->Generating()) {
         StartTimer(TIMER_GENERATE, kGeneratePeriodMs);
     }

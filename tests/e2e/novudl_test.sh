@@ -92,7 +92,7 @@ range)
     [ "$(requested xml | tr '\n' ' ')" = "$(seq -s ' ' 5000 5119) " ] || fail "not exactly the BBS range"
     [ "$(requested shtm | wc -l)" -eq 20 ] || fail "not exactly the Document range"
     expected="bbs 5013 status 404
-bbs 5042 status 302
+bbs 5042 status 302 (moved to http://127.0.0.1/)
 bbs 5077 body shorter than its Content-Length
 bbs 5099 time limit
 bbs 5113 status 404

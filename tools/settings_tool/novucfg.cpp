@@ -1,7 +1,10 @@
 // Reads and changes the program's 540-byte settings file.
 //
-//   novucfg [FILE]                      print the record
+//   novucfg [FILE]                      print the record and NOVUDownLoad.toml beside it
 //   novucfg [FILE] set FIELD VALUE...   change fields (a missing file starts from the defaults)
+//                                       or keys of NOVUDownLoad.toml (http.user_agent, ...)
+//   novucfg [FILE] unset KEY...         remove keys of NOVUDownLoad.toml
+//   --data DIR                          the settings of that data folder instead of FILE
 //
 // Without FILE, the settings file of the program beside this tool (its own folder, or the
 // per-user data folder when that folder is not to be written). Exit status: 0 done, 1 the file
@@ -16,7 +19,9 @@
 
 #include "engine/downloader.h"
 #include "engine/url.h"
+#include "run/extended_settings.h"
 #include "run/job_names.h"
+#include "run/task_kind.h"
 #include "run/task_settings_file.h"
 #include "support/data_location.h"
 #include "support/decimal.h"
@@ -101,6 +106,27 @@ int Refuse(const std::string& message) {
     return kRefused;
 }
 
+// NOVUDownLoad.toml as it stands, or a word that there is none.
+void PrintExtended(const std::string& path) {
+    std::string text(64 * 1024, '\0');
+    const int length = ReadWholeFile(path.c_str(), text.data(), static_cast<int>(text.size()));
+    std::printf("\n%s:\n%s", path.c_str(),
+                length < 0 ? "(none: every key has its default)\n"
+                           : text.substr(0, static_cast<std::size_t>(length)).c_str());
+}
+
+// Why a path template cannot name every document of the task in this data folder, or the empty
+// text.
+std::string PathProblem(const std::string& key, const std::string& value,
+                        const std::string& dataFolder, const TaskSettings& record) {
+    const std::int32_t kind = key == "bbs.path" ? JOB_BBS : JOB_DOCUMENT;
+    std::string why;
+    if (!CJobNamer::Make(dataFolder, kind, record.*TaskKindOf(kind).url, value, &why)) {
+        return key + ": " + why;
+    }
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -112,15 +138,28 @@ int main(int argc, char* argv[]) {
     app.add_option("FILE", path,
                    "the settings file; without it, the one the program beside this tool uses");
     app.add_flag("--force", force, "use a file that is not 540 bytes long");
+    std::string dataFolder;
+    app.add_option("--data", dataFolder, "the settings of this data folder (novudl --data)")
+        ->excludes("FILE");
+    CLI::App* unset = app.add_subcommand("unset", "remove keys of NOVUDownLoad.toml");
+    std::vector<std::string> removals;
+    unset->add_option("KEY", removals, "keys of NOVUDownLoad.toml")->required();
     CLI::App* set = app.add_subcommand("set", "change fields, then print the record");
     std::vector<std::string> changes;
     set->add_option("FIELD VALUE", changes,
                     "bbsUrl documentUrl bbsEnabled documentEnabled bbsNumber documentNumber "
-                    "timeout, each followed by its value")
+                    "timeout, or a key of NOVUDownLoad.toml, each followed by its value")
         ->required();
     app.footer(
         "A base URL begins with http:// or https://, may name a port (http://host:8080/path, "
-        "http://[::1]:8080/path), and ends without a slash.\nExit status: 0 done, 1 the file "
+        "http://[::1]:8080/path), and ends without a slash; documents lie at "
+        "<base>/<n/1000>/<n>.xml (.shtm for articles). A URL template names them itself with "
+        "{n}, {n:0W} (zero-padded to W digits) and {n/1000}: https://forum.example/t/{n}.json."
+        "\nKeys of NOVUDownLoad.toml: bbs.path document.path (below the task's folder, default "
+        "{n/1000}/{n}.xml and {n/1000}/{n}.htm) http.protocol (1.0 or 1.1) http.user_agent "
+        "http.headers (\"Name: value\", repeat the key for more) http.cookies (a cookie file, "
+        "relative to the data folder) http.max_redirects (0 to 20, default 5) run.rate "
+        "run.end_after run.poll.\nExit status: 0 done, 1 the file "
         "cannot be read or written, 2 a "
         "refused argument or file.");
     try {
@@ -129,9 +168,18 @@ int main(int argc, char* argv[]) {
         const int status = app.exit(error);
         return status == 0 ? 0 : kRefused;
     }
-    if (path.empty()) {
+    if (!dataFolder.empty()) {
+        DataLocation location;
+        if (const Status chosen = ChooseDataFolder(dataFolder, location); !chosen.IsOk()) {
+            return Refuse(chosen.Text());
+        }
+        path = SettingsPathFor(location.directory);
+    } else if (path.empty()) {
         path = SettingsPathFor(ChooseDataLocationOfThisProgram().directory);
     }
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    folder = folder.empty() ? std::string() : folder + PathSeparator();
+    const std::string extendedPath = folder + kExtendedSettingsName;
 
     std::error_code error;
     const bool exists = std::filesystem::exists(path, error);
@@ -150,12 +198,13 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "novucfg: cannot read %s\n", path.c_str());
         return 1;
     }
-    if (!set->parsed()) {
+    if (!set->parsed() && !unset->parsed()) {
         if (!exists) {
             std::fprintf(stderr, "novucfg: %s does not exist\n", path.c_str());
             return 1;
         }
         Print(file.Record());
+        PrintExtended(extendedPath);
         return 0;
     }
     // A run saves its record again and again: a change made under it would be overwritten. The
@@ -163,9 +212,9 @@ int main(int argc, char* argv[]) {
     std::string target;
     static_cast<void>(ResolveTrustedPath(path, target));
     for (const std::string& named : {path, target}) {
-        const std::string folder = std::filesystem::path(named).parent_path().string();
-        if (CFolderLock::InUse(folder.empty() ? std::string() : folder + PathSeparator())) {
-            return Refuse("another run is using " + (folder.empty() ? std::string(".") : folder) +
+        const std::string parent = std::filesystem::path(named).parent_path().string();
+        if (CFolderLock::InUse(parent.empty() ? std::string() : parent + PathSeparator())) {
+            return Refuse("another run is using " + (parent.empty() ? std::string(".") : parent) +
                           "; the file is unchanged");
         }
     }
@@ -175,17 +224,43 @@ int main(int argc, char* argv[]) {
     if (!exists) {
         file.Record() = TaskSettings::Defaults();
     }
+    // Keys with a dot belong to NOVUDownLoad.toml, the others to the record.
+    std::vector<std::pair<std::string, std::string>> extended;
+    bool recordChanged = false;
     for (std::size_t i = 0; i < changes.size(); i += 2) {
-        const std::string problem = SetField(file.Record(), changes[i], changes[i + 1]);
+        const std::string& key = changes[i];
+        const std::string& value = changes[i + 1];
+        const std::string problem = key.find('.') != std::string::npos
+                                        ? (key == "bbs.path" || key == "document.path"
+                                               ? PathProblem(key, value, folder, file.Record())
+                                               : std::string())
+                                        : SetField(file.Record(), key, value);
         if (!problem.empty()) {
-            return Refuse(problem + "; the file is unchanged");
+            return Refuse(problem + "; nothing was changed");
+        }
+        if (key.find('.') != std::string::npos) {
+            extended.emplace_back(key, value);
+        } else {
+            recordChanged = true;
         }
     }
-    if (file.Save() < 0) {
+    Status edited = extended.empty() ? Status::Ok() : SetExtendedSettings(extendedPath, extended);
+    for (const std::string& key : removals) {
+        if (edited.IsOk()) {
+            edited = UnsetExtendedSetting(extendedPath, key);
+        }
+    }
+    if (!edited.IsOk()) {
+        return Refuse(edited.Text() + "; the settings record is unchanged");
+    }
+    if (recordChanged && file.Save() < 0) {
         std::fprintf(stderr, "novucfg: cannot write %s: %s\n", path.c_str(),
                      file.LastError().c_str());
         return 1;
     }
-    Print(file.Record());
+    if (recordChanged || exists) {
+        Print(file.Record());
+    }
+    PrintExtended(extendedPath);
     return 0;
 }

@@ -185,7 +185,7 @@ void CDownLoadDlgWin32::OnSysCommand(UINT commandId) {
 }
 
 void CDownLoadDlgWin32::OnStart() {
-    controller_->Start(
+    controller_->StartWithExtendedSettings(
         RequestFrom({IsChecked(IDC_BBS_CHECK), GetInt(IDC_BBS_DIRECTORY), GetInt(IDC_BBS_FILE),
                      IsChecked(IDC_DOCUMENT_CHECK), GetInt(IDC_DOCUMENT_DIRECTORY),
                      GetInt(IDC_DOCUMENT_FILE), GetInt(IDC_DELAY)}));

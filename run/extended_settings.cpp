@@ -1,0 +1,322 @@
+#include "run/extended_settings.h"
+
+#include <toml++/toml.h>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "engine/cookie_jar.h"
+#include "run/job_names.h"
+#include "run/run_request.h"
+#include "support/decimal.h"
+#include "support/file_helpers.h"
+#include "support/file_platform.h"
+#include "support/text_format.h"
+
+namespace {
+
+// The largest file read: settings are a few lines; anything longer is not ours.
+constexpr int kLargestFile = 1 << 20;
+
+enum class KeyKind { kPath, kProtocol, kUserAgent, kHeaders, kFile, kCount };
+
+struct KeySpec {
+    const char* table;
+    const char* name;
+    KeyKind kind;
+    int least = 0, most = 0;  // kCount
+    std::string Name() const { return std::string(table) + "." + name; }
+};
+
+const KeySpec kKeys[] = {
+    {"bbs", "path", KeyKind::kPath},
+    {"document", "path", KeyKind::kPath},
+    {"http", "protocol", KeyKind::kProtocol},
+    {"http", "user_agent", KeyKind::kUserAgent},
+    {"http", "headers", KeyKind::kHeaders},
+    {"http", "cookies", KeyKind::kFile},
+    {"http", "max_redirects", KeyKind::kCount, 0, HttpOptions::kMostRedirects},
+    {"run", "rate", KeyKind::kCount, 1, kGeneratorRate},
+    {"run", "end_after", KeyKind::kCount, 1, kMostEndAfter},
+    {"run", "poll", KeyKind::kCount, 1, kMostPollSeconds},
+};
+
+const KeySpec* FindKey(std::string_view table, std::string_view name) {
+    for (const KeySpec& key : kKeys) {
+        if (table == key.table && name == key.name) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+std::string At(const std::string& path, const toml::source_region& where,
+               const std::string& reason) {
+    return FormatText("%s:%u:%u: %s", path.c_str(), where.begin.line, where.begin.column,
+                      reason.c_str());
+}
+
+// Checks one value and stores it; the reason when it cannot be.
+std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& settings) {
+    const std::string name = key.Name();
+    if (key.kind == KeyKind::kCount) {
+        const std::optional<std::int64_t> count = value.value_exact<std::int64_t>();
+        if (!count || *count < key.least || *count > key.most) {
+            return FormatText("%s is a whole number from %d to %d", name.c_str(), key.least,
+                              key.most);
+        }
+        const int number = static_cast<int>(*count);
+        std::optional<int>& target = name == "http.max_redirects" ? settings.maxRedirects
+                                     : name == "run.rate"         ? settings.rate
+                                     : name == "run.end_after"    ? settings.endAfter
+                                                                  : settings.poll;
+        target = number;
+        return {};
+    }
+    if (key.kind == KeyKind::kHeaders) {
+        const toml::array* lines = value.as_array();
+        if (lines == nullptr) {
+            return name + " is a list of \"Name: value\" texts";
+        }
+        std::vector<std::pair<std::string, std::string>> headers;
+        for (const toml::node& line : *lines) {
+            std::string why;
+            const std::optional<std::string> text = line.value_exact<std::string>();
+            const auto header = text ? ParseHeaderLine(*text, &why) : std::nullopt;
+            if (!header) {
+                return name + ": " + (text ? why : "each header is a text");
+            }
+            headers.push_back(*header);
+        }
+        settings.headers = std::move(headers);
+        return {};
+    }
+    const std::optional<std::string> text = value.value_exact<std::string>();
+    if (!text) {
+        return name + " is a text in quotes";
+    }
+    std::string why;
+    switch (key.kind) {
+        case KeyKind::kPath:
+            why = PathTemplateProblem(*text);
+            (std::string_view(key.table) == "bbs" ? settings.bbsPath : settings.documentPath) =
+                *text;
+            break;
+        case KeyKind::kProtocol:
+            if (*text != "1.0" && *text != "1.1") {
+                why = "\"1.0\" or \"1.1\", not \"" + *text + "\"";
+            }
+            settings.protocol = *text == "1.1" ? HttpVersion::k11 : HttpVersion::k10;
+            break;
+        case KeyKind::kUserAgent:
+            if (!ParseHeaderLine("User-Agent: " + *text, &why)) {
+                why = "holds no CR, LF or other control character";
+            }
+            settings.userAgent = *text;
+            break;
+        default:
+            if (text->empty()) {
+                why = "names no file";
+            }
+            settings.cookies = *text;
+            break;
+    }
+    return why.empty() ? std::string() : name + ": " + why;
+}
+
+// The bytes of a file of at most kLargestFile bytes, or none with the refusal in `status`.
+std::optional<std::string> ReadSmallFile(const std::string& path, Status& status) {
+    std::string text(kLargestFile + 1, '\0');
+    const int length = ReadWholeFile(path.c_str(), text.data(), kLargestFile + 1);
+    if (length < 0 || length > kLargestFile) {
+        status = Status::Refused(path + (length < 0 ? ": cannot be read" : ": larger than 1 MiB"));
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// The file's table, or none with the refusal in `status`; a missing file is an empty table.
+std::optional<toml::table> Parse(const std::string& path, Status& status) {
+    if (!FileExists(path.c_str())) {
+        return toml::table();
+    }
+    const std::optional<std::string> text = ReadSmallFile(path, status);
+    if (!text) {
+        return std::nullopt;
+    }
+    try {
+        return toml::parse(*text, path);
+    } catch (const toml::parse_error& error) {
+        status = Status::Refused(At(path, error.source(), std::string(error.description())));
+        return std::nullopt;
+    }
+}
+
+// Every key of the table checked and stored; the first refusal.
+Status Check(const std::string& path, const toml::table& root, ExtendedSettings& settings) {
+    for (const auto& [tableName, node] : root) {
+        const toml::table* table = node.as_table();
+        if (table == nullptr) {
+            return Status::Refused(
+                At(path, node.source(), "unknown key " + std::string(tableName.str())));
+        }
+        for (const auto& [name, value] : *table) {
+            const KeySpec* key = FindKey(tableName.str(), name.str());
+            if (key == nullptr) {
+                return Status::Refused(At(
+                    path, value.source(),
+                    "unknown key " + std::string(tableName.str()) + "." + std::string(name.str())));
+            }
+            if (const std::string why = Take(*key, value, settings); !why.empty()) {
+                return Status::Refused(At(path, value.source(), why));
+            }
+        }
+    }
+    return Status::Ok();
+}
+
+const KeySpec* FindKey(const std::string& dotted) {
+    const std::size_t dot = dotted.find('.');
+    return dot == std::string::npos ? nullptr
+                                    : FindKey(std::string_view(dotted).substr(0, dot),
+                                              std::string_view(dotted).substr(dot + 1));
+}
+
+Status Write(const std::string& path, const toml::table& root) {
+    std::ostringstream text;
+    text << root << "\n";
+    const std::string bytes = text.str();
+    const Status written =
+        ReplaceWholeFile(path.c_str(), bytes.data(), static_cast<int>(bytes.size()));
+    return written.IsOk() ? written : Status::Refused(path + ": " + written.Text());
+}
+
+}  // namespace
+
+Status ReadExtendedSettings(const std::string& path, ExtendedSettings& settings) {
+    Status status;
+    const std::optional<toml::table> root = Parse(path, status);
+    if (!root) {
+        return status;
+    }
+    ExtendedSettings read;
+    if (Status checked = Check(path, *root, read); !checked.IsOk()) {
+        return checked;
+    }
+    settings = std::move(read);
+    return Status::Ok();
+}
+
+Status SetExtendedSettings(const std::string& path,
+                           const std::vector<std::pair<std::string, std::string>>& changes) {
+    Status status;
+    std::optional<toml::table> root = Parse(path, status);
+    if (!root) {
+        return status;
+    }
+    toml::array headers;
+    for (const auto& [name, text] : changes) {
+        const KeySpec* key = FindKey(name);
+        if (key == nullptr) {
+            return Status::Refused("unknown key " + name);
+        }
+        toml::table* table = root->emplace(key->table, toml::table()).first->second.as_table();
+        if (table == nullptr) {
+            return Status::Refused(path + ": " + key->table + " is not a table");
+        }
+        if (key->kind == KeyKind::kHeaders) {
+            headers.push_back(text);
+            table->insert_or_assign(key->name, headers);
+        } else if (key->kind == KeyKind::kCount) {
+            const std::optional<std::int64_t> count = ParseDecimal<std::int64_t>(text);
+            if (!count) {
+                return Status::Refused(FormatText("%s is a whole number from %d to %d",
+                                                  name.c_str(), key->least, key->most));
+            }
+            table->insert_or_assign(key->name, *count);
+        } else {
+            table->insert_or_assign(key->name, text);
+        }
+        ExtendedSettings ignored;
+        if (const std::string why = Take(*key, *table->get(key->name), ignored); !why.empty()) {
+            return Status::Refused(why);
+        }
+    }
+    ExtendedSettings ignored;
+    if (const Status checked = Check(path, *root, ignored); !checked.IsOk()) {
+        return checked;  // the rest of the file must stay readable too
+    }
+    return Write(path, *root);
+}
+
+Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
+    const KeySpec* key = FindKey(name);
+    if (key == nullptr) {
+        return Status::Refused("unknown key " + name);
+    }
+    Status status;
+    std::optional<toml::table> root = Parse(path, status);
+    if (!root) {
+        return status;
+    }
+    toml::table* table = root->get_as<toml::table>(key->table);
+    if (table == nullptr || !table->contains(key->name)) {
+        return Status::Ok();
+    }
+    table->erase(key->name);
+    if (table->empty()) {
+        root->erase(key->table);
+    }
+    return Write(path, *root);
+}
+
+std::vector<std::string> ExtendedSettingKeys() {
+    std::vector<std::string> names;
+    for (const KeySpec& key : kKeys) {
+        names.push_back(key.Name());
+    }
+    return names;
+}
+
+Status LoadCookieFile(const std::string& path, HttpOptions& options,
+                      std::vector<std::string>& warnings) {
+    Status status;
+    const std::optional<std::string> text = ReadSmallFile(path, status);
+    if (!text) {
+        return status;
+    }
+    auto jar = std::make_shared<CCookieJar>();
+    std::string why;
+    if (!jar->Load(*text, &why)) {
+        return Status::Refused(path + " " + why);
+    }
+    if (platform::OthersMayRead(path.c_str())) {
+        warnings.push_back(path + " holds login cookies and other users may read it (chmod 600)");
+    }
+    options.cookies = std::move(jar);
+    options.cookieFile = path;
+    return Status::Ok();
+}
+
+Status ApplyExtendedSettings(const ExtendedSettings& settings, const std::string& dataDirectory,
+                             RunRequest& request, std::vector<std::string>& warnings) {
+    request.bbsPath = settings.bbsPath.value_or(request.bbsPath);
+    request.documentPath = settings.documentPath.value_or(request.documentPath);
+    if (settings.protocol) {
+        request.httpVersion = request.httpsVersion = *settings.protocol;
+    }
+    request.http.userAgent = settings.userAgent.value_or(request.http.userAgent);
+    request.http.headers = settings.headers.value_or(request.http.headers);
+    request.http.maxRedirects = settings.maxRedirects.value_or(request.http.maxRedirects);
+    request.ratePerSecond = settings.rate.value_or(request.ratePerSecond);
+    request.endAfter = settings.endAfter.value_or(request.endAfter);
+    if (settings.poll) {
+        request.askAgainEvery = std::chrono::seconds(*settings.poll);
+    }
+    if (settings.cookies) {
+        const std::filesystem::path file = std::filesystem::path(dataDirectory) / *settings.cookies;
+        return LoadCookieFile(file.string(), request.http, warnings);
+    }
+    return Status::Ok();
+}
