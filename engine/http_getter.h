@@ -74,8 +74,8 @@ class CHttpGetter {
   private:
     // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
     // one is there; 1 stored, 0 failed with the reason in `outcome`.
-    int Exchange(const std::string& url, const Url& parsed, HttpVersion version,
-                 const char* path, FetchFailure& outcome) const;
+    int Exchange(const std::string& url, const Url& parsed, HttpVersion version, const char* path,
+                 FetchFailure& outcome) const;
 
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();

@@ -46,8 +46,9 @@ std::optional<std::pair<std::string, std::string>> ParseHeaderLine(std::string_v
     }
     for (const char* own : {"host", "content-length", "transfer-encoding", "connection"}) {
         if (EqualsNoCase(name, own)) {
-            return refuse("Host, Content-Length, Transfer-Encoding and Connection are the "
-                          "exchange's own headers");
+            return refuse(
+                "Host, Content-Length, Transfer-Encoding and Connection are the "
+                "exchange's own headers");
         }
     }
     std::string_view value = line.substr(colon + 1);

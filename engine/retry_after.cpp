@@ -30,8 +30,8 @@ std::optional<T> Field(std::string_view text, std::size_t at, std::size_t length
 
 std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
     if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT" ||
-        (text[7] != ' ' && text[7] != '-') || text[7] != text[11] || text[16] != ' ' || text[19] != ':' ||
-        text[22] != ':') {
+        (text[7] != ' ' && text[7] != '-') || text[7] != text[11] || text[16] != ' ' ||
+        text[19] != ':' || text[22] != ':') {
         return std::nullopt;
     }
     unsigned month = 0;

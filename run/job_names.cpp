@@ -116,8 +116,8 @@ JobNames CJobNamer::Names(std::int32_t number) const {
         names.folder = names.file.substr(0, names.file.rfind(PathSeparator()[0]));
     } else {
         names.folder = FormatText("%s%d", taskFolder_.c_str(), number / 1000);
-        names.file = FormatText("%s%s%d%s", names.folder.c_str(), PathSeparator(), number,
-                                fileExtension_);
+        names.file =
+            FormatText("%s%s%d%s", names.folder.c_str(), PathSeparator(), number, fileExtension_);
     }
     return names;
 }

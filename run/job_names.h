@@ -35,10 +35,10 @@ class CJobNamer {
   private:
     CJobNamer() = default;
 
-    std::string base_;                           // the fixed layout's base URL
-    std::optional<CNumberTemplate> url_;         // or the URL template
-    std::string taskFolder_;                     // "<app>xml_file<separator>"
-    std::optional<CNumberTemplate> path_;        // none: the fixed layout
+    std::string base_;                     // the fixed layout's base URL
+    std::optional<CNumberTemplate> url_;   // or the URL template
+    std::string taskFolder_;               // "<app>xml_file<separator>"
+    std::optional<CNumberTemplate> path_;  // none: the fixed layout
     const char* urlExtension_ = "";
     const char* fileExtension_ = "";
 };

@@ -897,9 +897,10 @@ TEST_F(FetcherTest, CookiesAndTheUsersHeadersGoWithEveryRequest) {
     ASSERT_TRUE(server_->Start());
     const std::string site = "http://127.0.0.1:" + std::to_string(server_->Port());
     auto jar = std::make_shared<CCookieJar>();
-    ASSERT_TRUE(jar->Load("127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"
-                          "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tno\n",
-                          nullptr));
+    ASSERT_TRUE(
+        jar->Load("127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n"
+                  "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tno\n",
+                  nullptr));
     HttpOptions options;
     options.userAgent = "Mozilla/5.0";
     options.headers = {{"Accept-Language", "en"}};
@@ -910,10 +911,10 @@ TEST_F(FetcherTest, CookiesAndTheUsersHeadersGoWithEveryRequest) {
     EXPECT_EQ(getter_.Download((site + "/t/1").c_str(), Target().c_str()), 1);
     const std::vector<std::string> requests = server_->Requests();
     ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0], "GET /t/1 HTTP/1.1\r\nHost: 127.0.0.1:" +
-                               std::to_string(server_->Port()) +
-                               "\r\nUser-Agent: Mozilla/5.0\r\nAccept-Encoding: gzip\r\n"
-                               "Accept-Language: en\r\nCookie: sid=abc\r\n\r\n");
+    EXPECT_EQ(requests[0],
+              "GET /t/1 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_->Port()) +
+                  "\r\nUser-Agent: Mozilla/5.0\r\nAccept-Encoding: gzip\r\n"
+                  "Accept-Language: en\r\nCookie: sid=abc\r\n\r\n");
     // The cookie set by the answer goes where its path says, and not above it.
     EXPECT_NE(requests[3].find("Cookie: seen=1; sid=abc\r\n"), std::string::npos) << requests[3];
     EXPECT_NE(requests[2].find("Cookie: sid=abc\r\n"), std::string::npos) << requests[2];
@@ -934,7 +935,8 @@ TEST(CookieJarTest, FileLinesAreTakenOrRefusedWithTheirNumber) {
     for (const Case& c : std::initializer_list<Case>{
              {"# Netscape HTTP Cookie File\n\n.example.org\tTRUE\t/\tFALSE\t0\ta\tb\r\n", ""},
              {"#HttpOnly_example.org\tFALSE\t/\tTRUE\t2000000000\ta\t\n", ""},
-             {"\n\nexample.org\tFALSE\t/\tFALSE\t0\ta\n", "line 3: expected 7 tab-separated fields"},
+             {"\n\nexample.org\tFALSE\t/\tFALSE\t0\ta\n",
+              "line 3: expected 7 tab-separated fields"},
              {"example.org FALSE / FALSE 0 a b\n", "line 1: expected 7 tab-separated fields"},
              {"example.org\tyes\t/\tFALSE\t0\ta\tb\n",
               "line 1: the second and fourth fields are TRUE or FALSE"},
@@ -951,11 +953,12 @@ TEST(CookieJarTest, FileLinesAreTakenOrRefusedWithTheirNumber) {
 
 TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
     CCookieJar jar;
-    ASSERT_TRUE(jar.Load(".example.org\tTRUE\t/\tFALSE\t0\tall\t1\n"
-                         "example.org\tFALSE\t/forum\tFALSE\t0\tforum\t2\n"
-                         "example.org\tFALSE\t/\tTRUE\t0\tsafe\t3\n"
-                         "example.org\tFALSE\t/\tFALSE\t100\told\t4\n",
-                         nullptr));
+    ASSERT_TRUE(
+        jar.Load(".example.org\tTRUE\t/\tFALSE\t0\tall\t1\n"
+                 "example.org\tFALSE\t/forum\tFALSE\t0\tforum\t2\n"
+                 "example.org\tFALSE\t/\tTRUE\t0\tsafe\t3\n"
+                 "example.org\tFALSE\t/\tFALSE\t100\told\t4\n",
+                 nullptr));
     const auto header = [&](const char* url) { return jar.HeaderFor(*ParseUrl(url), 99); };
     EXPECT_EQ(header("http://example.org/forum/t/1"), "forum=2; all=1; old=4");
     EXPECT_EQ(header("https://example.org/forumx"), "all=1; safe=3; old=4");
@@ -966,7 +969,7 @@ TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
     const Url forum = *ParseUrl("http://www.example.org/forum/t/1");
     jar.Take(forum, "s=new; Domain=.example.org; Path=/", 99);
     jar.Take(forum, "all=2; Domain=example.org; Path=/", 99);  // replaces the file's value
-    jar.Take(forum, "evil=1; Domain=other.org", 99);          // another site's: ignored
+    jar.Take(forum, "evil=1; Domain=other.org", 99);           // another site's: ignored
     jar.Take(forum, "here=1", 99);                             // this host, this folder
     EXPECT_EQ(header("http://example.org/"), "old=4; s=new; all=2");
     EXPECT_EQ(header("http://www.example.org/forum/t/2"), "here=1; s=new; all=2");
@@ -978,9 +981,9 @@ TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
 TEST(HeaderLineTest, TheExchangesOwnHeadersAndBrokenLinesAreRefused) {
     EXPECT_EQ(ParseHeaderLine("Accept-Language:  en, de "),
               std::make_pair(std::string("Accept-Language"), std::string("en, de")));
-    for (const char* line : {"Host: a", "content-length: 1", "Transfer-Encoding: x",
-                             "Connection: close", "X-A: b\r\nX-B: c", "NoColon", ": v",
-                             "Two words: v"}) {
+    for (const char* line :
+         {"Host: a", "content-length: 1", "Transfer-Encoding: x", "Connection: close",
+          "X-A: b\r\nX-B: c", "NoColon", ": v", "Two words: v"}) {
         EXPECT_FALSE(ParseHeaderLine(line)) << line;
     }
 }

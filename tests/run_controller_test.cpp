@@ -947,7 +947,8 @@ TEST_F(RunControllerTest, PauseAndResumeWithoutRunDoNothing) {
 
 TEST(JobNamesTest, FoldersUrlsAndFilesPerTask) {
     const std::string s = PathSeparator();  // paths take the platform's separator, URLs "/"
-    const JobNames bbs = CJobNamer::Make("/app" + s, JOB_BBS, "http://h/Expert/topic")->Names(1318001);
+    const JobNames bbs =
+        CJobNamer::Make("/app" + s, JOB_BBS, "http://h/Expert/topic")->Names(1318001);
     EXPECT_EQ(bbs.folder, "/app" + s + "xml_file" + s + "1318");
     EXPECT_EQ(bbs.url, "http://h/Expert/topic/1318/1318001.xml");
     EXPECT_EQ(bbs.file, "/app" + s + "xml_file" + s + "1318" + s + "1318001.xml");
