@@ -40,10 +40,10 @@ std::optional<CNumberTemplate> CNumberTemplate::Parse(std::string_view text, std
             hasNumber = true;
         } else if (name == "n/1000") {
             parsed.pieces_.push_back({Piece::kThousands, {}, 0});
-        } else if (name.size() >= 5 && name.substr(0, 4) == "n:0" &&
-                   name.find_first_not_of("0123456789", 4) == std::string_view::npos &&
-                   name.size() <= 6) {
-            const int width = std::stoi(std::string(name.substr(4)));
+        } else if (name.size() >= 4 && name.size() <= 5 && name.substr(0, 3) == "n:0" &&
+                   name.find_first_not_of("0123456789", 3) == std::string_view::npos) {
+            // "{n:0W}": the zero asks for padding, W is the width.
+            const int width = std::stoi(std::string(name.substr(3)));
             if (width < 1 || width > 10) {
                 Refuse(why, "a width from 1 to 10 digits, not {" + std::string(name) + "}");
                 return std::nullopt;

@@ -2,9 +2,15 @@
 
 #include <filesystem>
 
+#include "engine/cookie_jar.h"
+#include "engine/downloader.h"
 #include "posix_helpers.h"
+#include "run/extended_settings.h"
+#include "run/job_names.h"
+#include "run/run_request.h"
 #include "run/task_settings_file.h"
 #include "support/file_helpers.h"
+#include "support/text_format.h"
 #include "temp_dir.h"
 
 namespace {
@@ -279,6 +285,153 @@ TEST(DocumentNumberTest, SplitTruncatesTowardZeroAndComposeCarries) {
     EXPECT_EQ(FilePart(-1500), -500);
     EXPECT_EQ(ComposeNumber(1, 1000), ComposeNumber(2, 0));
     EXPECT_EQ(ComposeNumber(-1, 5), -995);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NumberTemplateTest, PlaceholdersExpandAndEverythingElseIsRefused) {
+    EXPECT_EQ(CNumberTemplate::Parse("/t/{n}/{n:06}/{n/1000}")->Expand(1234), "/t/1234/001234/1");
+    EXPECT_EQ(CNumberTemplate::Parse("{n:01}")->Expand(42), "42");  // a width is a least width
+    EXPECT_EQ(CNumberTemplate::Parse("{n:010}")->ExpandLongest(), "2147483647");
+    std::string why;
+    for (const auto& [text, reason] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"{n:00}", "a width from 1 to 10 digits, not {n:00}"},
+             {"{n:011}", "a width from 1 to 10 digits, not {n:011}"},
+             {"{n:6}", "unknown placeholder {n:6} (known: {n}, {n:0W}, {n/1000})"},
+             {"/a/{id}", "unknown placeholder {id} (known: {n}, {n:0W}, {n/1000})"},
+             {"/a/{n", "a \"{\" without its \"}\""},
+             {"/a/n}", "a \"}\" without its \"{\""},
+             {"/a/{n/1000}", "no place for the number: {n} or {n:0W}"},
+         }) {
+        EXPECT_FALSE(CNumberTemplate::Parse(text, &why)) << text;
+        EXPECT_EQ(why, reason) << text;
+    }
+}
+
+TEST(JobNamerTest, TemplatesNameUrlsAndFilesWithinTheirLimits) {
+    const std::string s = PathSeparator();
+    const auto namer = CJobNamer::Make("/d" + s, JOB_BBS, "https://f.example/t/{n}.json",
+                                       "{n/1000}/{n:03}/index.json");
+    const JobNames names = namer->Names(1007);
+    EXPECT_EQ(names.url, "https://f.example/t/1007.json");
+    EXPECT_EQ(names.file, "/d" + s + "xml_file" + s + "1" + s + "1007" + s + "index.json");
+    EXPECT_EQ(names.folder, "/d" + s + "xml_file" + s + "1" + s + "1007");
+
+    std::string why;
+    for (const char* path : {"/abs/{n}", "C:{n}", "a/../{n}", "..\\{n}", "{n}/", "x"}) {
+        EXPECT_FALSE(CJobNamer::Make("/d" + s, JOB_BBS, "http://h/t", path, &why)) << path;
+    }
+    // The path must fit 259 characters at the largest number, ten digits: one more is refused.
+    const std::string folder = "/d" + s + "xml_file" + s;  // 12 characters
+    const std::string fits(259 - folder.size() - 10, 'p');
+    EXPECT_TRUE(CJobNamer::Make("/d" + s, JOB_BBS, "http://h/t", fits + "{n}"));
+    EXPECT_FALSE(CJobNamer::Make("/d" + s, JOB_BBS, "http://h/t", fits + "p{n}", &why));
+    EXPECT_NE(why.find("would pass 259 characters"), std::string::npos) << why;
+
+    // A URL template the fetcher could not take at the largest number is refused in its words.
+    const std::string prefix = "http://h/";
+    const std::string room(259 - prefix.size() - 10, 'u');
+    EXPECT_EQ(UrlTemplateProblem(prefix + room + "{n}"), "");
+    EXPECT_EQ(UrlTemplateProblem(prefix + room + "u{n}").substr(0, 28),
+              "name too long: at the larges");
+    EXPECT_EQ(UrlTemplateProblem("http://h/a b/{n}"), "control character or space in the URL");
+}
+
+class ExtendedSettingsTest : public ::testing::Test {
+  protected:
+    Status Read(const std::string& text) {
+        WriteFileBytes(Path(), text);
+        settings_ = {};
+        return ReadExtendedSettings(Path(), settings_);
+    }
+    std::string Path() const { return dir_.File("NOVUDownLoad.toml"); }
+
+    TempDir dir_;
+    ExtendedSettings settings_;
+};
+
+TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
+    WriteFileBytes(dir_.File("cookies.txt"), "h\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
+    ASSERT_TRUE(Read("[bbs]\npath = \"{n}.json\"\n[http]\nprotocol = \"1.1\"\n"
+                     "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
+                     "cookies = \"cookies.txt\"\nmax_redirects = 0\n"
+                     "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
+                    .IsOk());
+    RunRequest request;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(ApplyExtendedSettings(settings_, dir_.WithSeparator(), request, warnings).IsOk());
+    EXPECT_EQ(request.bbsPath, "{n}.json");
+    EXPECT_EQ(request.documentPath, "");
+    EXPECT_EQ(request.httpVersion, HttpVersion::k11);
+    EXPECT_EQ(request.http.userAgent, "Mozilla/5.0");
+    EXPECT_EQ(request.http.headers.at(0).second, "en");
+    EXPECT_EQ(request.http.maxRedirects, 0);
+    EXPECT_EQ(request.http.cookies->HeaderFor(*ParseUrl("http://h/"), 0), "sid=abc");
+    EXPECT_EQ(request.ratePerSecond, 7);
+    EXPECT_EQ(request.endAfter, 30);
+    EXPECT_EQ(request.askAgainEvery, std::chrono::seconds(5));
+    EXPECT_EQ(warnings.size(), 1u);  // the cookie file is readable by others
+    std::filesystem::permissions(dir_.File("cookies.txt"), std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write);
+    warnings.clear();
+    ASSERT_TRUE(ApplyExtendedSettings(settings_, dir_.WithSeparator(), request, warnings).IsOk());
+    EXPECT_TRUE(warnings.empty());
+
+    // A missing file sets nothing.
+    std::filesystem::remove(Path());
+    EXPECT_TRUE(ReadExtendedSettings(Path(), settings_).IsOk());
+}
+
+TEST_F(ExtendedSettingsTest, BadFilesAndValuesAreRefusedWhereTheyStand) {
+    const std::string p = Path();
+    for (const auto& [text, refusal] : std::initializer_list<std::pair<const char*, std::string>>{
+             {"[http]\nmax_redirects = 21\n",
+              p + ":2:17: http.max_redirects is a whole number from 0 to 20"},
+             {"[http]\nmax_redirects = -1\n",
+              p + ":2:17: http.max_redirects is a whole number from 0 to 20"},
+             {"[run]\nrate = 101\n", p + ":2:8: run.rate is a whole number from 1 to 100"},
+             {"[run]\nend_after = 0\n",
+              p + ":2:13: run.end_after is a whole number from 1 to 1000000"},
+             {"[http]\nuser_agnt = \"x\"\n", p + ":2:13: unknown key http.user_agnt"},
+             {"speed = 3\n", p + ":1:9: unknown key speed"},
+             {"[http]\nprotocol = \"2\"\n",
+              p + ":2:12: http.protocol: \"1.0\" or \"1.1\", not \"2\""},
+             {"[http]\nheaders = [\"Host: x\"]\n", p + ":2:11: http.headers: Host, Content-Length, "
+                                                       "Transfer-Encoding and Connection are the "
+                                                       "exchange's own headers"},
+             {"[document]\npath = \"../{n}\"\n", p + ":2:8: document.path: must not leave the "
+                                                     "task's folder (\"..\")"},
+             {"[http]\ncookies = 3\n", p + ":2:11: http.cookies is a text in quotes"},
+         }) {
+        const Status read = Read(text);
+        EXPECT_EQ(read.Text(), refusal) << text;
+    }
+    EXPECT_EQ(Read("[http\n").Text().substr(0, p.size() + 4), p + ":1:6");
+    EXPECT_TRUE(
+        Read("[http]\nmax_redirects = 20\n[run]\nrate = 100\nend_after = 1000000\n").IsOk());
+}
+
+TEST_F(ExtendedSettingsTest, KeysAreSetAndUnsetAsTheyAreRead) {
+    ASSERT_TRUE(SetExtendedSettings(Path(), {{"http.user_agent", "Mozilla/5.0 (X11)"},
+                                             {"http.headers", "A: 1"},
+                                             {"http.headers", "B: 2"},
+                                             {"run.rate", "12"}})
+                    .IsOk());
+    ASSERT_TRUE(ReadExtendedSettings(Path(), settings_).IsOk());
+    EXPECT_EQ(settings_.userAgent, "Mozilla/5.0 (X11)");
+    EXPECT_EQ(settings_.headers->size(), 2u);
+    EXPECT_EQ(settings_.rate, 12);
+    const std::string before = ReadFileBytes(Path());
+    EXPECT_EQ(SetExtendedSettings(Path(), {{"run.rate", "fast"}}).Text(),
+              "run.rate is a whole number from 1 to 100");
+    EXPECT_EQ(SetExtendedSettings(Path(), {{"run.speed", "1"}}).Text(), "unknown key run.speed");
+    EXPECT_EQ(ReadFileBytes(Path()), before);  // a refused change changes nothing
+    ASSERT_TRUE(UnsetExtendedSetting(Path(), "run.rate").IsOk());
+    ASSERT_TRUE(ReadExtendedSettings(Path(), settings_).IsOk());
+    EXPECT_FALSE(settings_.rate);
+    EXPECT_EQ(ReadFileBytes(Path()).find("[run]"), std::string::npos);
 }
 
 }  // namespace
