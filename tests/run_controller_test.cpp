@@ -340,6 +340,44 @@ TEST_F(RunControllerTest, FailedSaveIsReportedOncePerRunAndTheRunGoesOn) {
         << reports[0];
 }
 
+TEST_F(RunControllerTest, TemplatesFromTheExtendedSettingsNameUrlsFilesAndReports) {
+    ServeDocuments();
+    settings_.Record().bbsUrl = "http://127.0.0.1/t/{n:06}.xml";
+    WriteFileBytes(AppFile("NOVUDownLoad.toml"), "[bbs]\npath = \"{n/1000}/{n:06}/topic.xml\"\n");
+    request_.document.enabled = false;
+    request_.bbs.first = 995;
+    request_.bbs.plan = TaskPlan::UpTo(1007);
+    controller_.StartWithExtendedSettings(request_);
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return controller_.AllJobsReported();
+    }));
+    EndRun();
+    const std::string s = PathSeparator();
+    EXPECT_EQ(ReadFileBytes(AppFile("xml_file" + s + "1" + s + "001006" + s + "topic.xml")),
+              "document 001006");
+    EXPECT_TRUE(std::filesystem::exists(AppFile("xml_file" + s + "0" + s + "000995")));
+    EXPECT_NE(ReadFileBytes(AppFile("failed.txt")).find("\thttp://127.0.0.1/t/000997.xml\t"),
+              std::string::npos);
+
+    // A template that cannot name every number refuses the run, saying which and why.
+    WriteFileBytes(AppFile("NOVUDownLoad.toml"), "[bbs]\npath = \"{n/1000}/{id}.xml\"\n");
+    controller_.StartWithExtendedSettings(request_);
+    EXPECT_FALSE(controller_.HasRun());
+    WriteFileBytes(AppFile("NOVUDownLoad.toml"), "");
+    settings_.Record().bbsUrl = "http://127.0.0.1/t/{number}";
+    controller_.StartWithExtendedSettings(request_);
+    EXPECT_FALSE(controller_.HasRun());
+    const std::vector<std::string> messages = observer_.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], AppFile("NOVUDownLoad.toml") +
+                                                 ":2:8: bbs.path: unknown placeholder {id} (known: "
+                                                 "{n}, {n:0W}, {n/1000}). No run was started.");
+    EXPECT_EQ(messages.back(),
+              "bbs: the URL http://127.0.0.1/t/{number}: unknown placeholder {number} (known: "
+              "{n}, {n:0W}, {n/1000}). No run was started.");
+}
+
 TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsReason) {
     ServeDocuments();
     const std::string savedBefore = ReadFileBytes(settings_.GetPath());
