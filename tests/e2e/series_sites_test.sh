@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Series laid out in other ways, and the things that stand between a mirror and them, on nginx:
+# URL and path templates, redirects (http to https, to a title, off the site, in a loop), a site
+# that wants a session cookie and one that wants a browser's headers. Each site is mirrored into
+# a data folder of its own with novucfg --data and novudl --data, as the README tells a user.
+# Exits 77 (skipped) where nginx or openssl is missing.
+#   series_sites_test.sh novudl novucfg
+set -uo pipefail
+novudl="$1" cfg="$2"
+work="$(mktemp -d)"
+site=/bin/false
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+for tool in nginx openssl; do
+    command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || skip "$tool is not installed"
+done
+export PATH="$PATH:/usr/sbin"
+
+# --- a private CA and a certificate for localhost ------------------------------------------
+pki="$work/pki"
+mkdir -p "$pki"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 -subj "/CN=test CA" \
+    -keyout "$pki/ca.key" -out "$pki/ca.pem" 2>/dev/null &&
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=localhost" \
+        -keyout "$pki/site.key" -out "$pki/site.csr" 2>/dev/null &&
+    openssl x509 -req -in "$pki/site.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial \
+        -days 30 -extfile <(printf 'subjectAltName=DNS:localhost\n') -out "$pki/site.pem" \
+        2>/dev/null || fail "openssl could not make the certificates"
+export SSL_CERT_FILE="$pki/ca.pem"
+
+# --- the documents --------------------------------------------------------------------------
+root="$work/www"
+mkdir -p "$root/t" "$root/a" "$root/c" "$root/h"
+for n in $(seq 1000 1004); do
+    head -c $((3000 + n)) /dev/urandom >"$root/t/$n.json"
+    head -c $((5000 + n)) /dev/urandom >"$root/a/$(printf '%06d' "$n").html"
+    head -c $((2000 + n)) /dev/urandom >"$root/t/$n-title"
+    head -c $((1000 + n)) /dev/urandom >"$root/c/$n.xml"
+    head -c $((1500 + n)) /dev/urandom >"$root/h/$n.xml"
+done
+
+free_port() {
+    local port
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    done
+    return 1
+}
+http_port="$(free_port)" https_port="$(free_port)"
+mkdir -p "$work/nginx/logs"
+cat >"$work/nginx/nginx.conf" <<CONF
+daemon off; master_process off; pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 256; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/client_body; proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi; uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$http_port; server_name localhost; root $root;
+        location ~ ^/t/[0-9]+\$ { return 301 https://localhost:$https_port\$request_uri; }
+        location /c/ {
+            if (\$cookie_sid != "abc") { return 403; }
+            add_header Set-Cookie "seen=yes; Path=/c";
+        }
+        location /h/ {
+            if (\$http_accept_language = "") { return 403; }
+            if (\$http_user_agent !~ "^Mozilla/") { return 403; }
+        }
+    }
+    server {
+        listen 127.0.0.1:$https_port ssl; server_name localhost; root $root;
+        ssl_certificate $pki/site.pem; ssl_certificate_key $pki/site.key;
+        location = /t/1003 { return 302 http://other.example/t/1003; }
+        location = /t/1004 { return 302 /t/1004; }
+        location ~ ^/t/([0-9]+)\$ { return 301 /t/\$1-title; }
+    }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx/out.txt" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$https_port") 2>/dev/null && break
+    sleep 0.1
+done
+(exec 3<>"/dev/tcp/127.0.0.1/$https_port") 2>/dev/null ||
+    fail "nginx did not start: $(cat "$work/nginx/out.txt" "$work/nginx/logs/error.log" 2>/dev/null)"
+site="http://127.0.0.1:$http_port"
+
+# configure FOLDER ARGUMENT...: novucfg --data FOLDER set ARGUMENT...
+configure() {
+    local folder="$1"
+    shift
+    "$cfg" --data "$folder" set "$@" >/dev/null || fail "novucfg refused $*"
+}
+# mirror NAME FOLDER OPTION...: novudl --data FOLDER with a time limit; sets status.
+mirror() {
+    local name="$1" folder="$2"
+    shift 2
+    timeout 60 "$novudl" --data "$folder" --delay 5 "$@" >"$work/$name.out" 2>&1 </dev/null
+    status=$?
+    [ "$status" -ne 124 ] || fail "$name: novudl did not end"
+}
+# same FILE ORIGINAL: the stored document is the served one, byte for byte.
+same() { cmp -s "$1" "$2" || fail "$1 differs from $2"; }
+# reasons FOLDER: "number reason" for each line of failed.txt, by number.
+reasons() { awk -F'\t' '{print $3, $5}' "$1/failed.txt" | sort -n; }
+
+# --- 1. two layouts: /t/{n}.json to t/{n}.json, /a/{n:06}.html ------------------------------
+layouts="$work/layouts"
+configure "$layouts" bbsUrl "$site/t/{n}.json" documentUrl "$site/a/{n:06}.html" \
+    bbs.path "t/{n}.json" http.protocol 1.0
+mirror layouts "$layouts" --bbs 1000+5 --doc 1000+5
+[ "$status" -eq 0 ] || fail "layouts: novudl exited $status: $(cat "$work/layouts.out" "$layouts/failed.txt" 2>/dev/null)"
+for n in $(seq 1000 1004); do
+    same "$layouts/xml_file/t/$n.json" "$root/t/$n.json"
+    same "$layouts/html_file/1/$n.htm" "$root/a/$(printf '%06d' "$n").html"
+done
+echo "series sites: /t/{n}.json and /a/{n:06}.html stored byte for byte"
+
+# --- 2. redirects: http to https, then to the title; off the site; a loop -------------------
+redirects="$work/redirects"
+configure "$redirects" bbsUrl "http://localhost:$http_port/t/{n}" http.protocol 1.1
+mirror redirects "$redirects" --bbs 1000+5
+[ "$status" -eq 1 ] || fail "redirects: novudl exited $status: $(cat "$work/redirects.out")"
+for n in 1000 1001 1002; do same "$redirects/xml_file/1/$n.xml" "$root/t/$n-title"; done
+[ "$(reasons "$redirects")" = "1003 redirected to another site: http://other.example/t/1003
+1004 too many redirects" ] || fail "redirects: failed.txt says $(reasons "$redirects")"
+grep -q "redirected: http://localhost:$http_port/t/1000 -> https://localhost:$https_port/t/1000 -> https://localhost:$https_port/t/1000-title (stored)" \
+    "$redirects/debug.txt" || fail "redirects: the chain is not in debug.txt: $(cat "$redirects/debug.txt")"
+# The one-connection exchange follows nothing, and says where to look instead.
+rm "$redirects/failed.txt"
+mirror redirects-1.0 "$redirects" --bbs 1000+1 --http1.0
+[ "$(reasons "$redirects")" = "1000 status 301 (moved to https://localhost:$https_port/t/1000)" ] ||
+    fail "HTTP/1.0: failed.txt says $(reasons "$redirects")"
+echo "series sites: redirects followed on the site, refused off it and in a loop"
+
+# --- 3 and 4, side by side: a site behind a session cookie, one behind a browser's headers ---
+cookies="$work/cookies" headers="$work/headers"
+configure "$cookies" bbsUrl "$site/c/{n}.xml" bbs.path "{n}.xml"
+configure "$headers" bbsUrl "$site/h/{n}.xml"
+mirror no-cookie "$cookies" --bbs 1000+2
+[ "$(cut -f5 "$cookies/failed.txt" | sort -u)" = "status 403" ] || fail "without the cookie: $(cat "$cookies/failed.txt")"
+rm "$cookies/failed.txt"
+printf '# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc\n' >"$cookies/cookies.txt"
+chmod 600 "$cookies/cookies.txt"
+configure "$cookies" http.cookies cookies.txt
+mirror cookie "$cookies" --bbs 1000+5 --save-cookies &
+cookie_run=$!
+mirror no-headers "$headers" --bbs 1000+1
+[ "$(reasons "$headers")" = "1000 status 403" ] || fail "without the headers: $(reasons "$headers")"
+rm "$headers/failed.txt"
+mirror headers "$headers" --bbs 1000+5 --user-agent "Mozilla/5.0 (X11)" --header "Accept-Language: en"
+[ "$status" -eq 0 ] || fail "headers: novudl exited $status: $(cat "$work/headers.out")"
+wait "$cookie_run" || fail "cookie: novudl failed: $(cat "$work/cookie.out" "$cookies/failed.txt" 2>/dev/null)"
+for n in $(seq 1000 1004); do
+    same "$cookies/xml_file/$n.xml" "$root/c/$n.xml"
+    same "$headers/xml_file/1/$n.xml" "$root/h/$n.xml"
+done
+grep -q $'\tseen\tyes$' "$cookies/cookies.txt" || fail "the site's cookie was not saved: $(cat "$cookies/cookies.txt")"
+! grep -rq "abc" "$cookies/debug.txt" "$work/cookie.out" 2>/dev/null || fail "a cookie's value was told"
+echo "series sites: a cookie-gated and a header-gated site mirrored side by side"
+
+# --- 5. what a user may get wrong --------------------------------------------------------------
+chmod 644 "$cookies/cookies.txt"
+mirror readable "$cookies" --bbs 1000+1
+grep -q "warning: .*cookies.txt holds login cookies and other users may read it" "$work/readable.out" ||
+    fail "no warning for a cookie file others can read: $(cat "$work/readable.out")"
+printf '127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\n' >"$cookies/cookies.txt"
+mirror broken-cookies "$cookies" --bbs 1000+1
+[ "$status" -eq 2 ] && grep -q "cookies.txt line 1: expected 7 tab-separated fields" "$work/broken-cookies.out" ||
+    fail "a broken cookie file: status $status, $(cat "$work/broken-cookies.out")"
+printf '[http]\nmax_redirects = 50\n' >"$headers/NOVUDownLoad.toml"
+mirror bad-settings "$headers" --bbs 1000+1
+[ "$status" -eq 2 ] && grep -q "NOVUDownLoad.toml:2:17: http.max_redirects is a whole number from 0 to 20" "$work/bad-settings.out" ||
+    fail "bad settings: status $status, $(cat "$work/bad-settings.out")"
+"$cfg" --data "$headers" set bbsUrl "$site/h/{id}" 2>"$work/cfg.err" && fail "novucfg took {id}"
+grep -q "unknown placeholder {id}" "$work/cfg.err" || fail "novucfg said $(cat "$work/cfg.err")"
+echo "series sites: bad cookie files, settings and templates are refused with their place"
