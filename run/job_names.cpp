@@ -13,7 +13,8 @@ bool Refuse(std::string* why, const std::string& reason) {
     return false;
 }
 
-// The path's folders and file with the platform's separator between them.
+// The path's folders and file with the platform's separator between them. Applied to an
+// expansion: a template's own "/" may be part of a placeholder.
 std::string NativePath(std::string path) {
     for (char& c : path) {
         if (c == '/' || c == '\\') {
@@ -91,8 +92,8 @@ std::optional<CJobNamer> CJobNamer::Make(const std::string& appDirectory, std::i
             Refuse(why, FormatText("the path %s: %s", pathTemplate.c_str(), problem.c_str()));
             return std::nullopt;
         }
-        namer.path_ = CNumberTemplate::Parse(NativePath(pathTemplate));
-        const std::string longest = namer.taskFolder_ + namer.path_->ExpandLongest();
+        namer.path_ = CNumberTemplate::Parse(pathTemplate);
+        const std::string longest = namer.taskFolder_ + NativePath(namer.path_->ExpandLongest());
         if (!FitsPathBuffer(longest)) {
             Refuse(why, FormatText("the path %s: at the largest number it would pass 259 "
                                    "characters (%s)",
@@ -112,7 +113,7 @@ JobNames CJobNamer::Names(std::int32_t number) const {
     JobNames names;
     names.url = Url(number);
     if (path_) {
-        names.file = taskFolder_ + path_->Expand(number);
+        names.file = taskFolder_ + NativePath(path_->Expand(number));
         names.folder = names.file.substr(0, names.file.rfind(PathSeparator()[0]));
     } else {
         names.folder = FormatText("%s%d", taskFolder_.c_str(), number / 1000);

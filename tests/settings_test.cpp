@@ -372,7 +372,9 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     EXPECT_EQ(request.ratePerSecond, 7);
     EXPECT_EQ(request.endAfter, 30);
     EXPECT_EQ(request.askAgainEvery, std::chrono::seconds(5));
+#ifndef _WIN32  // a file's readers there are its ACL's
     EXPECT_EQ(warnings.size(), 1u);  // the cookie file is readable by others
+#endif
     std::filesystem::permissions(dir_.File("cookies.txt"), std::filesystem::perms::owner_read |
                                                                std::filesystem::perms::owner_write);
     warnings.clear();
