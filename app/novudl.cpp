@@ -161,6 +161,7 @@ int main(int argc, char* argv[]) {
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath, dataFolder, userAgent, cookieFile;
     std::vector<std::string> headerLines;
+    std::string missingIfBody, missingIfUrl, expect;
     bool saveCookies = false;
     int delay = 0;
     // The window's values: a run without options is the run the window makes.
@@ -235,6 +236,17 @@ int main(int argc, char* argv[]) {
                    "browsers' export tools write it)");
     app.add_flag("--save-cookies", saveCookies,
                  "write the cookies back to their file at the end, with those the site set");
+    CLI::Option* missingIfBodyOption = app.add_option(
+        "--missing-if-body", missingIfBody,
+        "a page whose first 64 KiB match this regular expression is missing, as a 404 is "
+        "(for sites that answer 200 with \"topic not found\")");
+    CLI::Option* missingIfUrlOption = app.add_option(
+        "--missing-if-url", missingIfUrl,
+        "a page whose URL, after redirects, matches this regular expression is missing");
+    CLI::Option* expectOption =
+        app.add_option("--expect", expect,
+                       "xml, html or any: a page with a Content-Type of another kind is missing")
+            ->check(CLI::IsMember({"xml", "html", "any"}));
     CLI::Option* redirectsOption =
         app.add_option("--max-redirects", maxRedirects,
                        "redirects on the same site followed over HTTP/1.1 (default 5)")
@@ -350,6 +362,20 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "novudl: %s\n", loaded.Text().c_str());
             return kBadArguments;
         }
+    }
+    ExtendedSettings::MissingPage missing;
+    if (missingIfBodyOption->count() > 0) {
+        missing.ifBody = missingIfBody;
+    }
+    if (missingIfUrlOption->count() > 0) {
+        missing.ifUrl = missingIfUrl;
+    }
+    if (expectOption->count() > 0) {
+        missing.expect = PageKindNamed(expect);
+    }
+    if (const Status applied = ApplyMissingPageOptions(missing, request); !applied.IsOk()) {
+        std::fprintf(stderr, "novudl: %s\n", applied.Text().c_str());
+        return kBadArguments;
     }
     if (saveCookies && !request.http.cookies) {
         std::fprintf(stderr,

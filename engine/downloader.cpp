@@ -49,8 +49,10 @@ int CDownloader::ProcessNextJob() {
     }
     // The fetcher refuses names that do not fit the system's 260-byte buffers.
     FetchFailure failure;
-    const int result = fetch_ ? fetch_(job->url, job->path, failure)
-                              : fetcher_.Download(job->url.c_str(), job->path.c_str(), &failure);
+    const PageRules* rules = job->tag ? &pageRules_[job->tag->kind == JOB_BBS ? 0 : 1] : nullptr;
+    const int result =
+        fetch_ ? fetch_(job->url, job->path, failure)
+               : fetcher_.Download(job->url.c_str(), job->path.c_str(), &failure, rules);
     OnJobDone(result, job->url.c_str(), job->path.c_str(), std::move(job->tag), failure);
     return 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -77,6 +78,11 @@ class CDownloader {
     // Gives every fetch still in progress `grace` more; then its connection is closed and it
     // fails. Only the first call of a run counts.
     void CutOffFetchesAfter(std::chrono::milliseconds grace) { fetcher_.CutOffAfter(grace); }
+    // What marks a page of the task `kind` missing although it came with a 2xx status. Set
+    // before Start.
+    void SetPageRules(std::int32_t kind, PageRules rules) {
+        pageRules_[kind == JOB_BBS ? 0 : 1] = std::move(rules);
+    }
     int HasLiveThreads() const;
     // Reports every queued job with -1, oldest first, on this thread. 0 while any worker lives.
     int Drain();
@@ -95,6 +101,7 @@ class CDownloader {
     void SetQueueFlag(bool& flag, bool value);
 
     CHttpGetter fetcher_;
+    std::array<PageRules, 2> pageRules_;              // the BBS task's, the Document task's
     FetchDocument fetch_;                             // empty: the fetcher
     std::deque<std::unique_ptr<DownloadJob>> queue_;  // guarded by queueLock_
     unsigned queuedCount_ = 0;                        // guarded by queueLock_

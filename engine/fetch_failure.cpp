@@ -4,6 +4,9 @@
 #include "support/file_helpers.h"
 
 Answer ClassifyFailure(const FetchFailure& failure) {
+    if (failure.error == FetchError::kMissingPage) {
+        return Answer::kMissing;  // as a 404 would be
+    }
     return failure.error == FetchError::kStatus ? ClassifyStatus(failure.detail) : Answer::kFailed;
 }
 
@@ -48,6 +51,9 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "redirected to another site: " + failure.text;
         case FetchError::kTooManyRedirects:
             return "too many redirects";
+        case FetchError::kMissingPage:
+            return "status " + std::to_string(failure.detail) + ", a missing page (" +
+                   failure.text + ")";
         case FetchError::kNoHeaderEnd:
             return "closed inside the header block";
         case FetchError::kHeaderTooLong:

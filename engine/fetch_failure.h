@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/page_rules.h"
 #include "engine/response_head.h"
 
 // Why a fetch did not store its document. The fetcher's result stays 1 or 0; this says what
@@ -28,6 +29,7 @@ enum class FetchError {
     kStatus,               // detail: the status code; text: where a redirect leads
     kRedirectedAway,       // text: the URL on another host that a redirect leads to
     kTooManyRedirects,     // a loop, or more redirects than allowed
+    kMissingPage,          // detail: the status; text: the rule that says the page is missing
     kNoHeaderEnd,          // the server closed inside the header block
     kHeaderTooLong,        // no end of the header block within 64 KiB
     kShortBody,            // fewer bytes than the Content-Length

@@ -82,18 +82,20 @@ int GetUrlScheme(const char* url) {
     return URL_NONE;
 }
 
-int CHttpGetter::Download(const char* url, const char* path, FetchFailure* failure) const {
+int CHttpGetter::Download(const char* url, const char* path, FetchFailure* failure,
+                          const PageRules* rules) const {
     switch (GetUrlScheme(url)) {
         case URL_HTTP:
         case URL_HTTPS:
-            return HttpDownload(url, path, failure);
+            return HttpDownload(url, path, failure, rules);
         default:
             // ftp:// included: no FTP client is part of this program, so nothing is stored.
             return Refuse(failure, {FetchError::kNotHttp});
     }
 }
 
-int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* failure) const {
+int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* failure,
+                              const PageRules* rules) const {
     if (url == nullptr || path == nullptr) {
         return Refuse(failure, {FetchError::kNotHttp});
     }
@@ -111,7 +113,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         }
         const HttpVersion version =
             parsed->scheme == UrlScheme::kHttps ? httpsVersion_ : httpVersion_;
-        result = Exchange(current, *parsed, version, path, outcome);
+        result = Exchange(current, *parsed, version, path, rules, outcome);
         if (result == 1 || outcome.error != FetchError::kStatus || !IsRedirect(outcome.detail) ||
             outcome.text.empty()) {
             break;
@@ -155,7 +157,7 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
 }
 
 int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion version,
-                          const char* path, FetchFailure& outcome) const {
+                          const char* path, const PageRules* rules, FetchFailure& outcome) const {
     const std::optional<ProxyServer> proxy = proxies_.For(parsed);
     if (proxy && !proxy->problem.empty()) {
         outcome = {FetchError::kProxyConnect, 0, proxy->problem};
@@ -183,7 +185,7 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         received = false;
         if ((reused || Reach(*socket, parsed, port_, proxy, limit_)) &&
             socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
-            result = socket->ReceiveResponse(path, limit_);
+            result = socket->ReceiveResponse(path, limit_, rules, url);
             received = true;
             answered = socket->AnswerStarted();
         }

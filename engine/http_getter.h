@@ -38,9 +38,12 @@ class CHttpGetter {
     // 1 stored, 0 failed, with the reason in `failure` when given. A URL that ParseUrl refuses
     // (another scheme, ftp:// included), or a path that does not fit the system's 260-byte
     // buffers, is refused without network traffic.
-    int Download(const char* url, const char* path, FetchFailure* failure = nullptr) const;
+    // With `rules`, a page they mark missing fails as kMissingPage.
+    int Download(const char* url, const char* path, FetchFailure* failure = nullptr,
+                 const PageRules* rules = nullptr) const;
     // The same for a URL known to be http:// or https://.
-    int HttpDownload(const char* url, const char* path, FetchFailure* failure = nullptr) const;
+    int HttpDownload(const char* url, const char* path, FetchFailure* failure = nullptr,
+                     const PageRules* rules = nullptr) const;
 
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
@@ -75,7 +78,7 @@ class CHttpGetter {
     // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
     // one is there; 1 stored, 0 failed with the reason in `outcome`.
     int Exchange(const std::string& url, const Url& parsed, HttpVersion version, const char* path,
-                 FetchFailure& outcome) const;
+                 const PageRules* rules, FetchFailure& outcome) const;
 
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();

@@ -15,6 +15,26 @@
 
 namespace {
 
+// A stage that keeps the first bytes of a body, for the rules that read a page, and passes
+// every byte on.
+template <typename Next>
+class CPrefixKeeper {
+  public:
+    CPrefixKeeper(Next& next, std::size_t kept) : next_(next), room_(kept) {}
+    bool Write(const void* data, std::size_t length) {
+        const std::size_t taken = std::min(length, room_ - kept_.size());
+        kept_.append(static_cast<const char*>(data), taken);
+        return next_.Write(data, length);
+    }
+    int Error() const { return next_.Error(); }
+    const std::string& Kept() const { return kept_; }
+
+  private:
+    Next& next_;
+    std::size_t room_;
+    std::string kept_;
+};
+
 // One body buffer per worker thread, reused by every fetch it makes.
 char* BodyBuffer() {
     thread_local std::vector<char> buffer(CHttpSocket::kBodyBlockSize);
@@ -55,7 +75,8 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
     }
 }
 
-int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
+int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRules* rules,
+                                 const std::string& url) {
     reusable_ = false;
     overran_ = false;
     setCookies_.clear();
@@ -133,15 +154,24 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit) {
         return Fail(FetchError::kWriteError, file.Error());
     }
     bool stored;
+    CPrefixKeeper<CWholeFile> keeper(file,
+                                     rules && rules->NeedsBody() ? PageRules::kBodySearched : 0);
     if (gzip) {
-        CGzipDecoder<CWholeFile> gunzip(file);
+        CGzipDecoder<CPrefixKeeper<CWholeFile>> gunzip(keeper);
         stored = ReceiveFramedBody(gunzip, body, framing, limit);
         if (gunzip.Bad() || (stored && !gunzip.Ended())) {
             stored = false;
             Fail(FetchError::kBadGzip);
         }
     } else {
-        stored = ReceiveFramedBody(file, body, framing, limit);
+        stored = ReceiveFramedBody(keeper, body, framing, limit);
+    }
+    if (stored && rules != nullptr) {
+        if (const std::optional<std::string> missing =
+                rules->MissingBecause(head.Field("content-type"), keeper.Kept(), url)) {
+            stored = false;
+            Fail(FetchError::kMissingPage, status, *missing);
+        }
     }
     if (stored && !file.Commit()) {
         stored = false;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/page_rules.h"
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
 
@@ -29,7 +30,10 @@ class CHttpSocket : public CTcpClient {
     // the file system untouched; failures after it (a receive, a write, a body shorter than its
     // framing, a TLS connection cut without its close) leave nothing behind, and an older copy at
     // `path` stays as it was.
-    int ReceiveResponse(const char* path, WaitLimit limit);
+    // With `rules`, a page they mark missing (judged by the URL `url` it came from) fails with
+    // kMissingPage and leaves nothing behind either.
+    int ReceiveResponse(const char* path, WaitLimit limit, const PageRules* rules = nullptr,
+                        const std::string& url = {});
 
     // After ReceiveResponse: whether the connection may carry the next request (the answer kept
     // it open and its body ended by its framing, a refusal's short body read and dropped), and

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "engine/cookie_jar.h"
 #include "run/job_names.h"
@@ -18,7 +19,7 @@ namespace {
 // The largest file read: settings are a few lines; anything longer is not ours.
 constexpr int kLargestFile = 1 << 20;
 
-enum class KeyKind { kPath, kProtocol, kUserAgent, kHeaders, kFile, kCount };
+enum class KeyKind { kPath, kProtocol, kUserAgent, kHeaders, kFile, kCount, kPattern, kExpect };
 
 struct KeySpec {
     const char* table;
@@ -30,7 +31,13 @@ struct KeySpec {
 
 const KeySpec kKeys[] = {
     {"bbs", "path", KeyKind::kPath},
+    {"bbs", "missing_if_body", KeyKind::kPattern},
+    {"bbs", "missing_if_url", KeyKind::kPattern},
+    {"bbs", "expect", KeyKind::kExpect},
     {"document", "path", KeyKind::kPath},
+    {"document", "missing_if_body", KeyKind::kPattern},
+    {"document", "missing_if_url", KeyKind::kPattern},
+    {"document", "expect", KeyKind::kExpect},
     {"http", "protocol", KeyKind::kProtocol},
     {"http", "user_agent", KeyKind::kUserAgent},
     {"http", "headers", KeyKind::kHeaders},
@@ -96,7 +103,22 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
         return name + " is a text in quotes";
     }
     std::string why;
+    ExtendedSettings::MissingPage& missing =
+        std::string_view(key.table) == "bbs" ? settings.bbsMissing : settings.documentMissing;
     switch (key.kind) {
+        case KeyKind::kPattern:
+            if (!CompilePattern(*text, &why)) {
+                why = "not a regular expression: " + why;
+            }
+            (std::string_view(key.name) == "missing_if_body" ? missing.ifBody : missing.ifUrl) =
+                *text;
+            break;
+        case KeyKind::kExpect:
+            missing.expect = PageKindNamed(*text);
+            if (!missing.expect) {
+                why = "\"xml\", \"html\" or \"any\", not \"" + *text + "\"";
+            }
+            break;
         case KeyKind::kPath:
             why = PathTemplateProblem(*text);
             (std::string_view(key.table) == "bbs" ? settings.bbsPath : settings.documentPath) =
@@ -299,8 +321,53 @@ Status LoadCookieFile(const std::string& path, HttpOptions& options,
     return Status::Ok();
 }
 
+namespace {
+
+// The rules of one task from what the file or the options say; the first refusal, named as the
+// file's key ("bbs.missing_if_body") or as the option ("--missing-if-body").
+Status ApplyMissingPage(const ExtendedSettings::MissingPage& missing, const char* task,
+                        PageRules& rules) {
+    const bool option = task == nullptr;
+    for (const auto& [text, target, name] :
+         {std::tuple{&missing.ifBody, &rules.missingIfBody,
+                     option ? "--missing-if-body" : ".missing_if_body"},
+          std::tuple{&missing.ifUrl, &rules.missingIfUrl,
+                     option ? "--missing-if-url" : ".missing_if_url"}}) {
+        if (*text) {
+            std::string why;
+            *target = CompilePattern(**text, &why);
+            if (!*target) {
+                return Status::Refused(std::string(option ? "" : task) + name +
+                                       ": not a regular expression: " + why);
+            }
+        }
+    }
+    rules.expect = missing.expect.value_or(rules.expect);
+    return Status::Ok();
+}
+
+}  // namespace
+
+Status ApplyMissingPageOptions(const ExtendedSettings::MissingPage& options, RunRequest& request) {
+    for (PageRules* rules : {&request.bbsPage, &request.documentPage}) {
+        if (const Status applied = ApplyMissingPage(options, nullptr, *rules); !applied.IsOk()) {
+            return applied;
+        }
+    }
+    return Status::Ok();
+}
+
 Status ApplyExtendedSettings(const ExtendedSettings& settings, const std::string& dataDirectory,
                              RunRequest& request, std::vector<std::string>& warnings) {
+    if (Status applied = ApplyMissingPage(settings.bbsMissing, "bbs", request.bbsPage);
+        !applied.IsOk()) {
+        return applied;
+    }
+    if (Status applied =
+            ApplyMissingPage(settings.documentMissing, "document", request.documentPage);
+        !applied.IsOk()) {
+        return applied;
+    }
     request.bbsPath = settings.bbsPath.value_or(request.bbsPath);
     request.documentPath = settings.documentPath.value_or(request.documentPath);
     if (settings.protocol) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/http_request.h"
+#include "engine/page_rules.h"
 #include "support/status.h"
 
 struct RunRequest;
@@ -21,8 +22,15 @@ inline constexpr const char* kExtendedSettingsName = "NOVUDownLoad.toml";
 //   http.cookies               a cookie file (Netscape format), relative to the data folder
 //   http.max_redirects         0 to 20
 //   run.rate, run.end_after, run.poll   as novudl's --rate, --end-after and --poll
+//   bbs.missing_if_body, bbs.missing_if_url (regular expressions), bbs.expect ("xml", "html",
+//   "any"), and the same for document: what marks a page missing although it came with a 200
 struct ExtendedSettings {
+    struct MissingPage {
+        std::optional<std::string> ifBody, ifUrl;
+        std::optional<PageRules::Kind> expect;
+    };
     std::optional<std::string> bbsPath, documentPath;
+    MissingPage bbsMissing, documentMissing;
     std::optional<HttpVersion> protocol;
     std::optional<std::string> userAgent;
     std::optional<std::vector<std::pair<std::string, std::string>>> headers;
@@ -52,5 +60,8 @@ Status ApplyExtendedSettings(const ExtendedSettings& settings, const std::string
                              RunRequest& request, std::vector<std::string>& warnings);
 // Reads a cookie file into `options`. A file that cannot be read or has a malformed line is
 // refused: "<path> line 12: expected 7 tab-separated fields". No value is ever told.
+// Sets both tasks' rules of a missing page from novudl's options, which replace the file's:
+// a pattern that does not compile is refused with the option's name, the fault and its place.
+Status ApplyMissingPageOptions(const ExtendedSettings::MissingPage& options, RunRequest& request);
 Status LoadCookieFile(const std::string& path, HttpOptions& options,
                       std::vector<std::string>& warnings);

@@ -102,6 +102,9 @@ void CRunController::Start(const RunRequest& request) {
     downloader_->GetFetcher().SetPort(fetchPort_);
     downloader_->GetFetcher().SetVersions(request.httpVersion, request.httpsVersion);
     downloader_->GetFetcher().SetOptions(request.http);
+    for (const TaskKind& kind : kTaskKinds) {
+        downloader_->SetPageRules(kind.jobKind, request.Page(kind.jobKind));
+    }
     downloader_->SetFetch(fetch_);
     downloader_->SetIdleSleepMs(idleSleepMs_);
     downloader_->Start(kRunThreadCount);

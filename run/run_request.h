@@ -38,6 +38,8 @@ struct RunRequest {
     HttpVersion httpVersion = HttpVersion::k10;
     HttpVersion httpsVersion = HttpVersion::k11;
     HttpOptions http;  // headers, User-Agent, cookies and redirects
+    // What marks a page of each task missing although it came with a 2xx status.
+    PageRules bbsPage, documentPage;
 
     // Where each task's documents go below its folder; empty: "<n/1000>/<n>" and its extension.
     std::string bbsPath, documentPath;
@@ -45,6 +47,9 @@ struct RunRequest {
     TaskRequest& Task(std::int32_t jobKind) { return jobKind == JOB_BBS ? bbs : document; }
     const TaskRequest& Task(std::int32_t jobKind) const {
         return jobKind == JOB_BBS ? bbs : document;
+    }
+    const PageRules& Page(std::int32_t jobKind) const {
+        return jobKind == JOB_BBS ? bbsPage : documentPage;
     }
     const std::string& PathTemplate(std::int32_t jobKind) const {
         return jobKind == JOB_BBS ? bbsPath : documentPath;

@@ -987,3 +987,78 @@ TEST(HeaderLineTest, TheExchangesOwnHeadersAndBrokenLinesAreRefused) {
         EXPECT_FALSE(ParseHeaderLine(line)) << line;
     }
 }
+
+TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
+    const std::string notFound = std::string(PageRules::kBodySearched - 9, 'x') + "Not found";
+    const std::string pastTheSearch = std::string(PageRules::kBodySearched - 8, 'x') + "Not found";
+    server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
+        const auto answer = [](const std::string& type, const std::string& body,
+                               const std::string& headers = "") {
+            return ServerScript().Send(
+                KeptAnswer(200, body, "Content-Type: " + type + "\r\n" + headers));
+        };
+        if (request.starts_with("GET /gone ")) {
+            return answer("text/xml", notFound);  // the words end at the searched part's end
+        }
+        if (request.starts_with("GET /packed ")) {
+            return answer("text/xml", Gzip(notFound), "Content-Encoding: gzip\r\n");
+        }
+        if (request.starts_with("GET /later ")) {
+            return answer("text/xml", pastTheSearch);
+        }
+        if (request.starts_with("GET /page ")) {
+            return answer("text/html; charset=utf-8", "<html>");
+        }
+        if (request.starts_with("GET /old ")) {
+            return ServerScript().Send(KeptAnswer(302, "", "Location: /login?next=old\r\n"));
+        }
+        return answer("application/xml", "<topic/>");
+    });
+    ASSERT_TRUE(server_->Start());
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    const std::string site = "http://127.0.0.1:" + std::to_string(server_->Port());
+    PageRules rules;
+    rules.missingIfBody = CompilePattern("Not found$", nullptr);
+    rules.missingIfUrl = CompilePattern("/login", nullptr);
+    rules.expect = PageRules::Kind::kXml;
+    struct Case {
+        const char* path;
+        const char* reason;  // empty: stored
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/gone", "status 200, a missing page (missing_if_body)"},
+             {"/packed", "status 200, a missing page (missing_if_body)"},
+             {"/later", ""},
+             {"/page",
+              "status 200, a missing page (Content-Type text/html; charset=utf-8 is not xml)"},
+             {"/old", "status 200, a missing page (missing_if_url)"},
+             {"/t/1", ""},
+         }) {
+        std::filesystem::remove(Target());
+        FetchFailure failure;
+        const int result =
+            getter_.Download((site + c.path).c_str(), Target().c_str(), &failure, &rules);
+        EXPECT_EQ(result, *c.reason == '\0' ? 1 : 0) << c.path;
+        EXPECT_EQ(TargetExists(), result == 1) << c.path;
+        EXPECT_EQ(OtherFiles(), 0) << c.path;
+        if (result == 0) {
+            EXPECT_EQ(DescribeFetchFailure(failure), c.reason) << c.path;
+            EXPECT_EQ(ClassifyFailure(failure), Answer::kMissing) << c.path;
+        }
+    }
+}
+
+TEST(PageRulesTest, BadPatternsAreRefusedWithTheirPlace) {
+    std::string why;
+    for (const auto& [pattern, reason] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"Not (found", "a parenthesis without its partner at position 5"},
+             {"Not) found", "a parenthesis without its partner at position 4"},
+             {"Topic [a-z", "a \"[\" without its \"]\" at position 7"},
+             {"*gone", "*, + or ? with nothing to repeat at position 1"},
+             {"gone\\", "a backslash with nothing after it at position 5"},
+         }) {
+        EXPECT_FALSE(CompilePattern(pattern, &why)) << pattern;
+        EXPECT_EQ(why, reason) << pattern;
+    }
+    EXPECT_TRUE(CompilePattern("Topic (not|no longer) found", &why));
+}

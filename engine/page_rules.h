@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <regex>
+#include <string>
+#include <string_view>
+
+// What marks a page that came with a 2xx status as missing all the same: sites that answer 200
+// with "topic not found". A missing page is not stored and counts as a 404 would.
+struct PageRules {
+    // The part of a decoded body that missingIfBody searches.
+    static constexpr std::size_t kBodySearched = 64 * 1024;
+    enum class Kind { kAny, kXml, kHtml };
+
+    std::optional<std::regex> missingIfBody;  // searched in the first kBodySearched bytes
+    std::optional<std::regex> missingIfUrl;   // searched in the URL the page came from
+    Kind expect = Kind::kAny;                 // a Content-Type of another kind is a missing page
+
+    bool NeedsBody() const { return missingIfBody.has_value(); }
+    // Which rule marks the page missing, given the first kBodySearched bytes of its decoded body
+    // ("missing_if_body", "missing_if_url", or "Content-Type
+    // text/html is not xml"), or none when it is a document. A page without a Content-Type is
+    // judged by the other rules alone.
+    std::optional<std::string> MissingBecause(std::optional<std::string_view> contentType,
+                                              std::string_view bodyStart,
+                                              const std::string& url) const;
+};
+
+// A regular expression of ECMAScript syntax, or none with the reason and the position of the
+// fault (counted from 1) in `why`.
+std::optional<std::regex> CompilePattern(const std::string& pattern, std::string* why);
+// "xml", "html" or "any"; none for anything else.
+std::optional<PageRules::Kind> PageKindNamed(std::string_view name);
