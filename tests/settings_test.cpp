@@ -354,7 +354,8 @@ class ExtendedSettingsTest : public ::testing::Test {
 
 TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     WriteFileBytes(dir_.File("cookies.txt"), "h\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
-    ASSERT_TRUE(Read("[bbs]\npath = \"{n}.json\"\n[http]\nprotocol = \"1.1\"\n"
+    ASSERT_TRUE(Read("[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
+                     "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
                      "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
                      "cookies = \"cookies.txt\"\nmax_redirects = 0\n"
                      "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
@@ -364,6 +365,8 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     ASSERT_TRUE(ApplyExtendedSettings(settings_, dir_.WithSeparator(), request, warnings).IsOk());
     EXPECT_EQ(request.bbsPath, "{n}.json");
     EXPECT_EQ(request.documentPath, "");
+    EXPECT_TRUE(request.bbsPage.missingIfBody && !request.documentPage.missingIfBody);
+    EXPECT_EQ(request.documentPage.expect, PageRules::Kind::kHtml);
     EXPECT_EQ(request.httpVersion, HttpVersion::k11);
     EXPECT_EQ(request.http.userAgent, "Mozilla/5.0");
     EXPECT_EQ(request.http.headers.at(0).second, "en");
@@ -372,7 +375,7 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     EXPECT_EQ(request.ratePerSecond, 7);
     EXPECT_EQ(request.endAfter, 30);
     EXPECT_EQ(request.askAgainEvery, std::chrono::seconds(5));
-#ifndef _WIN32  // a file's readers there are its ACL's
+#ifndef _WIN32                       // a file's readers there are its ACL's
     EXPECT_EQ(warnings.size(), 1u);  // the cookie file is readable by others
 #endif
     std::filesystem::permissions(dir_.File("cookies.txt"), std::filesystem::perms::owner_read |
@@ -406,6 +409,11 @@ TEST_F(ExtendedSettingsTest, BadFilesAndValuesAreRefusedWhereTheyStand) {
              {"[document]\npath = \"../{n}\"\n", p + ":2:8: document.path: must not leave the "
                                                      "task's folder (\"..\")"},
              {"[http]\ncookies = 3\n", p + ":2:11: http.cookies is a text in quotes"},
+             {"[bbs]\nmissing_if_body = \"Topic (not\"\n",
+              p + ":2:19: bbs.missing_if_body: not a regular expression: a parenthesis without "
+                  "its partner at position 7"},
+             {"[document]\nexpect = \"json\"\n",
+              p + ":2:10: document.expect: \"xml\", \"html\" or \"any\", not \"json\""},
          }) {
         const Status read = Read(text);
         EXPECT_EQ(read.Text(), refusal) << text;

@@ -29,7 +29,7 @@ export SSL_CERT_FILE="$pki/ca.pem"
 
 # --- the documents --------------------------------------------------------------------------
 root="$work/www"
-mkdir -p "$root/t" "$root/a" "$root/c" "$root/h"
+mkdir -p "$root/t" "$root/a" "$root/c" "$root/h" "$root/s"
 for n in $(seq 1000 1004); do
     head -c $((3000 + n)) /dev/urandom >"$root/t/$n.json"
     head -c $((5000 + n)) /dev/urandom >"$root/a/$(printf '%06d' "$n").html"
@@ -37,6 +37,9 @@ for n in $(seq 1000 1004); do
     head -c $((1000 + n)) /dev/urandom >"$root/c/$n.xml"
     head -c $((1500 + n)) /dev/urandom >"$root/h/$n.xml"
 done
+# A forum that answers 200 with "Topic not found" for what it does not have: 1005 is a gap.
+for n in 1000 1001 1002 1003 1004 1006; do echo "<topic n=\"$n\"/>" >"$root/s/$n.xml"; done
+echo "<html><p>Topic not found</p></html>" >"$root/not-found.html"
 
 free_port() {
     local port
@@ -64,6 +67,7 @@ http {
             if (\$cookie_sid != "abc") { return 403; }
             add_header Set-Cookie "seen=yes; Path=/c";
         }
+        location /s/ { error_page 404 =200 /not-found.html; }
         location /h/ {
             if (\$http_accept_language = "") { return 403; }
             if (\$http_user_agent !~ "^Mozilla/") { return 403; }
@@ -162,7 +166,23 @@ grep -q $'\tseen\tyes$' "$cookies/cookies.txt" || fail "the site's cookie was no
 ! grep -rq "abc" "$cookies/debug.txt" "$work/cookie.out" 2>/dev/null || fail "a cookie's value was told"
 echo "series sites: a cookie-gated and a header-gated site mirrored side by side"
 
-# --- 5. what a user may get wrong --------------------------------------------------------------
+# --- 5. a site that answers 200 for what it does not have ---------------------------------
+soft="$work/soft"
+configure "$soft" bbsUrl "$site/s/{n}.xml" bbsNumber 1000 bbsEnabled 1 documentEnabled 0 \
+    bbs.missing_if_body "Topic not found" run.end_after 10
+mirror soft "$soft"
+[ "$status" -eq 1 ] || fail "soft 404s: novudl exited $status: $(cat "$work/soft.out")"
+[ "$(ls "$soft/xml_file/1" | tr '\n' ' ')" = "1000.xml 1001.xml 1002.xml 1003.xml 1004.xml 1006.xml " ] ||
+    fail "soft 404s: stored $(ls "$soft/xml_file/1")"
+[ "$(reasons "$soft")" = "1005 status 200, a missing page (missing_if_body)" ] ||
+    fail "soft 404s: failed.txt says $(reasons "$soft")"
+"$cfg" --data "$soft" | grep -q "^bbsNumber *1007 " || fail "soft 404s: the saved place: $("$cfg" --data "$soft")"
+mirror bad-pattern "$soft" --missing-if-body "Topic (not found"
+[ "$status" -eq 2 ] && grep -q "missing-if-body: not a regular expression: a parenthesis without its partner at position 7" "$work/bad-pattern.out" ||
+    fail "a bad pattern: status $status, $(cat "$work/bad-pattern.out")"
+echo "series sites: a site of soft 404s ends at its real end, with only the real gap listed"
+
+# --- 6. what a user may get wrong --------------------------------------------------------------
 chmod 644 "$cookies/cookies.txt"
 mirror readable "$cookies" --bbs 1000+1
 grep -q "warning: .*cookies.txt holds login cookies and other users may read it" "$work/readable.out" ||
