@@ -23,6 +23,7 @@
 #include "support/decimal.h"
 #include "support/file_helpers.h"
 #include "support/file_platform.h"
+#include "support/folder_lock.h"
 #include "support/text_format.h"
 
 namespace {
@@ -408,6 +409,19 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // A site that answers 200 far past the start of a series hides its end: said once; a run
+    // that would follow such a series for ever does not start.
+    if (retryList.empty() && !bbsGiven && !documentGiven &&
+        !CFolderLock::InUse(location.directory)) {
+        const std::vector<std::string> warnings = controller.ProbeSeriesEnds(request);
+        for (const std::string& warning : warnings) {
+            observer.OnWarning(warning);
+        }
+        if (!warnings.empty() && follow) {
+            std::fprintf(stderr, "novudl: --follow would wait for an end it cannot see\n");
+            return kBadArguments;
+        }
+    }
     // Where this run's own lines in failed.txt begin.
     const std::string report = location.directory + kFailureReportName;
     std::error_code sizeError;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -169,7 +170,51 @@ void CRunController::StartWithExtendedSettings(RunRequest request) {
         observer_.OnStartRefused(read.Text() + ". No run was started.");
         return;
     }
+    if (CFolderLock::InUse(appDirectory_)) {
+        Start(request);  // refused, and said why, without a word to the site
+        return;
+    }
+    for (const std::string& warning : ProbeSeriesEnds(request)) {
+        observer_.OnWarning(warning);
+    }
     Start(request);
+}
+
+std::vector<std::string> CRunController::ProbeSeriesEnds(const RunRequest& request) {
+    CHttpGetter getter;
+    getter.SetTimeout(request.delaySeconds == 0 ? -1 : request.delaySeconds);
+    if (waitLimit_) {
+        getter.SetWaitLimit(*waitLimit_);
+    }
+    getter.SetPort(fetchPort_);
+    getter.SetVersions(request.httpVersion, request.httpsVersion);
+    getter.SetOptions(request.http);
+    std::vector<std::string> warnings;
+    for (const TaskKind& kind : kTaskKinds) {
+        const TaskRequest& task = request.Task(kind.jobKind);
+        const std::optional<CJobNamer> namer =
+            CJobNamer::Make(appDirectory_, kind.jobKind, settings_.Record().*kind.url);
+        if (!task.enabled || task.plan.isList || task.plan.last || !namer) {
+            continue;
+        }
+        const auto far = static_cast<std::int32_t>(
+            std::min<std::int64_t>(std::int64_t{task.first} + kProbeDistance, INT32_MAX));
+        const std::string url = namer->Url(far);
+        const std::string probe = appDirectory_ + "probe-" + kind.reportName + ".tmp";
+        FetchFailure failure;
+        const bool answered = fetch_ ? fetch_(url, probe, failure) == 1
+                                     : getter.Download(url.c_str(), probe.c_str(), &failure,
+                                                       &request.Page(kind.jobKind)) == 1;
+        std::remove(probe.c_str());
+        if (answered) {
+            const std::optional<Url> parsed = ParseUrl(url);
+            warnings.push_back(FormatText(
+                "%s answers 200 for numbers it does not have: the end of the series cannot be "
+                "seen; set missing_if_body",
+                parsed ? parsed->Authority().c_str() : url.c_str()));
+        }
+    }
+    return warnings;
 }
 
 void CRunController::GenerateJobs() {

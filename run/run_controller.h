@@ -21,6 +21,8 @@
 
 inline constexpr int kRunThreadCount = 20;
 inline constexpr unsigned kMaxWaitingJobs = 100;
+// How far past its start an open task asks, once at Start, to see whether its end can be seen.
+inline constexpr std::int64_t kProbeDistance = 10000000;
 // The rhythm of a run: a front end calls GenerateJobs this often from Start until the first
 // Abort, and RefreshStatus this often while it is open.
 inline constexpr int kGeneratePeriodMs = 10;
@@ -72,8 +74,14 @@ class CRunController {
     // Puts NOVUDownLoad.toml of the data folder into `request` (see ReadExtendedSettings); a
     // refusal names the file, line, column and reason. Warnings go to the observer.
     Status ReadExtendedSettings(RunRequest& request);
-    // The window's Start: the extended settings first; a file they refuse refuses the Start.
+    // The window's Start: the extended settings first (a file they refuse refuses the Start),
+    // then the probe of each open task's end, whose warnings the observer hears.
     void StartWithExtendedSettings(RunRequest request);
+    // Asks each ticked open task once for a number far past its start (the start plus
+    // 10,000,000, or the largest number). A site that answers with a document there, which no
+    // rule marks missing, hides the end of its series: the warning for each such task is
+    // returned. The answer is neither stored nor counted.
+    std::vector<std::string> ProbeSeriesEnds(const RunRequest& request);
     void Start(const RunRequest& request);
     void Pause();
     void Resume();

@@ -43,10 +43,20 @@ class CDialogObserver : public CRunObserver {
         SetText(IDC_STATUS, SeriesEndText(jobKind, number, askAgainEvery));
     }
     void OnStartRefused(const std::string& reason) override { ShowMessage(reason); }
-    void OnStartNotice() override { ShowMessage(kStartNotice); }
+    // A warning of the Start (the probe's, a cookie file's) is in the notice too.
+    void OnStartNotice() override {
+        ShowMessage(startWarnings_.empty() ? std::string(kStartNotice)
+                                           : kStartNotice + std::string("\n\n") + startWarnings_);
+        startWarnings_.clear();
+    }
     void OnWaitForWorkers() override { ShowMessage(kWaitMessage); }
     void OnRunStopped(const std::string& reason) override { ShowMessage(reason); }
-    void OnWarning(const std::string& text) override { SetText(IDC_STATUS, text); }
+    void OnWarning(const std::string& text) override {
+        SetText(IDC_STATUS, text);
+        startWarnings_ += (startWarnings_.empty() ? "" : "\n") + text;
+    }
+
+    std::string startWarnings_;  // told before the notice, shown in it
 
     void UpdateButtons(RunPhase phase) {
         for (const auto& [id, enabled] : ButtonsFor(phase)) {

@@ -170,6 +170,8 @@ check_what_the_run_left() {
     faulty() { case $(( $1 % 100 )) in 13|42|77|99) return 0 ;; esac; return 1; }
     while IFS= read -r line; do
         document_file "$line" "$demo" || fail "unexpected request bytes: $line"
+        # Start asks once far past the start, to see whether the series' end can be seen.
+        [ "$number" -ge 10000000 ] && continue
         [ $(( number / 1000 )) -eq "$dir" ] || fail "folder and number disagree: $line"
         [ -z "${requested[$kind$number]:-}" ] || fail "document requested twice: $line"
         requested[$kind$number]=1

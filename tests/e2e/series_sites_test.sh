@@ -177,6 +177,14 @@ mirror soft "$soft"
 [ "$(reasons "$soft")" = "1005 status 200, a missing page (missing_if_body)" ] ||
     fail "soft 404s: failed.txt says $(reasons "$soft")"
 "$cfg" --data "$soft" | grep -q "^bbsNumber *1007 " || fail "soft 404s: the saved place: $("$cfg" --data "$soft")"
+! grep -q "answers 200" "$work/soft.out" || fail "soft 404s: a warning with missing_if_body set"
+# Without the rule, the end cannot be seen: said at once, and --follow does not start.
+blind="$work/blind"
+configure "$blind" bbsUrl "$site/s/{n}.xml" bbsNumber 1000 bbsEnabled 1 documentEnabled 0
+mirror blind "$blind" --follow
+[ "$status" -eq 2 ] && grep -q "warning: 127.0.0.1:$http_port answers 200 for numbers it does not have: the end of the series cannot be seen; set missing_if_body" "$work/blind.out" ||
+    fail "no end to be seen: status $status, $(cat "$work/blind.out")"
+[ ! -e "$blind/xml_file/1" ] || fail "--follow fetched a document it refused to follow"
 mirror bad-pattern "$soft" --missing-if-body "Topic (not found"
 [ "$status" -eq 2 ] && grep -q "missing-if-body: not a regular expression: a parenthesis without its partner at position 7" "$work/bad-pattern.out" ||
     fail "a bad pattern: status $status, $(cat "$work/bad-pattern.out")"

@@ -24,20 +24,22 @@ using namespace sample_site;
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
-                 "                   [--drip MS] [--last N] [--slow-down N]\n"
-                 "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
-                 "--port: 0 to 65535 (0: any free port; the port is printed)\n"
-                 "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
-                 "document number modulo 100 (default %s)\n"
-                 "--pad: make every document KIB kibibytes larger\n"
-                 "--drip: send every document in 4 KiB pieces, 1 to 3 times MS milliseconds apart\n"
-                 "        (by the number), so that documents finish out of order\n"
-                 "--last: the series ends at N: every number above it is missing (404)\n"
-                 "--slow-down: the first request for every N-th number is answered 429 Too Many\n"
-                 "        Requests with Retry-After: 1\n",
-                 kDefaultFaultRules);
+    std::fprintf(
+        stderr,
+        "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
+        "                   [--drip MS] [--last N] [--slow-down N]\n"
+        "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
+        "--port: 0 to 65535 (0: any free port; the port is printed)\n"
+        "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
+        "document number modulo 100 (default %s)\n"
+        "--pad: make every document KIB kibibytes larger\n"
+        "--drip: send every document in 4 KiB pieces, 1 to 3 times MS milliseconds apart\n"
+        "        (by the number), so that documents finish out of order\n"
+        "--last: the series ends at N (9999999 unless given): every number above it is missing\n"
+        "        (404)\n"
+        "--slow-down: the first request for every N-th number is answered 429 Too Many\n"
+        "        Requests with Retry-After: 1\n",
+        kDefaultFaultRules);
     return 2;
 }
 
@@ -76,7 +78,7 @@ struct Options {
     std::vector<FaultRule> rules;
     std::size_t padBytes = 0;
     int dripMs = 0;
-    long last = INT32_MAX;   // the newest document of each series
+    long last = 9999999;     // the newest document of each series
     long slowDownEvery = 0;  // 0: the site never asks to slow down
 };
 
