@@ -113,9 +113,9 @@ void CRunController::Start(const RunRequest& request) {
         std::lock_guard<std::mutex> lock(reportLock_);
         oneOffRun_ = false;
         askAgainEvery_ = request.askAgainEvery;
-        newEvery_ = request.ratePerSecond >= kGeneratorRate || request.ratePerSecond <= 0
-                        ? std::chrono::milliseconds(0)
-                        : std::chrono::milliseconds(1000 / request.ratePerSecond);
+        const int rate = request.ratePerSecond <= 0
+                             ? kGeneratorRate
+                             : std::min(request.ratePerSecond, kGeneratorRate);
         siteFreeAt_ = {};
         siteHeld_ = false;
         diskFull_.reset();
@@ -123,6 +123,7 @@ void CRunController::Start(const RunRequest& request) {
         for (const TaskKind& kind : kTaskKinds) {
             const TaskRequest& task = request.Task(kind.jobKind);
             BeginTask(kind.jobKind, task, request.endAfter);
+            Task(kind.jobKind).pace.Begin(rate, clock_->Now());
             oneOffRun_ = oneOffRun_ || (task.enabled && Task(kind.jobKind).OneOff());
         }
         // A range or a retry is a one-off: the place the next plain run starts from stays.
@@ -334,8 +335,9 @@ std::optional<std::int32_t> CRunController::TakeNumber(std::int32_t kind) {
     if (!number) {
         return std::nullopt;
     }
-    if (newEvery_.count() > 0) {
-        task.nextNew = (now - task.nextNew > newEvery_ ? now : task.nextNew) + newEvery_;
+    if (const std::chrono::milliseconds every = task.pace.Interval(now, kGeneratorRate);
+        every.count() > 0) {
+        task.nextNew = (now - task.nextNew > every ? now : task.nextNew) + every;
     }
     if (task.remaining > 0) {
         --task.remaining;
@@ -350,6 +352,7 @@ bool CRunController::WaitForTheSite(TaskRun& task, std::int32_t number,
         return false;
     }
     const CRunClock::TimePoint due = clock_->Now() + SiteWait(failure);
+    task.pace.SlowDown(failure.detail, clock_->Now());
     task.askLater.emplace(due, number);
     siteFreeAt_ = std::max(siteFreeAt_, due);
     return true;
@@ -612,12 +615,17 @@ void CRunController::RefreshStatus() {
         counts.failed = state_.failed;
         record = settings_.Record();
         for (const TaskKind& kind : kTaskKinds) {
-            const TaskRun& task = Task(kind.jobKind);
+            TaskRun& task = Task(kind.jobKind);
             if (task.enabled && !task.OneOff() && task.seriesEnd.EndAt()) {
                 ends.emplace_back(kind.jobKind, *task.seriesEnd.EndAt());
                 counts.pastTheEnd += static_cast<int>(task.seriesEnd.Held());
             }
             counts.askedToWait += static_cast<int>(task.askLater.size());
+            if (task.enabled && task.pace.SlowedBy(clock_->Now()) != 0 &&
+                (counts.slowedTo == 0 || task.pace.Rate() < counts.slowedTo)) {
+                counts.slowedTo = task.pace.Rate();
+                counts.slowedBy = task.pace.SlowedBy(clock_->Now());
+            }
         }
     }
     observer_.OnStatus(counts, record);
@@ -757,6 +765,9 @@ std::string RunCounts::Line() const {
     }
     if (askedToWait > 0) {
         line += FormatText(" - Asked to wait : %d", askedToWait);
+    }
+    if (slowedTo > 0) {
+        line += FormatText(" - slowed to %d/s after %d", slowedTo, slowedBy);
     }
     return line;
 }

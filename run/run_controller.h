@@ -16,6 +16,7 @@
 #include "run/run_clock.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
+#include "run/task_pace.h"
 #include "run/task_settings_file.h"
 #include "support/folder_lock.h"
 
@@ -160,6 +161,7 @@ class CRunController {
         std::multimap<CRunClock::TimePoint, std::int32_t> askLater;  // and when to ask again
         CRunClock::TimePoint nextNew;                                // the task's rate
         std::optional<CJobNamer> namer;  // the URL and file of each number, made at Start
+        CTaskPace pace;                  // new numbers a second, slowed by a site's 429 or 503
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
     // The next number to ask for now, if any (report lock held): one the site asked to wait for
@@ -231,7 +233,6 @@ class CRunController {
     const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
     std::chrono::milliseconds askAgainEvery_{0};  // set at Start
-    std::chrono::milliseconds newEvery_{0};       // set at Start; 0: every generator tick
     CRunClock::TimePoint siteFreeAt_;             // guarded by reportLock_
     bool siteHeld_ = false;                       // the downloader holds its queue
     struct DiskFull {

@@ -23,9 +23,12 @@ struct RunCounts {
     int active = 0;
     int pastTheEnd = 0;   // missing numbers held back where a series ends
     int askedToWait = 0;  // numbers the site asked to ask again later
+    int slowedTo = 0;     // the slowest task's rate while a 429 or 503 holds it below its own
+    int slowedBy = 0;     // the status that slowed it
 
     // "Requested : … - Active Thread : …", the run's counts line, and, when there are any, the
-    // numbers past the end of a series and those the site asked to wait for.
+    // numbers past the end of a series and those the site asked to wait for, and the rate a
+    // site's refusals slowed a task to ("slowed to 12/s after 429").
     std::string Line() const;
 };
 

@@ -639,6 +639,9 @@ TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
     controller_.Resume();
     ASSERT_TRUE(waitingFor(3, 2));
     EXPECT_NE(observer_.Counts().Line().find(" - Asked to wait : 2"), std::string::npos);
+    // Two refusals halved the task's rate twice.
+    EXPECT_NE(observer_.Counts().Line().find(" - slowed to 25/s after "), std::string::npos)
+        << observer_.Counts().Line();
     Tick(5);
     EXPECT_EQ(Asked().size(), 3u);  // nothing goes to the site
     clock_.Advance(std::chrono::milliseconds(1999));
@@ -680,6 +683,32 @@ TEST_F(RunControllerTest, SiteThatAsksToWaitIsLeftAloneThatLongAndAskedAgain) {
     EXPECT_NE(ReadFileBytes(AppFile("failed.txt")).find("\tstatus 429 (asked 5 times)\n"),
               std::string::npos)
         << ReadFileBytes(AppFile("failed.txt"));
+}
+
+// A 429 or 503 halves a task's rate, down to one a second; each calm minute gives back a tenth of
+// its own rate.
+TEST(TaskPaceTest, RefusalsHalveTheRateAndCalmMinutesGiveItBack) {
+    const CRunClock::TimePoint start{};
+    const auto at = [&](int seconds) { return start + std::chrono::seconds(seconds); };
+    CTaskPace pace;
+    pace.Begin(100, start);
+    EXPECT_EQ(pace.Interval(start, kGeneratorRate).count(), 0);  // every tick
+    pace.SlowDown(429, start);
+    pace.SlowDown(503, start);
+    EXPECT_EQ(pace.Rate(), 25);
+    EXPECT_EQ(pace.Interval(at(59), kGeneratorRate).count(), 40);
+    EXPECT_EQ(pace.SlowedBy(at(59)), 503);
+    EXPECT_EQ(pace.Interval(at(60), kGeneratorRate).count(), 1000 / 35);
+    EXPECT_EQ(pace.SlowedBy(at(60 * 7)), 503);  // 25 and seven tenths: 95
+    EXPECT_EQ(pace.Rate(), 95);
+    EXPECT_EQ(pace.SlowedBy(at(60 * 8)), 0);  // whole again, never above its own
+    EXPECT_EQ(pace.Rate(), 100);
+    pace.Begin(7, start);
+    for (int i = 0; i < 4; ++i) {
+        pace.SlowDown(429, start);
+    }
+    EXPECT_EQ(pace.Rate(), 1);                                      // never below one a second
+    EXPECT_EQ(pace.Interval(at(60), kGeneratorRate).count(), 500);  // a tenth of 7 is still one
 }
 
 // A rate below the generator's spaces a task's new numbers: 20 a second, one each 50 ms.
