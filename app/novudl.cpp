@@ -33,6 +33,7 @@ enum ExitStatus {
     kSomeFailed = 1,
     kBadArguments = 2,
     kStorageUnwritable = 3,
+    kStoppedAtSiteWall = 4,
     kInterrupted = 130,
 };
 
@@ -96,6 +97,12 @@ class CTerminalObserver : public CRunObserver {
         progress_.Clear();
         std::fprintf(stderr, "novudl: %s\n", reason.c_str());
     }
+    void OnSiteWall(const std::string& message) override {
+        progress_.Clear();
+        std::fprintf(stderr, "novudl: %s%s\n", message.c_str(),
+                     waitsAtWalls_ ? " (the run is paused; Ctrl-C stops it)" : "");
+    }
+    void SetWaitsAtWalls(bool waits) { waitsAtWalls_ = waits; }
     void OnWarning(const std::string& text) override {
         progress_.Clear();
         std::fprintf(stderr, "novudl: warning: %s\n", text.c_str());
@@ -121,6 +128,7 @@ class CTerminalObserver : public CRunObserver {
     CProgressLine& progress_;
     const bool follow_;
     bool outputGone_ = false;
+    bool waitsAtWalls_ = true;
     std::int32_t bbsEndTold_ = -1, documentEndTold_ = -1;
 };
 
@@ -162,7 +170,7 @@ int main(int argc, char* argv[]) {
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath, dataFolder, userAgent, cookieFile;
     std::vector<std::string> headerLines;
-    std::string missingIfBody, missingIfUrl, expect;
+    std::string missingIfBody, missingIfUrl, expect, onLoginWall = "wait";
     bool saveCookies = false;
     int delay = 0;
     // The window's values: a run without options is the run the window makes.
@@ -248,6 +256,12 @@ int main(int argc, char* argv[]) {
         app.add_option("--expect", expect,
                        "xml, html or any: a page with a Content-Type of another kind is missing")
             ->check(CLI::IsMember({"xml", "html", "any"}));
+    app.add_option("--on-login-wall", onLoginWall,
+                   "when a site that gave documents starts asking for a login (401, 403, a "
+                   "redirect to a login page) or shows a bot check five times: wait (paused, "
+                   "until Ctrl-C; the default), fail (each number as any refusal) or stop (exit "
+                   "status 4, the place to go on from saved)")
+        ->check(CLI::IsMember({"wait", "fail", "stop"}));
     CLI::Option* redirectsOption =
         app.add_option("--max-redirects", maxRedirects,
                        "redirects on the same site followed over HTTP/1.1 (default 5)")
@@ -265,7 +279,8 @@ int main(int argc, char* argv[]) {
         "place.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
         "failed.txt), 2 bad arguments, 3 the download folders cannot be written, another run "
-        "uses them, or the disk became full (the run stops, the place to continue from saved), 130 "
+        "uses them, or the disk became full (the run stops, the place to continue from saved), 4 "
+        "stopped at a login wall (--on-login-wall stop), 130 "
         "interrupted (or standard output went away).\nBase URLs may be http:// or "
         "https:// (certificates are checked against the "
         "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). http:// sends "
@@ -364,6 +379,10 @@ int main(int argc, char* argv[]) {
             return kBadArguments;
         }
     }
+    request.onSiteWall = onLoginWall == "fail"   ? RunRequest::SiteWall::kFail
+                         : onLoginWall == "stop" ? RunRequest::SiteWall::kStop
+                                                 : RunRequest::SiteWall::kPause;
+    observer.SetWaitsAtWalls(request.onSiteWall == RunRequest::SiteWall::kPause);
     ExtendedSettings::MissingPage missing;
     if (missingIfBodyOption->count() > 0) {
         missing.ifBody = missingIfBody;
@@ -472,6 +491,9 @@ int main(int argc, char* argv[]) {
     }
     if (controller.StoppedForDiskFull()) {
         return kStorageUnwritable;
+    }
+    if (controller.StoppedAtSiteWall()) {
+        return kStoppedAtSiteWall;
     }
     if (g_interrupts > 0 || observer.OutputGone()) {
         return kInterrupted;

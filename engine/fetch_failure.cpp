@@ -4,6 +4,9 @@
 #include "support/file_helpers.h"
 
 Answer ClassifyFailure(const FetchFailure& failure) {
+    if (failure.challenge) {
+        return Answer::kWait;
+    }
     if (failure.error == FetchError::kMissingPage) {
         return Answer::kMissing;  // as a 404 would be
     }

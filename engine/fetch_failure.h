@@ -54,6 +54,8 @@ struct FetchFailure {
     std::string text;
     // What a 429 or 503 answer asked for in its Retry-After line, when it did.
     std::optional<std::chrono::seconds> retryAfter;
+    // A 403 that is a bot check ("cf-mitigated: challenge"): a wait, as a 429 without a time.
+    bool challenge = false;
 };
 
 // What a failure means for its number: the site's word when it answered with a status (missing,

@@ -123,8 +123,8 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         const std::string target = ResolveLocation(*parsed, outcome.text);
         outcome.text = HasUnsafeUrlBytes(target) ? std::string() : target;
         // The HTTP/1.0 exchange follows no redirect: its reason names the target instead, so
-        // that the user can see which base URL to use.
-        if (version == HttpVersion::k10 || outcome.text.empty()) {
+        // that the user can see which base URL to use. Nor is a login page a document.
+        if (version == HttpVersion::k10 || outcome.text.empty() || LooksLikeLogin(target)) {
             break;
         }
         // Any path on the same host, and http to https there; nothing else.

@@ -119,6 +119,10 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
                 SetRetryAfter(*wait);
             }
         }
+        const std::optional<std::string_view> mitigated = head.Field("cf-mitigated");
+        if (status == 403 && mitigated && EqualsNoCase(*mitigated, "challenge")) {
+            MarkChallenge();
+        }
         // A short refusal is read and dropped, so that the connection can carry the next
         // request; the refusal stays what is told.
         if (keepsConnection &&
@@ -133,6 +137,9 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
             Fail(refusal.error, refusal.detail, refusal.text);
             if (refusal.retryAfter) {
                 SetRetryAfter(*refusal.retryAfter);
+            }
+            if (refusal.challenge) {
+                MarkChallenge();
             }
         }
         return 0;

@@ -117,3 +117,12 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
     }
     return std::nullopt;
 }
+
+bool LooksLikeLogin(std::string_view url) {
+    static const std::regex login("login|signin|auth", std::regex::ECMAScript | std::regex::icase);
+    // The path, not the host: a site at auth.example.org has documents too.
+    const std::size_t scheme = url.find("://");
+    const std::size_t path = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+    const std::string_view target = path == std::string_view::npos ? "" : url.substr(path);
+    return std::regex_search(target.begin(), target.end(), login);
+}

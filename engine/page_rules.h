@@ -32,3 +32,7 @@ struct PageRules {
 std::optional<std::regex> CompilePattern(const std::string& pattern, std::string* why);
 // "xml", "html" or "any"; none for anything else.
 std::optional<PageRules::Kind> PageKindNamed(std::string_view name);
+
+// Whether a redirect's target looks like a login page: its path holds login, signin or auth, in
+// any case.
+bool LooksLikeLogin(std::string_view url);

@@ -52,6 +52,7 @@ class CTcpClient {
   protected:
     int Fail(FetchError error, int detail = 0, std::string text = {});
     void SetRetryAfter(std::chrono::seconds wait) { failure_.retryAfter = wait; }
+    void MarkChallenge() { failure_.challenge = true; }
 
   private:
     // Waits until the socket is ready within `limit` and the cut-off. With

@@ -118,6 +118,8 @@ void CRunController::Start(const RunRequest& request) {
                              : std::min(request.ratePerSecond, kGeneratorRate);
         siteFreeAt_ = {};
         siteHeld_ = false;
+        siteWall_.reset();
+        onSiteWall_ = request.onSiteWall;
         diskFull_.reset();
         reportProblem_.reset();
         for (const TaskKind& kind : kTaskKinds) {
@@ -145,6 +147,7 @@ void CRunController::Start(const RunRequest& request) {
         saveFailureReported_ = false;
     }
     stoppedForDiskFull_ = false;
+    stopAskedAtWall_ = stoppedAtWall_ = false;
     failureReportWhole_ = true;
     SaveIfDue(true);
     generating_ = true;
@@ -222,8 +225,8 @@ void CRunController::GenerateJobs() {
     if (!generating_ || !downloader_) {
         return;
     }
-    if (ActOnStorageProblems() || !generating_) {
-        return;  // the run stops: the disk is full
+    if (ActOnStorageProblems() || ActOnSiteWall() || !generating_) {
+        return;  // the run stops: the disk is full, or the site stands in the way
     }
     bool siteAsksToWait;
     {
@@ -381,11 +384,18 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
         TaskRun* task = known ? &Task(tag.kind) : nullptr;
         std::string reason = result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string();
         if (task != nullptr && task->enabled && result == JOB_FAILED &&
+            MetSiteWall(*task, tag.number, url, failure)) {
+            return;  // asked again after Resume: neither finished nor counted
+        }
+        if (task != nullptr && task->enabled && result == JOB_FAILED &&
             ClassifyFailure(failure) == Answer::kWait) {
             if (WaitForTheSite(*task, tag.number, failure)) {
                 return;  // asked again later: neither finished nor counted
             }
             reason += FormatText(" (asked %d times)", kTimesAskedBeforeFailing);
+        }
+        if (task != nullptr && result == JOB_STORED) {
+            task->storedSome = true;
         }
         if (task != nullptr) {
             task->timesAsked.erase(tag.number);  // answered for good
@@ -600,7 +610,7 @@ std::set<std::int32_t> CRunController::TriedNumbers(std::int32_t kind) {
 }
 
 void CRunController::RefreshStatus() {
-    if (!downloader_ || ActOnStorageProblems()) {
+    if (!downloader_ || ActOnStorageProblems() || ActOnSiteWall()) {
         return;
     }
     RunCounts counts;
@@ -719,6 +729,76 @@ void CRunController::TellFailureReportProblem() {
     }
 }
 
+bool CRunController::MetSiteWall(TaskRun& task, std::int32_t number, const char* url,
+                                 const FetchFailure& failure) {
+    if (onSiteWall_ == RunRequest::SiteWall::kFail) {
+        return false;
+    }
+    const std::optional<Url> parsed = ParseUrl(url);
+    const std::string site = parsed ? parsed->Authority() : std::string(url);
+    std::string message;
+    if (failure.challenge && task.timesAsked[number] + 1 >= kTimesAskedBeforeFailing) {
+        message = site +
+                  " shows a browser challenge: export its cookies (cf_clearance) and the "
+                  "browser's User-Agent";
+    } else if (!failure.challenge && task.storedSome && failure.error == FetchError::kStatus &&
+               (failure.detail == 401 || failure.detail == 403 ||
+                (IsRedirect(failure.detail) && LooksLikeLogin(failure.text)))) {
+        message = FormatText(
+            "%s now asks for a login (status %d): add its cookies "
+            "(http.cookies) and press Resume",
+            site.c_str(), failure.detail);
+    } else {
+        return false;
+    }
+    task.timesAsked.erase(number);
+    task.askLater.emplace(clock_->Now(), number);
+    if (!siteWall_) {
+        siteWall_ = message;
+    }
+    return true;
+}
+
+bool CRunController::ActOnSiteWall() {
+    std::optional<std::string> wall;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        wall = siteWall_;
+    }
+    if (!wall) {
+        return false;
+    }
+    if (onSiteWall_ == RunRequest::SiteWall::kStop) {
+        if (!StopAndEndWhenIdle(stopAskedAtWall_)) {
+            return false;
+        }
+        stoppedAtWall_ = true;
+        observer_.OnSiteWall(*wall);
+        return true;
+    }
+    if (phase_ == RunPhase::kRunning) {
+        Pause();
+        observer_.OnSiteWall(*wall);
+    }
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        siteWall_.reset();  // told once; a wall met again after Resume is told again
+    }
+    return false;
+}
+
+bool CRunController::StopAndEndWhenIdle(bool& asked) {
+    if (!asked) {
+        asked = true;
+        AskWorkersToStop();
+    }
+    if (downloader_->HasLiveThreads()) {
+        return false;
+    }
+    EndRun();
+    return true;
+}
+
 bool CRunController::ActOnStorageProblems() {
     TellFailureReportProblem();
     bool diskFull;
@@ -729,14 +809,9 @@ bool CRunController::ActOnStorageProblems() {
     if (!diskFull) {
         return false;
     }
-    if (!stoppedForDiskFull_) {
-        stoppedForDiskFull_ = true;
-        AskWorkersToStop();
-    }
-    if (downloader_->HasLiveThreads()) {
+    if (!StopAndEndWhenIdle(stoppedForDiskFull_)) {
         return false;
     }
-    EndRun();
     DiskFull full;
     std::int32_t stoppedAt;
     {

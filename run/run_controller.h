@@ -116,6 +116,8 @@ class CRunController {
     bool AllTasksAtTheirEnd();
     // The first missing number of an open task at the end of its series.
     std::optional<std::int32_t> SeriesEndAt(std::int32_t kind);
+    // Whether the run ended because the site stood in the way and the request said stop.
+    bool StoppedAtSiteWall() const { return stoppedAtWall_; }
     // Copies of the counters and flags, read under the report lock.
     RunState Snapshot();
     // The numbers of a listed task (a retry) that were stored, and those that were reported at
@@ -162,6 +164,7 @@ class CRunController {
         CRunClock::TimePoint nextNew;                                // the task's rate
         std::optional<CJobNamer> namer;  // the URL and file of each number, made at Start
         CTaskPace pace;                  // new numbers a second, slowed by a site's 429 or 503
+        bool storedSome = false;         // a document stored this run: a later 401 is a wall
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
     // The next number to ask for now, if any (report lock held): one the site asked to wait for
@@ -184,6 +187,15 @@ class CRunController {
     // Whether files can be created in both download folders; if not, why, naming the folder and
     // the system's reason.
     Status DownloadFoldersWritable();
+    // Whether a refusal is the site's wall (report lock held): a 401, 403 or redirect to a login
+    // page once the task stored a document, or a bot check asked about too often. The number is
+    // then asked again after Resume, and the run is paused by the next tick.
+    bool MetSiteWall(TaskRun& task, std::int32_t number, const char* url,
+                     const FetchFailure& failure);
+    // Pauses or stops the run for a wall a worker met; true when the run has ended.
+    bool ActOnSiteWall();
+    // Stops the run as Abort does and ends it once the workers have left; true once ended.
+    bool StopAndEndWhenIdle(bool& asked);
     void CreateDownloadFolders();
     void SetPhase(RunPhase phase);
     // Saves the record when it changed and the last save is 200 ms old (or at once when
@@ -224,10 +236,15 @@ class CRunController {
     bool oneOffRun_ = false;                 // set at Start, before any worker reports
     bool recordChanged_ = false;             // guarded by reportLock_
     std::set<std::string> unsyncedFolders_;  // guarded by reportLock_
-    CRunClock::TimePoint lastSave_;          // guarded by reportLock_
-    std::mutex saveMutex_;                   // one save at a time
-    bool saveFailureReported_ = false;       // guarded by saveMutex_; once per run
-    CFolderLock folderLock_;                 // held from Start to the end of the run
+    // A login wall or bot check met by a worker: the message, acted on by the front end's
+    // thread (guarded by reportLock_), and what to do about it.
+    std::optional<std::string> siteWall_;
+    RunRequest::SiteWall onSiteWall_ = RunRequest::SiteWall::kPause;
+    bool stopAskedAtWall_ = false, stoppedAtWall_ = false;
+    CRunClock::TimePoint lastSave_;     // guarded by reportLock_
+    std::mutex saveMutex_;              // one save at a time
+    bool saveFailureReported_ = false;  // guarded by saveMutex_; once per run
+    CFolderLock folderLock_;            // held from Start to the end of the run
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = CDownloader::kIdleSleepMs;
     const CRunClock* clock_ = &CRunClock::Steady();

@@ -63,6 +63,9 @@ class CRunObserver {
     // The run ended by itself because it could not go on (the disk is full): why, and where it
     // stopped. Told once the run is over.
     virtual void OnRunStopped(const std::string& /*reason*/) {}
+    // The site stands in the way (a login, a bot check): the run was paused, or stopped, and
+    // the message says what the user can do.
+    virtual void OnSiteWall(const std::string& /*message*/) {}
     // Something worth a word that stops nothing (a cookie file other users can read).
     virtual void OnWarning(const std::string& /*text*/) {}
 };

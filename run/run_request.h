@@ -38,6 +38,11 @@ struct RunRequest {
     HttpVersion httpVersion = HttpVersion::k10;
     HttpVersion httpsVersion = HttpVersion::k11;
     HttpOptions http;  // headers, User-Agent, cookies and redirects
+    // What a login wall (401, 403 or a redirect to a login page once a task has stored a
+    // document) or a fifth bot check does: pause the run until Resume, fail the numbers as any
+    // refusal, or stop the run.
+    enum class SiteWall { kPause, kFail, kStop };
+    SiteWall onSiteWall = SiteWall::kPause;
     // What marks a page of each task missing although it came with a 2xx status.
     PageRules bbsPage, documentPage;
 

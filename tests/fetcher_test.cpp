@@ -1010,7 +1010,10 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
             return answer("text/html; charset=utf-8", "<html>");
         }
         if (request.starts_with("GET /old ")) {
-            return ServerScript().Send(KeptAnswer(302, "", "Location: /login?next=old\r\n"));
+            return ServerScript().Send(KeptAnswer(302, "", "Location: /removed?from=old\r\n"));
+        }
+        if (request.starts_with("GET /walled ")) {
+            return ServerScript().Send(KeptAnswer(302, "", "Location: /Login?next=walled\r\n"));
         }
         return answer("application/xml", "<topic/>");
     });
@@ -1019,7 +1022,7 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
     const std::string site = "http://127.0.0.1:" + std::to_string(server_->Port());
     PageRules rules;
     rules.missingIfBody = CompilePattern("Not found$", nullptr);
-    rules.missingIfUrl = CompilePattern("/login", nullptr);
+    rules.missingIfUrl = CompilePattern("/removed", nullptr);
     rules.expect = PageRules::Kind::kXml;
     struct Case {
         const char* path;
@@ -1032,6 +1035,8 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
              {"/page",
               "status 200, a missing page (Content-Type text/html; charset=utf-8 is not xml)"},
              {"/old", "status 200, a missing page (missing_if_url)"},
+             // A login page is no document: not followed, so that the run can see the wall.
+             {"/walled", "status 302 (moved to http://127.0.0.1:{port}/Login?next=walled)"},
              {"/t/1", ""},
          }) {
         std::filesystem::remove(Target());
@@ -1041,9 +1046,15 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
         EXPECT_EQ(result, *c.reason == '\0' ? 1 : 0) << c.path;
         EXPECT_EQ(TargetExists(), result == 1) << c.path;
         EXPECT_EQ(OtherFiles(), 0) << c.path;
+        std::string reason = c.reason;
+        if (const std::size_t port = reason.find("{port}"); port != std::string::npos) {
+            reason.replace(port, 6, std::to_string(server_->Port()));
+        }
         if (result == 0) {
-            EXPECT_EQ(DescribeFetchFailure(failure), c.reason) << c.path;
-            EXPECT_EQ(ClassifyFailure(failure), Answer::kMissing) << c.path;
+            EXPECT_EQ(DescribeFetchFailure(failure), reason) << c.path;
+            EXPECT_EQ(ClassifyFailure(failure),
+                      reason.starts_with("status 302") ? Answer::kFailed : Answer::kMissing)
+                << c.path;
         }
     }
 }

@@ -38,6 +38,7 @@ class RecordingObserver : public CRunObserver {
     void OnStartNotice() override { Keep("notice"); }
     void OnWaitForWorkers() override { Keep("wait"); }
     void OnRunStopped(const std::string& reason) override { Keep(reason); }
+    void OnSiteWall(const std::string& message) override { Keep(message); }
 
     TaskSettings Settings() {
         std::lock_guard<std::mutex> lock(mutex_);

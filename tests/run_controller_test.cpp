@@ -711,6 +711,67 @@ TEST(TaskPaceTest, RefusalsHalveTheRateAndCalmMinutesGiveItBack) {
     EXPECT_EQ(pace.Interval(at(60), kGeneratorRate).count(), 500);  // a tenth of 7 is still one
 }
 
+// A login wall once documents came pauses the run with one message, failing nothing; the
+// numbers it held are asked again after Resume. Before any document, a 403 is a refusal.
+TEST_F(RunControllerTest, LoginWallPausesTheRunAndBotChecksPauseItAfterFiveAnswers) {
+    std::atomic<bool> challenged{false};
+    ServeDocuments([](long) { return true; },
+                   [&](long n) -> std::optional<FetchFailure> {
+                       if (n == 999 || (!challenged && n >= 1003)) {
+                           return FetchFailure(FetchError::kStatus, 403);
+                       }
+                       if (n >= 1003) {
+                           FetchFailure check(FetchError::kStatus, 403);
+                           check.challenge = true;
+                           return check;
+                       }
+                       return std::nullopt;
+                   });
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    request_.bbs.first = 999;
+    request_.bbs.plan = TaskPlan::UpTo(1003);
+    PauseAndSettle();
+    Start();
+    Tick();  // 999 first: refused before any document, an ordinary failure
+    controller_.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 1; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        controller_.RefreshStatus();
+        return observer_.Phase() == RunPhase::kPaused;
+    }));
+    EXPECT_EQ(controller_.Snapshot().failed, 1);
+    const auto walls = [&] {
+        const std::vector<std::string> messages = observer_.Messages();
+        return std::count(messages.begin(), messages.end(),
+                          "127.0.0.1 now asks for a login (status 403): add its cookies "
+                          "(http.cookies) and press Resume");
+    };
+    EXPECT_EQ(walls(), 1);
+    challenged = true;  // the cookies came, and then a bot check, five times
+    controller_.Resume();
+    for (int answer = 1; answer < 5; ++answer) {
+        ASSERT_TRUE(WaitUntil([&] {
+            Tick();
+            controller_.RefreshStatus();
+            return observer_.Counts().askedToWait == 1 && Asked().size() == 5u + answer;
+        })) << answer;
+        clock_.Advance(std::chrono::seconds(30));
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        controller_.RefreshStatus();
+        return observer_.Phase() == RunPhase::kPaused;
+    }));
+    EXPECT_EQ(observer_.Messages().back(),
+              "127.0.0.1 shows a browser challenge: export its cookies (cf_clearance) and the "
+              "browser's User-Agent");
+    EXPECT_EQ(walls(), 1);
+    EXPECT_EQ(controller_.Snapshot().failed, 1);  // still only 999
+    EXPECT_EQ(controller_.Snapshot().requested, 5);
+}
+
 // A rate below the generator's spaces a task's new numbers: 20 a second, one each 50 ms.
 TEST_F(RunControllerTest, RateSpacesNewNumbers) {
     controller_.SetClock(clock_);

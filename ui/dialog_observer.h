@@ -51,6 +51,10 @@ class CDialogObserver : public CRunObserver {
     }
     void OnWaitForWorkers() override { ShowMessage(kWaitMessage); }
     void OnRunStopped(const std::string& reason) override { ShowMessage(reason); }
+    void OnSiteWall(const std::string& message) override {
+        SetText(IDC_STATUS, message);
+        ShowMessage(message);
+    }
     void OnWarning(const std::string& text) override {
         SetText(IDC_STATUS, text);
         startWarnings_ += (startWarnings_.empty() ? "" : "\n") + text;

@@ -29,7 +29,7 @@ export SSL_CERT_FILE="$pki/ca.pem"
 
 # --- the documents --------------------------------------------------------------------------
 root="$work/www"
-mkdir -p "$root/t" "$root/a" "$root/c" "$root/h" "$root/s"
+mkdir -p "$root/t" "$root/a" "$root/c" "$root/h" "$root/s" "$root/w"
 for n in $(seq 1000 1004); do
     head -c $((3000 + n)) /dev/urandom >"$root/t/$n.json"
     head -c $((5000 + n)) /dev/urandom >"$root/a/$(printf '%06d' "$n").html"
@@ -40,6 +40,8 @@ done
 # A forum that answers 200 with "Topic not found" for what it does not have: 1005 is a gap.
 for n in 1000 1001 1002 1003 1004 1006; do echo "<topic n=\"$n\"/>" >"$root/s/$n.xml"; done
 echo "<html><p>Topic not found</p></html>" >"$root/not-found.html"
+# A forum that gives three topics and then asks for a login.
+for n in 1000 1001 1002; do echo "<topic n=\"$n\"/>" >"$root/w/$n.xml"; done
 
 free_port() {
     local port
@@ -68,6 +70,8 @@ http {
             add_header Set-Cookie "seen=yes; Path=/c";
         }
         location /s/ { error_page 404 =200 /not-found.html; }
+        location /w/ { error_page 404 = @login; }
+        location @login { return 403; }
         location /h/ {
             if (\$http_accept_language = "") { return 403; }
             if (\$http_user_agent !~ "^Mozilla/") { return 403; }
@@ -190,7 +194,32 @@ mirror bad-pattern "$soft" --missing-if-body "Topic (not found"
     fail "a bad pattern: status $status, $(cat "$work/bad-pattern.out")"
 echo "series sites: a site of soft 404s ends at its real end, with only the real gap listed"
 
-# --- 6. what a user may get wrong --------------------------------------------------------------
+# --- 6. a login wall: one message, nothing failed, the place exact ---------------------------
+wall="$work/wall"
+configure "$wall" bbsUrl "$site/w/{n}.xml" bbsNumber 1000 bbsEnabled 1 documentEnabled 0
+mirror wall-stop "$wall" --on-login-wall stop
+[ "$status" -eq 4 ] || fail "a login wall with stop: novudl exited $status: $(cat "$work/wall-stop.out")"
+[ "$(grep -c "127.0.0.1:$http_port now asks for a login (status 403): add its cookies (http.cookies) and press Resume" "$work/wall-stop.out")" -eq 1 ] ||
+    fail "a login wall is told once: $(cat "$work/wall-stop.out")"
+[ ! -e "$wall/failed.txt" ] || fail "a login wall failed numbers: $(cat "$wall/failed.txt")"
+"$cfg" --data "$wall" | grep -q "^bbsNumber *1003 " || fail "a login wall: the saved place: $("$cfg" --data "$wall")"
+# By default the run waits, paused, until Ctrl-C.
+wall="$work/wall-wait"
+configure "$wall" bbsUrl "$site/w/{n}.xml" bbsNumber 1000 bbsEnabled 1 documentEnabled 0
+"$novudl" --data "$wall" --delay 5 >"$work/wall-wait.out" 2>&1 </dev/null &
+waiting=$!
+for _ in $(seq 100); do grep -q "now asks for a login" "$work/wall-wait.out" && break; sleep 0.1; done
+sleep 0.5
+kill -0 "$waiting" 2>/dev/null || fail "a login wall ended the run: $(cat "$work/wall-wait.out")"
+kill -INT "$waiting"
+wait "$waiting"
+status=$?
+[ "$status" -eq 130 ] && grep -q "(the run is paused; Ctrl-C stops it)" "$work/wall-wait.out" ||
+    fail "a login wall without --on-login-wall: status $status, $(cat "$work/wall-wait.out")"
+[ ! -e "$wall/failed.txt" ] || fail "a paused login wall failed numbers"
+echo "series sites: a login wall pauses or stops the run with one message and fails nothing"
+
+# --- 7. what a user may get wrong --------------------------------------------------------------
 chmod 644 "$cookies/cookies.txt"
 mirror readable "$cookies" --bbs 1000+1
 grep -q "warning: .*cookies.txt holds login cookies and other users may read it" "$work/readable.out" ||
