@@ -15,24 +15,31 @@
 
 namespace {
 
-// A stage that keeps the first bytes of a body, for the rules that read a page, and passes
-// every byte on.
+// A stage that keeps the first bytes of a body and, when asked, the signature of all of it, for
+// the rules that read a page; it passes every byte on.
 template <typename Next>
-class CPrefixKeeper {
+class CPageReader {
   public:
-    CPrefixKeeper(Next& next, std::size_t kept) : next_(next), room_(kept) {}
+    CPageReader(Next& next, std::size_t kept, bool signs)
+        : next_(next), room_(kept), signs_(signs) {}
     bool Write(const void* data, std::size_t length) {
         const std::size_t taken = std::min(length, room_ - kept_.size());
         kept_.append(static_cast<const char*>(data), taken);
+        if (signs_) {
+            signature_.Add(data, length);
+        }
         return next_.Write(data, length);
     }
     int Error() const { return next_.Error(); }
     const std::string& Kept() const { return kept_; }
+    const PageSignature& Signature() const { return signature_; }
 
   private:
     Next& next_;
     std::size_t room_;
+    bool signs_;
     std::string kept_;
+    PageSignature signature_;
 };
 
 // One body buffer per worker thread, reused by every fetch it makes.
@@ -161,10 +168,10 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
         return Fail(FetchError::kWriteError, file.Error());
     }
     bool stored;
-    CPrefixKeeper<CWholeFile> keeper(file,
-                                     rules && rules->NeedsBody() ? PageRules::kBodySearched : 0);
+    CPageReader<CWholeFile> keeper(file, rules && rules->NeedsBody() ? PageRules::kBodySearched : 0,
+                                   rules && rules->NeedsSignature());
     if (gzip) {
-        CGzipDecoder<CPrefixKeeper<CWholeFile>> gunzip(keeper);
+        CGzipDecoder<CPageReader<CWholeFile>> gunzip(keeper);
         stored = ReceiveFramedBody(gunzip, body, framing, limit);
         if (gunzip.Bad() || (stored && !gunzip.Ended())) {
             stored = false;
@@ -174,8 +181,8 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
         stored = ReceiveFramedBody(keeper, body, framing, limit);
     }
     if (stored && rules != nullptr) {
-        if (const std::optional<std::string> missing =
-                rules->MissingBecause(head.Field("content-type"), keeper.Kept(), url)) {
+        if (const std::optional<std::string> missing = rules->MissingBecause(
+                head.Field("content-type"), keeper.Kept(), keeper.Signature(), url)) {
             stored = false;
             Fail(FetchError::kMissingPage, status, *missing);
         }

@@ -104,6 +104,7 @@ std::optional<PageRules::Kind> PageKindNamed(std::string_view name) {
 
 std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_view> contentType,
                                                      std::string_view bodyStart,
+                                                     const PageSignature& signature,
                                                      const std::string& url) const {
     if (expect != Kind::kAny && contentType && !OfKind(*contentType, expect)) {
         return FormatText("Content-Type %s is not %s", std::string(*contentType).c_str(),
@@ -111,6 +112,9 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
     }
     if (missingIfUrl && std::regex_search(url, *missingIfUrl)) {
         return std::string("missing_if_url");
+    }
+    if (missingIfSameAs && signature == *missingIfSameAs) {
+        return std::string("the same as the page for a number the site does not have");
     }
     if (missingIfBody && std::regex_search(bodyStart.begin(), bodyStart.end(), *missingIfBody)) {
         return std::string("missing_if_body");

@@ -22,6 +22,22 @@ std::string FolderOf(const std::string& path) {
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
 }
 
+// The signature of a file's bytes, or none when it cannot be read.
+std::optional<PageSignature> SignatureOf(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    PageSignature signature;
+    std::vector<char> block(64 * 1024);
+    for (std::size_t count; (count = std::fread(block.data(), 1, block.size(), file)) > 0;) {
+        signature.Add(block.data(), count);
+    }
+    const bool whole = std::ferror(file) == 0;
+    std::fclose(file);
+    return whole ? std::optional<PageSignature>(signature) : std::nullopt;
+}
+
 // How long to leave the site alone after it asked for it.
 std::chrono::seconds SiteWait(const FetchFailure& failure) {
     return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
@@ -184,7 +200,7 @@ void CRunController::StartWithExtendedSettings(RunRequest request) {
     Start(request);
 }
 
-std::vector<std::string> CRunController::ProbeSeriesEnds(const RunRequest& request) {
+std::vector<std::string> CRunController::ProbeSeriesEnds(RunRequest& request) {
     CHttpGetter getter;
     getter.SetTimeout(request.delaySeconds == 0 ? -1 : request.delaySeconds);
     if (waitLimit_) {
@@ -209,6 +225,7 @@ std::vector<std::string> CRunController::ProbeSeriesEnds(const RunRequest& reque
         const bool answered = fetch_ ? fetch_(url, probe, failure) == 1
                                      : getter.Download(url.c_str(), probe.c_str(), &failure,
                                                        &request.Page(kind.jobKind)) == 1;
+        const std::optional<PageSignature> signature = answered ? SignatureOf(probe) : std::nullopt;
         std::remove(probe.c_str());
         if (answered) {
             const std::optional<Url> parsed = ParseUrl(url);
@@ -216,6 +233,9 @@ std::vector<std::string> CRunController::ProbeSeriesEnds(const RunRequest& reque
                 "%s answers 200 for numbers it does not have: the end of the series cannot be "
                 "seen; set missing_if_body",
                 parsed ? parsed->Authority().c_str() : url.c_str()));
+            // Until then, a page just like that answer is the site's "not found".
+            (kind.jobKind == JOB_BBS ? request.bbsPage : request.documentPage).missingIfSameAs =
+                signature;
         }
     }
     return warnings;

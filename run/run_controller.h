@@ -81,8 +81,9 @@ class CRunController {
     // Asks each ticked open task once for a number far past its start (the start plus
     // 10,000,000, or the largest number). A site that answers with a document there, which no
     // rule marks missing, hides the end of its series: the warning for each such task is
-    // returned. The answer is neither stored nor counted.
-    std::vector<std::string> ProbeSeriesEnds(const RunRequest& request);
+    // returned, and a page just like that answer counts as missing in the run `request` asks
+    // for. The answer is neither stored nor counted.
+    std::vector<std::string> ProbeSeriesEnds(RunRequest& request);
     void Start(const RunRequest& request);
     void Pause();
     void Resume();

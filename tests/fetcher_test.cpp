@@ -1057,6 +1057,16 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
                 << c.path;
         }
     }
+    // A page just like the site's answer for a number it lacks is missing; one byte more is not.
+    PageRules sameAs;
+    sameAs.missingIfSameAs.emplace();
+    sameAs.missingIfSameAs->Add("<topic/>", 8);
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download((site + "/t/2").c_str(), Target().c_str(), &failure, &sameAs), 0);
+    EXPECT_EQ(ClassifyFailure(failure), Answer::kMissing);
+    sameAs.missingIfSameAs.emplace();
+    sameAs.missingIfSameAs->Add("<topic/>\n", 9);
+    EXPECT_EQ(getter_.Download((site + "/t/2").c_str(), Target().c_str(), &failure, &sameAs), 1);
 }
 
 TEST(PageRulesTest, BadPatternsAreRefusedWithTheirPlace) {

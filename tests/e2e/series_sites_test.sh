@@ -189,6 +189,14 @@ mirror blind "$blind" --follow
 [ "$status" -eq 2 ] && grep -q "warning: 127.0.0.1:$http_port answers 200 for numbers it does not have: the end of the series cannot be seen; set missing_if_body" "$work/blind.out" ||
     fail "no end to be seen: status $status, $(cat "$work/blind.out")"
 [ ! -e "$blind/xml_file/1" ] || fail "--follow fetched a document it refused to follow"
+# A plain run goes on: a page just like the site's answer far past the start counts as missing.
+configure "$blind" run.end_after 10
+mirror blind-plain "$blind"
+[ "$status" -eq 1 ] || fail "no end to be seen, a plain run: status $status, $(cat "$work/blind-plain.out")"
+[ "$(ls "$blind/xml_file/1" | tr '\n' ' ')" = "1000.xml 1001.xml 1002.xml 1003.xml 1004.xml 1006.xml " ] ||
+    fail "no end to be seen: stored $(ls "$blind/xml_file/1")"
+[ "$(reasons "$blind")" = "1005 status 200, a missing page (the same as the page for a number the site does not have)" ] ||
+    fail "no end to be seen: failed.txt says $(reasons "$blind")"
 mirror bad-pattern "$soft" --missing-if-body "Topic (not found"
 [ "$status" -eq 2 ] && grep -q "missing-if-body: not a regular expression: a parenthesis without its partner at position 7" "$work/bad-pattern.out" ||
     fail "a bad pattern: status $status, $(cat "$work/bad-pattern.out")"
