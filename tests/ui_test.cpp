@@ -301,8 +301,9 @@ class UiTest : public QObject {
         server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
             const std::size_t at = request.find("/2/");
             const int number = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 3);
-            return number <= last.load() ? ServerScript().Send(HttpResponse(200, "<doc/>"))
-                                         : ServerScript().Send(HttpResponse(404, "no"));
+            return number > 0 && number <= last.load()
+                       ? ServerScript().Send(HttpResponse(200, "<doc/>"))
+                       : ServerScript().Send(HttpResponse(404, "no"));
         });
         QVERIFY(server_->Start());
         WriteSettings("http://127.0.0.1/bbs", "http://127.0.0.1/doc");
