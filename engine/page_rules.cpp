@@ -86,7 +86,8 @@ std::optional<std::regex> CompilePattern(const std::string& pattern, std::string
     } catch (const std::regex_error& error) {
         if (why != nullptr) {
             const auto [fault, position] = Fault(pattern, error.code());
-            *why = FormatText("%s at position %zu", fault, position);
+            *why =
+                FormatText("%s at position %llu", fault, static_cast<unsigned long long>(position));
         }
         return std::nullopt;
     }
