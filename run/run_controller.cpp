@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,19 @@ namespace {
 std::string FolderOf(const std::string& path) {
     const std::size_t separator = path.find_last_of("/\\");
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
+}
+
+// Whether a document lies anywhere below the folder (folders alone do not count); stops at the
+// first.
+bool HoldsAnyFile(const std::string& folder) {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(folder, error), end;
+         !error && entry != end; entry.increment(error)) {
+        if (entry->is_regular_file(error)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The signature of a file's bytes, or none when it cannot be read.
@@ -285,6 +299,8 @@ void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, in
     task.timesAsked.clear();
     task.askLater.clear();
     task.nextNew = {};
+    // Documents stored by an earlier run count: a run that starts at a wall sees it as one.
+    task.storedSome = HoldsAnyFile(appDirectory_ + TaskKindOf(kind).folder);
     if (!task.enabled) {
         return;
     }

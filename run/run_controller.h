@@ -165,7 +165,7 @@ class CRunController {
         CRunClock::TimePoint nextNew;                                // the task's rate
         std::optional<CJobNamer> namer;  // the URL and file of each number, made at Start
         CTaskPace pace;                  // new numbers a second, slowed by a site's 429 or 503
-        bool storedSome = false;         // a document stored this run: a later 401 is a wall
+        bool storedSome = false;  // a document stored, in this run or before: a 401 is a wall
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
     // The next number to ask for now, if any (report lock held): one the site asked to wait for

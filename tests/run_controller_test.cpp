@@ -67,7 +67,7 @@ class RunControllerTest : public ::testing::Test {
                 }
             }
             if (!found || match[1].str().back() == '7' || !exists(std::stol(match[1].str()))) {
-                failure = FetchFailure(FetchError::kStatus, 404);
+                failure = missingAnswer_;
                 return 0;
             }
             WriteFileBytes(path, "document " + match[1].str());
@@ -143,7 +143,14 @@ class RunControllerTest : public ::testing::Test {
     CRunController controller_{observer_, dir_.WithSeparator()};
     CTaskSettingsFile& settings_ = controller_.Settings();
     RunRequest request_;
+    // What ServeDocuments answers for a number the site does not have.
+    FetchFailure missingAnswer_{FetchError::kStatus, 404};
 };
+
+// A site that says "not found" with a 404, and one that says it with a 200 page a rule marks
+// missing: the same series to the run.
+class SeriesEndTest : public RunControllerTest,
+                      public ::testing::WithParamInterface<FetchFailure> {};
 
 TEST_F(RunControllerTest, OpeningShowsTheRecordAndIdleButtons) {
     const TaskSettings shown = observer_.Settings();
@@ -540,7 +547,8 @@ TEST_F(RunControllerTest, SaveCountsOnlyDocumentsWhoseNamesAreOnTheDisk) {
 // A live series: missing numbers in a row mark its end for now, where the task waits, asks for
 // the first of them again now and then, and goes on once the site has more; a single missing
 // number below stored ones stays a failure.
-TEST_F(RunControllerTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsLater) {
+TEST_P(SeriesEndTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsLater) {
+    missingAnswer_ = GetParam();
     std::atomic<long> last{1049};
     ServeDocuments([&](long n) { return n <= last.load(); });  // and 1007, 1017, ... missing
     controller_.SetClock(clock_);
@@ -591,6 +599,11 @@ TEST_F(RunControllerTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsL
     }
     EXPECT_EQ(listed, 5);
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, SeriesEndTest,
+                         ::testing::Values(FetchFailure(FetchError::kStatus, 404),
+                                           FetchFailure(FetchError::kMissingPage, 200,
+                                                        "missing_if_body")));
 
 // A site that answers 429 or 503 is left alone for the time it names, 30 s when it names none,
 // 600 s at most; nothing goes to it meanwhile, the number is asked again then (and requested
