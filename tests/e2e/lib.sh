@@ -11,6 +11,28 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A loopback port nobody listens on now, for servers that cannot be given port 0.
+free_port() {
+    local port
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    done
+    return 1
+}
+
+# start_nginx PORT: nginx with $work/nginx/nginx.conf; the test fails unless it listens on PORT
+# within 5 s.
+start_nginx() {
+    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx/out.txt" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "nginx did not start: $(cat "$work/nginx/out.txt" "$work/nginx/logs/error.log" 2>/dev/null)"
+}
+
 # start_site PORT LOG [OPTION...]: starts the sample site on 127.0.0.1:PORT (0: any free port)
 # and sets site_port; returns 1 when it cannot listen there.
 start_site() {

@@ -55,14 +55,6 @@ for n in $(seq 7000 7009); do "$site" --print shtm "$n" >"$root/develop/article/
 head -c 3145739 /dev/urandom >>"$root/Expert/topic/5/5019.xml"
 
 # --- nginx on free ports --------------------------------------------------------------------
-free_port() {
-    local port
-    for _ in $(seq 50); do
-        port=$((20000 + RANDOM % 40000))
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-    done
-    return 1
-}
 http_port="$(free_port)" https_port="$(free_port)" unknown_port="$(free_port)"
 elsewhere_port="$(free_port)" v6_port="$(free_port)" proxy_port="$(free_port)"
 ipv6=0
@@ -101,14 +93,7 @@ mkdir -p "$work/nginx/logs"
     [ "$ipv6" -eq 1 ] && server_block "[::1]:$v6_port ssl" loopback
     echo "}"
 } >"$work/nginx/nginx.conf"
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx/out.txt" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$http_port") 2>/dev/null && break
-    sleep 0.1
-done
-(exec 3<>"/dev/tcp/127.0.0.1/$http_port") 2>/dev/null ||
-    fail "nginx did not start: $(cat "$work/nginx/out.txt" "$work/nginx/logs/error.log" 2>/dev/null)"
+start_nginx "$http_port"
 head_size="$(printf 'GET /Expert/topic/5/5000.xml HTTP/1.0\r\n\r\n' |
     (exec 3<>"/dev/tcp/127.0.0.1/$http_port"; cat >&3; cat <&3) | awk '/^\r$/ {print n + 2; exit} {n += length($0) + 1}')"
 [ "${head_size:-0}" -gt 1024 ] || fail "nginx's header block is only ${head_size:-0} bytes"

@@ -43,14 +43,6 @@ echo "<html><p>Topic not found</p></html>" >"$root/not-found.html"
 # A forum that gives three topics and then asks for a login.
 for n in 1000 1001 1002; do echo "<topic n=\"$n\"/>" >"$root/w/$n.xml"; done
 
-free_port() {
-    local port
-    for _ in $(seq 50); do
-        port=$((20000 + RANDOM % 40000))
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-    done
-    return 1
-}
 http_port="$(free_port)" https_port="$(free_port)"
 mkdir -p "$work/nginx/logs"
 cat >"$work/nginx/nginx.conf" <<CONF
@@ -86,14 +78,7 @@ http {
     }
 }
 CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" >"$work/nginx/out.txt" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$https_port") 2>/dev/null && break
-    sleep 0.1
-done
-(exec 3<>"/dev/tcp/127.0.0.1/$https_port") 2>/dev/null ||
-    fail "nginx did not start: $(cat "$work/nginx/out.txt" "$work/nginx/logs/error.log" 2>/dev/null)"
+start_nginx "$https_port"
 site="http://127.0.0.1:$http_port"
 
 # configure FOLDER ARGUMENT...: novucfg --data FOLDER set ARGUMENT...
