@@ -146,24 +146,12 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
     return why.empty() ? std::string() : name + ": " + why;
 }
 
-// The bytes of a file of at most kLargestFile bytes, or none with the refusal in `status`.
-std::optional<std::string> ReadSmallFile(const std::string& path, Status& status) {
-    std::string text(kLargestFile + 1, '\0');
-    const int length = ReadWholeFile(path.c_str(), text.data(), kLargestFile + 1);
-    if (length < 0 || length > kLargestFile) {
-        status = Status::Refused(path + (length < 0 ? ": cannot be read" : ": larger than 1 MiB"));
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
 // The file's table, or none with the refusal in `status`; a missing file is an empty table.
 std::optional<toml::table> Parse(const std::string& path, Status& status) {
     if (!FileExists(path.c_str())) {
         return toml::table();
     }
-    const std::optional<std::string> text = ReadSmallFile(path, status);
+    const std::optional<std::string> text = ReadSettingsText(path, status);
     if (!text) {
         return std::nullopt;
     }
@@ -215,6 +203,17 @@ Status Write(const std::string& path, const toml::table& root) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadSettingsText(const std::string& path, Status& status) {
+    std::string text(kLargestFile + 1, '\0');
+    const int length = ReadWholeFile(path.c_str(), text.data(), kLargestFile + 1);
+    if (length < 0 || length > kLargestFile) {
+        status = Status::Refused(path + (length < 0 ? ": cannot be read" : ": larger than 1 MiB"));
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
 
 Status ReadExtendedSettings(const std::string& path, ExtendedSettings& settings) {
     Status status;
@@ -304,7 +303,7 @@ std::vector<std::string> ExtendedSettingKeys() {
 Status LoadCookieFile(const std::string& path, HttpOptions& options,
                       std::vector<std::string>& warnings) {
     Status status;
-    const std::optional<std::string> text = ReadSmallFile(path, status);
+    const std::optional<std::string> text = ReadSettingsText(path, status);
     if (!text) {
         return status;
     }

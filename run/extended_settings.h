@@ -39,6 +39,10 @@ struct ExtendedSettings {
     std::optional<int> rate, endAfter, poll;
 };
 
+// The bytes of a settings or cookie file, at most 1 MiB; none, with the refusal in `status`, for
+// a file that cannot be read or is larger.
+std::optional<std::string> ReadSettingsText(const std::string& path, Status& status);
+
 // Reads the file at `path`; a missing file sets nothing. Refused, never guessed at: a file that
 // does not parse, an unknown key, a value of the wrong kind or out of its range, each as
 // "<path>:<line>:<column>: <reason>".

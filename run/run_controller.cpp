@@ -124,15 +124,8 @@ void CRunController::Start(const RunRequest& request) {
     }
     SetPhase(RunPhase::kRunning);
 
-    const int delay = request.delaySeconds == 0 ? -1 : request.delaySeconds;
     downloader_ = std::make_unique<CDlgDownloader>(this);
-    downloader_->GetFetcher().SetTimeout(delay);
-    if (waitLimit_) {
-        downloader_->GetFetcher().SetWaitLimit(*waitLimit_);
-    }
-    downloader_->GetFetcher().SetPort(fetchPort_);
-    downloader_->GetFetcher().SetVersions(request.httpVersion, request.httpsVersion);
-    downloader_->GetFetcher().SetOptions(request.http);
+    ConfigureFetcher(downloader_->GetFetcher(), request);
     for (const TaskKind& kind : kTaskKinds) {
         downloader_->SetPageRules(kind.jobKind, request.Page(kind.jobKind));
     }
@@ -168,7 +161,7 @@ void CRunController::Start(const RunRequest& request) {
                     record.*kind.number = task.first;
                 }
             }
-            record.timeout = delay;
+            record.timeout = downloader_->GetFetcher().GetTimeout();  // 0 is kept as -1
             recordChanged_ = true;
         }
     }
@@ -214,15 +207,19 @@ void CRunController::StartWithExtendedSettings(RunRequest request) {
     Start(request);
 }
 
+void CRunController::ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& request) const {
+    fetcher.SetTimeout(request.delaySeconds == 0 ? -1 : request.delaySeconds);  // 0: no limit
+    if (waitLimit_) {
+        fetcher.SetWaitLimit(*waitLimit_);
+    }
+    fetcher.SetPort(fetchPort_);
+    fetcher.SetVersions(request.httpVersion, request.httpsVersion);
+    fetcher.SetOptions(request.http);
+}
+
 std::vector<std::string> CRunController::ProbeSeriesEnds(RunRequest& request) {
     CHttpGetter getter;
-    getter.SetTimeout(request.delaySeconds == 0 ? -1 : request.delaySeconds);
-    if (waitLimit_) {
-        getter.SetWaitLimit(*waitLimit_);
-    }
-    getter.SetPort(fetchPort_);
-    getter.SetVersions(request.httpVersion, request.httpsVersion);
-    getter.SetOptions(request.http);
+    ConfigureFetcher(getter, request);
     std::vector<std::string> warnings;
     for (const TaskKind& kind : kTaskKinds) {
         const TaskRequest& task = request.Task(kind.jobKind);

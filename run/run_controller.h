@@ -195,6 +195,9 @@ class CRunController {
                      const FetchFailure& failure);
     // Pauses or stops the run for a wall a worker met; true when the run has ended.
     bool ActOnSiteWall();
+    // The run's fetcher as the request and the test seams say: the time limit, port, exchange and
+    // the user's headers and cookies. The probe of each series' end uses one set up the same way.
+    void ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& request) const;
     // Stops the run as Abort does and ends it once the workers have left; true once ended.
     bool StopAndEndWhenIdle(bool& asked);
     void CreateDownloadFolders();

@@ -785,6 +785,30 @@ TEST_F(RunControllerTest, LoginWallPausesTheRunAndBotChecksPauseItAfterFiveAnswe
     EXPECT_EQ(controller_.Snapshot().requested, 5);
 }
 
+// The probe asks each open task once, 10,000,000 past its start or at the largest number; a
+// page there hides the series' end, and a page just like it counts as missing.
+TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTask) {
+    std::atomic<bool> endless{false};
+    ServeDocuments([&](long n) { return endless || n < 2000000; });
+    request_.bbs.first = 1000;
+    request_.document.first = INT32_MAX - 5;
+    EXPECT_TRUE(controller_.ProbeSeriesEnds(request_).empty());
+    EXPECT_EQ(Asked(), (std::vector<std::string>{"10001000", "2147483647"}));
+    EXPECT_FALSE(request_.bbsPage.missingIfSameAs);
+    endless = true;
+    const std::vector<std::string> warnings = controller_.ProbeSeriesEnds(request_);
+    ASSERT_EQ(warnings.size(), 1u);  // 2147483647 ends in 7: missing even here
+    EXPECT_EQ(warnings[0],
+              "127.0.0.1 answers 200 for numbers it does not have: the end of the series cannot "
+              "be seen; set missing_if_body");
+    EXPECT_EQ(request_.bbsPage.missingIfSameAs->length, std::string("document 10001000").size());
+    request_.bbs.plan = TaskPlan::UpTo(1010);  // a range has its own end: no probe
+    request_.document.enabled = false;
+    EXPECT_TRUE(controller_.ProbeSeriesEnds(request_).empty());
+    EXPECT_EQ(Asked().size(), 4u);
+    EXPECT_FALSE(std::filesystem::exists(AppFile("probe-bbs.tmp")));
+}
+
 // A rate below the generator's spaces a task's new numbers: 20 a second, one each 50 ms.
 TEST_F(RunControllerTest, RateSpacesNewNumbers) {
     controller_.SetClock(clock_);

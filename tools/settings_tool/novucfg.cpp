@@ -108,11 +108,18 @@ int Refuse(const std::string& message) {
 
 // NOVUDownLoad.toml as it stands, or a word that there is none.
 void PrintExtended(const std::string& path) {
-    std::string text(64 * 1024, '\0');
-    const int length = ReadWholeFile(path.c_str(), text.data(), static_cast<int>(text.size()));
-    std::printf("\n%s:\n%s", path.c_str(),
-                length < 0 ? "(none: every key has its default)\n"
-                           : text.substr(0, static_cast<std::size_t>(length)).c_str());
+    std::printf("\n%s:\n", path.c_str());
+    if (!FileExists(path.c_str())) {
+        std::printf("(none: every key has its default)\n");
+        return;
+    }
+    Status status;
+    const std::optional<std::string> text = ReadSettingsText(path, status);
+    if (!text) {
+        std::printf("(%s)\n", status.Text().c_str());
+        return;
+    }
+    std::fwrite(text->data(), 1, text->size(), stdout);
 }
 
 // Why a path template cannot name every document of the task in this data folder, or the empty
