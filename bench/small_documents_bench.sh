@@ -3,7 +3,9 @@
 # adds a round trip of 100 or 200 ms (and one more before a new connection's first bytes), fetched
 # by novudl (one task, 20 workers) and by curl --parallel --parallel-max 20 with its own defaults
 # (HTTP/2 over https, HTTP/1.1 with kept connections over http), both writing files, in the same
-# run. Prints documents per second and CPU milliseconds per document for each.
+# run. Prints documents per second and CPU milliseconds per document for each, the median of
+# three runs (RUNS=N for another number). The documents are written below TMPDIR, which chooses
+# the file system measured.
 #   bench/small_documents_bench.sh BUILD_DIR [ROUND_TRIP_MS...]
 set -uo pipefail
 build="$(realpath "$1")"
@@ -16,7 +18,7 @@ done
 work="$(mktemp -d)"
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
-count=1000 first=1000
+count=1000 first=1000 runs="${RUNS:-3}"
 
 # The documents: numbers 1000..1999 of the forum series, 4 to 40 KB each.
 root="$work/root"
@@ -68,45 +70,63 @@ relay() {
     echo "the relay did not start"
     exit 1
 }
-# measure NAME COMMAND...: runs the command, prints documents per second and CPU per document.
-measure() {
-    local name="$1"
-    shift
-    local times
-    times="$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 | tail -n1)"
-    read -r real user system <<<"$times"
-    awk -v n="$name" -v c="$count" -v r="$real" -v u="$user" -v s="$system" \
-        'BEGIN { printf "  %-34s %7.1f docs/s  %6.2f ms CPU/doc\n", n, c / r, (u + s) * 1000 / c }'
-}
 # Every run writes into a folder of its own, and nothing is deleted until the end: a file system
 # that has just deleted a thousand files spends much of its CPU finding free inodes that were not
-# freed a moment ago, which would be charged to whichever run came next.
-ours() {  # ours SCHEME PORT [OPTION...]
-    local scheme="$1" port="$2" folder="$(mktemp -d "$work/ours.XXXX")"
-    shift 2
-    cp "$build/app/novudl" "$folder/"
-    "$build/tools/novucfg" "$folder/NOVUDownLoad.cfg" set \
-        bbsUrl "$scheme://localhost:$port/Expert/topic" documentEnabled 0 >/dev/null
-    (cd "$folder" && SSL_CERT_FILE="$work/ca.pem" ./novudl --bbs "$first+$count" --delay 30 "$@")
+# freed a moment ago, which would be charged to whichever run came next. Each folder is set up
+# before the clock starts, so that only the fetch itself is measured.
+prepare_ours() {  # prepare_ours SCHEME PORT: prints a data folder set up for the series
+    local folder; folder="$(mktemp -d "$work/ours.XXXX")"
+    "$build/tools/novucfg" --data "$folder" set \
+        bbsUrl "$1://localhost:$2/Expert/topic" documentEnabled 0 >/dev/null
+    echo "$folder"
 }
-theirs() {  # theirs SCHEME PORT
+ours() {  # ours FOLDER [OPTION...]
+    SSL_CERT_FILE="$work/ca.pem" "$build/app/novudl" --data "$1" --bbs "$first+$count" \
+        --delay 30 "${@:2}"
+}
+prepare_theirs() {  # prepare_theirs SCHEME PORT: prints a folder with curl's list of the series
     local folder; folder="$(mktemp -d "$work/curl.XXXX")"
     for ((n = first; n < first + count; n++)); do
         printf 'url = "%s://localhost:%s/Expert/topic/1/%s.xml"\noutput = "%s/%s.xml"\n' \
             "$1" "$2" "$n" "$folder" "$n"
-    done >"$work/curl.config"
-    curl --parallel --parallel-max 20 --cacert "$work/ca.pem" -s -K "$work/curl.config"
+    done >"$folder.config"
+    echo "$folder"
+}
+theirs() {  # theirs FOLDER
+    curl --parallel --parallel-max 20 --cacert "$work/ca.pem" -s -K "$1.config"
+}
+# timed COMMAND...: prints the seconds the command took and the CPU seconds it used.
+timed() {
+    local times
+    times="$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 | tail -n1)"
+    read -r real user system <<<"$times"
+    awk -v r="$real" -v u="$user" -v s="$system" 'BEGIN { print r, u + s }'
+}
+# measure NAME RUNS WHO SCHEME PORT [OPTION...]: WHO (ours or theirs) fetches the series RUNS
+# times; prints the median documents per second and CPU milliseconds per document.
+measure() {
+    local name="$1" runs="$2" who="$3" scheme="$4" port="$5" folder results=()
+    shift 5
+    for ((run = 0; run < runs; run++)); do
+        folder="$("prepare_$who" "$scheme" "$port")"
+        results+=("$(timed "$who" "$folder" "$@")")
+    done
+    local middle=$(((runs + 1) / 2)) real cpu
+    real="$(printf '%s\n' "${results[@]}" | cut -d' ' -f1 | sort -g | sed -n "${middle}p")"
+    cpu="$(printf '%s\n' "${results[@]}" | cut -d' ' -f2 | sort -g | sed -n "${middle}p")"
+    awk -v n="$name" -v c="$count" -v r="$real" -v u="$cpu" \
+        'BEGIN { printf "  %-34s %7.1f docs/s  %6.2f ms CPU/doc\n", n, c / r, u * 1000 / c }'
 }
 
-echo "$count documents of 4-40 KB, 20 at a time; $(nproc) CPUs"
+echo "$count documents of 4-40 KB, 20 at a time; $(nproc) CPUs; median of $runs runs"
 for trip in "${trips[@]}"; do
     echo "round trip $trip ms:"
     relay "$https_port" "$trip"
-    measure "https: ours" ours https "$relay_port"
-    measure "https: curl (HTTP/2)" theirs https "$relay_port"
-    measure "https: ours --http1.0" ours https "$relay_port" --http1.0
+    measure "https: ours" "$runs" ours https "$relay_port"
+    measure "https: curl (HTTP/2)" "$runs" theirs https "$relay_port"
+    measure "https: ours --http1.0" 1 ours https "$relay_port" --http1.0
     relay "$http_port" "$trip"
-    measure "http: ours --http1.1" ours http "$relay_port" --http1.1
-    measure "http: ours (HTTP/1.0)" ours http "$relay_port"
-    measure "http: curl (HTTP/1.1)" theirs http "$relay_port"
+    measure "http: ours --http1.1" "$runs" ours http "$relay_port" --http1.1
+    measure "http: ours (HTTP/1.0)" 1 ours http "$relay_port"
+    measure "http: curl (HTTP/1.1)" "$runs" theirs http "$relay_port"
 done

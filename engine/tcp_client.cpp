@@ -4,8 +4,11 @@
 #include <chrono>
 
 namespace {
-// A wait without a limit of its own still wakes this often to look at the cut-off.
-constexpr long long kCutOffCheckMs = 200;
+// A wait without a limit of its own still wakes this often to look at the cut-off. Abort arms
+// the cut-off ten seconds or more ahead, and a wait that finds it armed sleeps to the moment
+// itself, so a second's look keeps the cut-off exact; a shorter one would wake every worker
+// waiting on a slow site several times a document for nothing.
+constexpr long long kCutOffCheckMs = 1000;
 }  // namespace
 
 CTcpClient::~CTcpClient() {
