@@ -67,6 +67,20 @@ std::string DefaultPath(std::string_view path) {
     return slash == 0 || slash == std::string_view::npos ? "/" : std::string(path.substr(0, slash));
 }
 
+// A site may set cookies for itself and the domains above it, never for another, nor for a
+// top-level name such as "com", which would hand them to every site under it. An address is no
+// domain: it takes cookies for itself alone.
+bool MaySetFor(const std::string& host, const CCookieJar::Cookie& cookie) {
+    if (!cookie.includeSubdomains || host == cookie.domain) {
+        return true;
+    }
+    const bool address = host.find(':') != std::string::npos ||
+                         host.find_first_not_of("0123456789.") == std::string::npos;
+    const std::size_t dot = cookie.domain.find('.');
+    const bool topLevel = dot == std::string::npos || dot == 0 || dot + 1 == cookie.domain.size();
+    return !address && !topLevel && DomainMatches(host, cookie);
+}
+
 }  // namespace
 
 bool CCookieJar::Load(std::string_view text, std::string* why) {
@@ -192,11 +206,7 @@ void CCookieJar::Take(const Url& url, std::string_view setCookie, std::int64_t n
     if (maxAge) {
         cookie.expires = *maxAge <= 0 ? 1 : now + std::min<std::int64_t>(*maxAge, INT32_MAX);
     }
-    // A site may set cookies for itself and the domains above it, never for another.
-    Cookie scope;
-    scope.domain = cookie.domain;
-    scope.includeSubdomains = true;
-    if (!DomainMatches(LowerCase(url.host), scope)) {
+    if (!MaySetFor(LowerCase(url.host), cookie)) {
         return;
     }
     std::lock_guard<std::mutex> lock(lock_);

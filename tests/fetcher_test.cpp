@@ -970,12 +970,20 @@ TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
     jar.Take(forum, "s=new; Domain=.example.org; Path=/", 99);
     jar.Take(forum, "all=2; Domain=example.org; Path=/", 99);  // replaces the file's value
     jar.Take(forum, "evil=1; Domain=other.org", 99);           // another site's: ignored
+    jar.Take(forum, "tld=1; Domain=.org", 99);                 // every site's under .org: ignored
     jar.Take(forum, "here=1", 99);                             // this host, this folder
     EXPECT_EQ(header("http://example.org/"), "old=4; s=new; all=2");
     EXPECT_EQ(header("http://www.example.org/forum/t/2"), "here=1; s=new; all=2");
     jar.Take(forum, "s=; Max-Age=0; Domain=example.org; Path=/", 99);
     EXPECT_EQ(header("http://example.org/"), "old=4; all=2");
     EXPECT_NE(jar.Text().find(".example.org\tTRUE\t/\tFALSE\t0\tall\t2\n"), std::string::npos);
+
+    // An address takes cookies for itself alone: "0.0.1" is no domain above 10.0.0.1.
+    const Url address = *ParseUrl("http://10.0.0.1/");
+    jar.Take(address, "ip=1; Domain=0.0.1", 99);
+    jar.Take(address, "ip=2; Domain=10.0.0.1", 99);
+    EXPECT_EQ(header("http://10.0.0.1/"), "ip=2");
+    EXPECT_EQ(header("http://20.0.0.1/"), "");
 }
 
 TEST(HeaderLineTest, TheExchangesOwnHeadersAndBrokenLinesAreRefused) {
