@@ -124,7 +124,10 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
 }
 
 bool LooksLikeLogin(std::string_view url) {
-    static const std::regex login("login|signin|auth", std::regex::ECMAScript | std::regex::icase);
+    // "auth" as in auth, oauth, authorize, authenticate, but not an author's or authority's page,
+    // which a blog's or a forum's article may well move to.
+    static const std::regex login("login|signin|auth(?!or(s|ity|ship)?([^a-z]|$))",
+                                  std::regex::ECMAScript | std::regex::icase);
     // The path, not the host: a site at auth.example.org has documents too.
     const std::size_t scheme = url.find("://");
     const std::size_t path = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);

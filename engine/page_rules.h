@@ -53,6 +53,6 @@ std::optional<std::regex> CompilePattern(const std::string& pattern, std::string
 // "xml", "html" or "any"; none for anything else.
 std::optional<PageRules::Kind> PageKindNamed(std::string_view name);
 
-// Whether a redirect's target looks like a login page: its path holds login, signin or auth, in
-// any case.
+// Whether a redirect's target looks like a login page: its path holds login, signin or auth (not
+// author or authority), in any case.
 bool LooksLikeLogin(std::string_view url);

@@ -1077,6 +1077,18 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
     EXPECT_EQ(getter_.Download((site + "/t/2").c_str(), Target().c_str(), &failure, &sameAs), 1);
 }
 
+TEST(PageRulesTest, LoginPagesAreToldFromAuthorPages) {
+    for (const char* url : {"https://f.example/login?next=/t/5", "https://f.example/Account/SignIn",
+                            "https://f.example/authorize?client=f", "https://f.example/oauth2",
+                            "https://f.example/authenticate?to=/t/5"}) {
+        EXPECT_TRUE(LooksLikeLogin(url)) << url;
+    }
+    for (const char* url : {"https://f.example/author/5", "https://f.example/Authors",
+                            "https://f.example/authority-of-x", "https://auth.example/t/5"}) {
+        EXPECT_FALSE(LooksLikeLogin(url)) << url;
+    }
+}
+
 TEST(PageRulesTest, BadPatternsAreRefusedWithTheirPlace) {
     std::string why;
     for (const auto& [pattern, reason] : std::initializer_list<std::pair<const char*, const char*>>{
