@@ -488,6 +488,26 @@ TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
 const ServerScript kDrip =
     ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(std::string(60, 'd'), 1, 50);
 
+// Abort arms the cut-off while fetches already wait without a limit: they end at its moment,
+// not at some later look at it.
+TEST_F(FetcherTest, ACutOffArmedDuringAWaitEndsItOnTime) {
+    Serve(ServerScript().Stall());
+    getter_.SetTimeout(-1);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread abort([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        getter_.CutOffAfter(std::chrono::milliseconds(1400));
+    });
+    FetchFailure failure;
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    abort.join();
+    EXPECT_EQ(failure.error, FetchError::kCutOff);
+    EXPECT_GE(took, std::chrono::milliseconds(1499));
+    EXPECT_LT(took, std::chrono::milliseconds(1900));  // a look every 2 s would end it at 2 s
+    server_->Stop();
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, CutOffTest,
                          ::testing::Values(CutOffCase{"SilentNoLimit", ServerScript().Stall(), -1},
                                            CutOffCase{"SilentDelay3", ServerScript().Stall(), 3},
