@@ -1,10 +1,13 @@
 #include "run/extended_settings.h"
 
 #include <toml++/toml.h>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <tuple>
+#include <vector>
 
 #include "engine/cookie_jar.h"
 #include "run/job_names.h"
@@ -147,16 +150,22 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
 }
 
 // The file's table, or none with the refusal in `status`; a missing file is an empty table.
-std::optional<toml::table> Parse(const std::string& path, Status& status) {
+// The file's text goes to `text` when asked for.
+std::optional<toml::table> Parse(const std::string& path, Status& status,
+                                 std::string* text = nullptr) {
     if (!FileExists(path.c_str())) {
         return toml::table();
     }
-    const std::optional<std::string> text = ReadSettingsText(path, status);
-    if (!text) {
+    std::optional<std::string> read = ReadSettingsText(path, status);
+    if (!read) {
         return std::nullopt;
     }
     try {
-        return toml::parse(*text, path);
+        toml::table root = toml::parse(*read, path);
+        if (text != nullptr) {
+            *text = std::move(*read);
+        }
+        return root;
     } catch (const toml::parse_error& error) {
         status = Status::Refused(At(path, error.source(), std::string(error.description())));
         return std::nullopt;
@@ -193,10 +202,175 @@ const KeySpec* FindKey(const std::string& dotted) {
                                               std::string_view(dotted).substr(dot + 1));
 }
 
-Status Write(const std::string& path, const toml::table& root) {
+// A change of the file's text: the bytes from `begin` to `end` become `text`.
+struct TextEdit {
+    std::size_t begin, end;
+    std::string text;
+};
+
+// Where keys and values stand in a file's text, as offsets of bytes.
+class CTextPlaces {
+  public:
+    explicit CTextPlaces(const std::string& text) {
+        lineStarts_.push_back(0);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') {
+                lineStarts_.push_back(i + 1);
+            }
+        }
+        text_ = &text;
+    }
+    // The parser counts columns in characters: UTF-8 sequences are stepped over whole.
+    std::size_t Offset(const toml::source_position& where) const {
+        const std::size_t line = std::min<std::size_t>(where.line, lineStarts_.size()) - 1;
+        std::size_t offset = lineStarts_[line];
+        for (std::size_t column = 1; column < where.column && offset < text_->size(); ++column) {
+            ++offset;
+            while (offset < text_->size() &&
+                   (static_cast<unsigned char>((*text_)[offset]) & 0xC0) == 0x80) {
+                ++offset;
+            }
+        }
+        return offset;
+    }
+    std::size_t LineStart(std::size_t offset) const {
+        const std::size_t start = text_->rfind('\n', offset == 0 ? 0 : offset - 1);
+        return offset == 0 || start == std::string::npos ? 0 : start + 1;
+    }
+    std::size_t NextLine(std::size_t offset) const {
+        const std::size_t end = text_->find('\n', offset);
+        return end == std::string::npos ? text_->size() : end + 1;
+    }
+    // Whether only blanks, and a comment after them, lie between `from` and the line's end.
+    bool RestIsBlankOrComment(std::size_t from) const {
+        const std::size_t end = NextLine(from);
+        const std::size_t first = text_->find_first_not_of(" \t\r", from);
+        return first >= end || (*text_)[first] == '#' || (*text_)[first] == '\n';
+    }
+    bool IsBlank(std::size_t from, std::size_t to) const {
+        return text_->find_first_not_of(" \t", from) >= to;
+    }
+
+  private:
+    std::vector<std::size_t> lineStarts_;
+    const std::string* text_;
+};
+
+std::string ValueText(const toml::node& value) {
     std::ostringstream text;
-    text << root << "\n";
-    const std::string bytes = text.str();
+    value.visit([&text](const auto& v) { text << v; });
+    return text.str();
+}
+
+// The edits that turn the file `before` was read from into one that reads as `after`, each
+// where its key stands, so that the user's comments and layout stay; none where the file's
+// shape (a table written inline or with dotted keys) asks for more than editing whole lines.
+std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
+                                                  const toml::table& before,
+                                                  const toml::table& after) {
+    const CTextPlaces places(text);
+    std::vector<TextEdit> edits;
+    // A table must stand under its own [header] for keys to be added below it.
+    const auto headed = [&](const toml::table& table) {
+        const std::size_t at = places.Offset(table.source().begin);
+        return !table.is_inline() && at < text.size() && text[at] == '[';
+    };
+    const auto removeEntry = [&](const toml::key& name, const toml::node& value) {
+        const std::size_t begin = places.Offset(name.source().begin);
+        const std::size_t end = places.Offset(value.source().end);
+        const std::size_t lineStart = places.LineStart(begin);
+        if (!places.IsBlank(lineStart, begin) || !places.RestIsBlankOrComment(end)) {
+            return false;
+        }
+        edits.push_back({lineStart, places.NextLine(end), ""});
+        return true;
+    };
+    for (const auto& [tableName, node] : before) {
+        const toml::table* old = node.as_table();
+        if (old == nullptr || !headed(*old)) {
+            return std::nullopt;
+        }
+        const toml::table* wanted = after.get_as<toml::table>(tableName);
+        for (const auto& [name, value] : *old) {
+            if ((wanted == nullptr || !wanted->contains(name)) && !removeEntry(name, value)) {
+                return std::nullopt;
+            }
+        }
+        if (wanted == nullptr) {
+            const std::size_t header = places.Offset(old->source().begin);
+            const std::size_t headerEnd = places.Offset(old->source().end);
+            if (!places.RestIsBlankOrComment(headerEnd)) {
+                return std::nullopt;
+            }
+            edits.push_back({places.LineStart(header), places.NextLine(headerEnd), ""});
+        }
+    }
+    std::string appended;
+    for (const auto& [tableName, node] : after) {
+        const toml::table* wanted = node.as_table();
+        const toml::table* old = before.get_as<toml::table>(tableName);
+        if (wanted == nullptr) {
+            return std::nullopt;
+        }
+        std::string added;
+        std::size_t below = 0;  // where new keys go: after the table's last kept line
+        if (old != nullptr) {
+            below = places.NextLine(places.Offset(old->source().end));
+        }
+        for (const auto& [name, value] : *wanted) {
+            const toml::node* was = old != nullptr ? old->get(name) : nullptr;
+            if (was == nullptr) {
+                added += std::string(name.str()) + " = " + ValueText(value) + "\n";
+            } else if (ValueText(*was) != ValueText(value)) {
+                edits.push_back({places.Offset(was->source().begin),
+                                 places.Offset(was->source().end), ValueText(value)});
+            }
+            if (was != nullptr) {
+                below = std::max(below, places.NextLine(places.Offset(was->source().end)));
+            }
+        }
+        if (old == nullptr) {
+            appended += "\n[" + std::string(tableName.str()) + "]\n" + added;
+        } else if (!added.empty()) {
+            edits.push_back({below, below, added});
+        }
+    }
+    if (!appended.empty()) {
+        const bool endsLine = text.empty() || text.back() == '\n';
+        edits.push_back({text.size(), text.size(),
+                         (endsLine ? "" : "\n") + appended.substr(text.empty() ? 1 : 0)});
+    }
+    return edits;
+}
+
+// The new text of the file, edited where its keys stand when that reads back as `after`, or
+// written anew (without the user's comments) when it cannot be.
+std::string NewText(const std::string& text, const toml::table& before, const toml::table& after) {
+    if (std::optional<std::vector<TextEdit>> edits = EditsBetween(text, before, after)) {
+        // From the end backwards, so that each edit's offsets still hold; a removal before an
+        // insertion at the same place.
+        std::sort(edits->begin(), edits->end(), [](const TextEdit& a, const TextEdit& b) {
+            return a.begin != b.begin ? a.begin > b.begin : a.end > b.end;
+        });
+        std::string edited = text;
+        for (const TextEdit& edit : *edits) {
+            edited.replace(edit.begin, edit.end - edit.begin, edit.text);
+        }
+        try {
+            if (toml::parse(edited) == after) {
+                return edited;
+            }
+        } catch (const toml::parse_error&) {
+        }
+    }
+    std::ostringstream written;
+    written << after << "\n";
+    return written.str();
+}
+
+Status Write(const std::string& path, const std::string& text, const toml::table& before,
+             const toml::table& root) {
+    const std::string bytes = NewText(text, before, root);
     const Status written =
         ReplaceWholeFile(path.c_str(), bytes.data(), static_cast<int>(bytes.size()));
     return written.IsOk() ? written : Status::Refused(path + ": " + written.Text());
@@ -232,10 +406,12 @@ Status ReadExtendedSettings(const std::string& path, ExtendedSettings& settings)
 Status SetExtendedSettings(const std::string& path,
                            const std::vector<std::pair<std::string, std::string>>& changes) {
     Status status;
-    std::optional<toml::table> root = Parse(path, status);
-    if (!root) {
+    std::string text;
+    const std::optional<toml::table> before = Parse(path, status, &text);
+    if (!before) {
         return status;
     }
+    std::optional<toml::table> root = *before;  // a copy: `before` keeps where its keys stand
     toml::array headers;
     for (const auto& [name, text] : changes) {
         const KeySpec* key = FindKey(name);
@@ -268,7 +444,7 @@ Status SetExtendedSettings(const std::string& path,
     if (const Status checked = Check(path, *root, ignored); !checked.IsOk()) {
         return checked;  // the rest of the file must stay readable too
     }
-    return Write(path, *root);
+    return Write(path, text, *before, *root);
 }
 
 Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
@@ -277,10 +453,12 @@ Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
         return Status::Refused("unknown key " + name);
     }
     Status status;
-    std::optional<toml::table> root = Parse(path, status);
-    if (!root) {
+    std::string text;
+    const std::optional<toml::table> before = Parse(path, status, &text);
+    if (!before) {
         return status;
     }
+    std::optional<toml::table> root = *before;  // a copy: `before` keeps where its keys stand
     toml::table* table = root->get_as<toml::table>(key->table);
     if (table == nullptr || !table->contains(key->name)) {
         return Status::Ok();
@@ -289,7 +467,7 @@ Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
     if (table->empty()) {
         root->erase(key->table);
     }
-    return Write(path, *root);
+    return Write(path, text, *before, *root);
 }
 
 std::vector<std::string> ExtendedSettingKeys() {

@@ -444,4 +444,66 @@ TEST_F(ExtendedSettingsTest, KeysAreSetAndUnsetAsTheyAreRead) {
     EXPECT_EQ(ReadFileBytes(Path()).find("[run]"), std::string::npos);
 }
 
+// A change edits the file where the key stands: the user's comments, order and blank lines stay.
+// A file whose shape a line's edit cannot follow is written anew, and reads back the same.
+TEST_F(ExtendedSettingsTest, ChangesKeepTheFilesCommentsAndLayout) {
+    const std::string file =
+        "# mirror of forum.example\n[http]\nuser_agent = \"Mozilla ü\"  # the site wants a "
+        "browser\n\n[run]\n# be polite\nrate = 5\n";
+    struct Case {
+        const char* name;
+        std::string before;
+        std::vector<std::pair<std::string, std::string>> set;  // empty: unset `unset`
+        const char* unset;
+        std::string after;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"a value",
+              file,
+              {{"run.rate", "12"}},
+              nullptr,
+              "# mirror of forum.example\n[http]\nuser_agent = \"Mozilla ü\"  # the site wants "
+              "a browser\n\n[run]\n# be polite\nrate = 12\n"},
+             {"a value after a wide character",
+              file,
+              {{"http.user_agent", "X"}},
+              nullptr,
+              "# mirror of forum.example\n[http]\nuser_agent = 'X'  # the site wants a "
+              "browser\n\n[run]\n# be polite\nrate = 5\n"},
+             {"a new key",
+              file,
+              {{"http.max_redirects", "3"}},
+              nullptr,
+              "# mirror of forum.example\n[http]\nuser_agent = \"Mozilla ü\"  # the site wants "
+              "a browser\nmax_redirects = 3\n\n[run]\n# be polite\nrate = 5\n"},
+             {"a new table",
+              file,
+              {{"bbs.expect", "xml"}},
+              nullptr,
+              file + "\n[bbs]\nexpect = 'xml'\n"},
+             {"a table's last key",
+              file,
+              {},
+              "http.user_agent",
+              "# mirror of forum.example\n\n[run]\n# be polite\nrate = 5\n"},
+             {"a list over lines",
+              "[http]\nheaders = [\n  \"A: 1\",\n]\n# end\n",
+              {{"http.headers", "B: 2"}, {"http.headers", "C: 3"}},
+              nullptr,
+              "[http]\nheaders = [ 'B: 2', 'C: 3' ]\n# end\n"},
+             {"an empty file", "", {{"run.poll", "60"}}, nullptr, "[run]\npoll = 60\n"},
+             {"dotted keys",
+              "run.rate = 5 # x\n",
+              {{"run.rate", "12"}},
+              nullptr,
+              "[run]\nrate = 12\n"},
+         }) {
+        WriteFileBytes(Path(), c.before);
+        const Status changed = c.unset != nullptr ? UnsetExtendedSetting(Path(), c.unset)
+                                                  : SetExtendedSettings(Path(), c.set);
+        ASSERT_TRUE(changed.IsOk()) << c.name << ": " << changed.Text();
+        EXPECT_EQ(ReadFileBytes(Path()), c.after) << c.name;
+    }
+}
+
 }  // namespace
