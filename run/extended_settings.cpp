@@ -305,6 +305,8 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
             edits.push_back({places.LineStart(header), places.NextLine(headerEnd), ""});
         }
     }
+    // New lines end as the file's lines do, which a Windows editor may have ended with CR LF.
+    const std::string newline = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     std::string appended;
     for (const auto& [tableName, node] : after) {
         const toml::table* wanted = node.as_table();
@@ -320,7 +322,7 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
         for (const auto& [name, value] : *wanted) {
             const toml::node* was = old != nullptr ? old->get(name) : nullptr;
             if (was == nullptr) {
-                added += std::string(name.str()) + " = " + ValueText(value) + "\n";
+                added += std::string(name.str()) + " = " + ValueText(value) + newline;
             } else if (ValueText(*was) != ValueText(value)) {
                 edits.push_back({places.Offset(was->source().begin),
                                  places.Offset(was->source().end), ValueText(value)});
@@ -330,15 +332,16 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
             }
         }
         if (old == nullptr) {
-            appended += "\n[" + std::string(tableName.str()) + "]\n" + added;
+            appended += newline + "[" + std::string(tableName.str()) + "]" + newline + added;
         } else if (!added.empty()) {
             edits.push_back({below, below, added});
         }
     }
     if (!appended.empty()) {
         const bool endsLine = text.empty() || text.back() == '\n';
-        edits.push_back({text.size(), text.size(),
-                         (endsLine ? "" : "\n") + appended.substr(text.empty() ? 1 : 0)});
+        edits.push_back(
+            {text.size(), text.size(),
+             (endsLine ? "" : newline) + appended.substr(text.empty() ? newline.size() : 0)});
     }
     return edits;
 }
@@ -347,9 +350,11 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
 // written anew (without the user's comments) when it cannot be.
 std::string NewText(const std::string& text, const toml::table& before, const toml::table& after) {
     if (std::optional<std::vector<TextEdit>> edits = EditsBetween(text, before, after)) {
-        // From the end backwards, so that each edit's offsets still hold; a removal before an
-        // insertion at the same place.
-        std::sort(edits->begin(), edits->end(), [](const TextEdit& a, const TextEdit& b) {
+        // From the end backwards, so that each edit's offsets still hold; at one place, a
+        // removal before an insertion, and insertions last to first, so that their texts stand
+        // in the order they were made (keys below their table before a table added at the end).
+        std::reverse(edits->begin(), edits->end());
+        std::stable_sort(edits->begin(), edits->end(), [](const TextEdit& a, const TextEdit& b) {
             return a.begin != b.begin ? a.begin > b.begin : a.end > b.end;
         });
         std::string edited = text;
