@@ -3,6 +3,7 @@
 #include <toml++/toml.h>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -373,9 +374,20 @@ std::string NewText(const std::string& text, const toml::table& before, const to
     return written.str();
 }
 
-Status Write(const std::string& path, const std::string& text, const toml::table& before,
-             const toml::table& root) {
-    const std::string bytes = NewText(text, before, root);
+// Reads the file, lets `change` edit a copy of its table, and writes the result where its keys
+// stand; a refused change, or one that changes nothing, leaves the file as it was.
+Status ChangeFile(const std::string& path, const std::function<Status(toml::table&)>& change) {
+    Status status;
+    std::string text;
+    const std::optional<toml::table> before = Parse(path, status, &text);
+    if (!before) {
+        return status;
+    }
+    toml::table root = *before;  // a copy: `before` keeps where its keys stand
+    if (const Status changed = change(root); !changed.IsOk() || root == *before) {
+        return changed;
+    }
+    const std::string bytes = NewText(text, *before, root);
     const Status written =
         ReplaceWholeFile(path.c_str(), bytes.data(), static_cast<int>(bytes.size()));
     return written.IsOk() ? written : Status::Refused(path + ": " + written.Text());
@@ -410,46 +422,38 @@ Status ReadExtendedSettings(const std::string& path, ExtendedSettings& settings)
 
 Status SetExtendedSettings(const std::string& path,
                            const std::vector<std::pair<std::string, std::string>>& changes) {
-    Status status;
-    std::string text;
-    const std::optional<toml::table> before = Parse(path, status, &text);
-    if (!before) {
-        return status;
-    }
-    std::optional<toml::table> root = *before;  // a copy: `before` keeps where its keys stand
-    toml::array headers;
-    for (const auto& [name, text] : changes) {
-        const KeySpec* key = FindKey(name);
-        if (key == nullptr) {
-            return Status::Refused("unknown key " + name);
-        }
-        toml::table* table = root->emplace(key->table, toml::table()).first->second.as_table();
-        if (table == nullptr) {
-            return Status::Refused(path + ": " + key->table + " is not a table");
-        }
-        if (key->kind == KeyKind::kHeaders) {
-            headers.push_back(text);
-            table->insert_or_assign(key->name, headers);
-        } else if (key->kind == KeyKind::kCount) {
-            const std::optional<std::int64_t> count = ParseDecimal<std::int64_t>(text);
-            if (!count) {
-                return Status::Refused(FormatText("%s is a whole number from %d to %d",
-                                                  name.c_str(), key->least, key->most));
+    return ChangeFile(path, [&](toml::table& root) {
+        toml::array headers;
+        for (const auto& [name, value] : changes) {
+            const KeySpec* key = FindKey(name);
+            if (key == nullptr) {
+                return Status::Refused("unknown key " + name);
             }
-            table->insert_or_assign(key->name, *count);
-        } else {
-            table->insert_or_assign(key->name, text);
+            toml::table* table = root.emplace(key->table, toml::table()).first->second.as_table();
+            if (table == nullptr) {
+                return Status::Refused(path + ": " + key->table + " is not a table");
+            }
+            if (key->kind == KeyKind::kHeaders) {
+                headers.push_back(value);
+                table->insert_or_assign(key->name, headers);
+            } else if (key->kind == KeyKind::kCount) {
+                const std::optional<std::int64_t> count = ParseDecimal<std::int64_t>(value);
+                if (!count) {
+                    return Status::Refused(FormatText("%s is a whole number from %d to %d",
+                                                      name.c_str(), key->least, key->most));
+                }
+                table->insert_or_assign(key->name, *count);
+            } else {
+                table->insert_or_assign(key->name, value);
+            }
+            ExtendedSettings ignored;
+            if (const std::string why = Take(*key, *table->get(key->name), ignored); !why.empty()) {
+                return Status::Refused(why);
+            }
         }
         ExtendedSettings ignored;
-        if (const std::string why = Take(*key, *table->get(key->name), ignored); !why.empty()) {
-            return Status::Refused(why);
-        }
-    }
-    ExtendedSettings ignored;
-    if (const Status checked = Check(path, *root, ignored); !checked.IsOk()) {
-        return checked;  // the rest of the file must stay readable too
-    }
-    return Write(path, text, *before, *root);
+        return Check(path, root, ignored);  // the rest of the file must stay readable too
+    });
 }
 
 Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
@@ -457,22 +461,15 @@ Status UnsetExtendedSetting(const std::string& path, const std::string& name) {
     if (key == nullptr) {
         return Status::Refused("unknown key " + name);
     }
-    Status status;
-    std::string text;
-    const std::optional<toml::table> before = Parse(path, status, &text);
-    if (!before) {
-        return status;
-    }
-    std::optional<toml::table> root = *before;  // a copy: `before` keeps where its keys stand
-    toml::table* table = root->get_as<toml::table>(key->table);
-    if (table == nullptr || !table->contains(key->name)) {
+    return ChangeFile(path, [key](toml::table& root) {
+        if (toml::table* table = root.get_as<toml::table>(key->table)) {
+            table->erase(key->name);
+            if (table->empty()) {
+                root.erase(key->table);
+            }
+        }
         return Status::Ok();
-    }
-    table->erase(key->name);
-    if (table->empty()) {
-        root->erase(key->table);
-    }
-    return Write(path, text, *before, *root);
+    });
 }
 
 std::vector<std::string> ExtendedSettingKeys() {
