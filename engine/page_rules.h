@@ -3,9 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
+
+#include "engine/pattern.h"
 
 // A page's length and FNV-1a hash: enough to know a site's one "not found" page again.
 struct PageSignature {
@@ -29,9 +30,9 @@ struct PageRules {
     static constexpr std::size_t kBodySearched = 64 * 1024;
     enum class Kind { kAny, kXml, kHtml };
 
-    std::optional<std::regex> missingIfBody;  // searched in the first kBodySearched bytes
-    std::optional<std::regex> missingIfUrl;   // searched in the URL the page came from
-    Kind expect = Kind::kAny;                 // a Content-Type of another kind is a missing page
+    std::optional<CPattern> missingIfBody;  // searched in the first kBodySearched bytes
+    std::optional<CPattern> missingIfUrl;   // searched in the URL the page came from
+    Kind expect = Kind::kAny;               // a Content-Type of another kind is a missing page
     // The page the site gave for a number far past the series: one just like it is missing.
     std::optional<PageSignature> missingIfSameAs;
 
@@ -47,9 +48,11 @@ struct PageRules {
                                               const std::string& url) const;
 };
 
-// A regular expression of ECMAScript syntax, or none with the reason and the position of the
-// fault (counted from 1) in `why`.
-std::optional<std::regex> CompilePattern(const std::string& pattern, std::string* why);
+// A regular expression, or none with the reason and the position of the fault (counted from 1)
+// in `why`.
+inline std::optional<CPattern> CompilePattern(const std::string& pattern, std::string* why) {
+    return CPattern::Compile(pattern, why);
+}
 // "xml", "html" or "any"; none for anything else.
 std::optional<PageRules::Kind> PageKindNamed(std::string_view name);
 

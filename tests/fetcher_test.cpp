@@ -1122,4 +1122,28 @@ TEST(PageRulesTest, BadPatternsAreRefusedWithTheirPlace) {
         EXPECT_EQ(why, reason) << pattern;
     }
     EXPECT_TRUE(CompilePattern("Topic (not|no longer) found", &why));
+    // What a linear matcher cannot do is refused at Start, with its reason and place.
+    EXPECT_FALSE(CompilePattern("(gone) \\1", &why));
+    EXPECT_EQ(why, "a back-reference is not supported (\\1) at position 8");
+    EXPECT_FALSE(CompilePattern("Topic(?! found)", &why));
+    EXPECT_EQ(why, "a look-ahead or look-behind is not supported ((?!) at position 6");
+}
+
+// A backtracking matcher recurses once per character and overflows a worker's stack on a long
+// line, and takes exponential time on nested repeats; neither may happen whatever a site sends.
+TEST(PageRulesTest, PatternsSearchHostileTextInLinearTime) {
+    const std::string minified = "<html><head><title>Topic 5</title></head><body>" +
+                                 std::string(100 * 1024, 'x') + "</body></html>";
+    const std::optional<CPattern> title = CompilePattern("<title>.*not found", nullptr);
+    ASSERT_TRUE(title);
+    EXPECT_FALSE(title->Search(minified));
+    EXPECT_TRUE(title->Search("<title>Topic not found</title>"));
+    const std::optional<CPattern> nested = CompilePattern("(a+)+$", nullptr);
+    ASSERT_TRUE(nested);
+    EXPECT_FALSE(nested->Search(std::string(34, 'a') + "b!"));
+    EXPECT_TRUE(nested->Search(std::string(64 * 1024, 'a')));
+    std::string deep = std::string(20000, '(') + "a" + std::string(20000, ')');
+    std::string why;
+    const std::optional<CPattern> groups = CompilePattern(deep, &why);
+    EXPECT_TRUE(!groups || groups->Search("a")) << why;
 }

@@ -1,13 +1,13 @@
 #include "run/run_controller.h"
 
 #include <gtest/gtest.h>
+#include <re2/re2.h>
 
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <future>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -53,24 +53,24 @@ class RunControllerTest : public ::testing::Test {
         Refusal refuse = [](long) { return std::nullopt; }) {
         controller_.SetFetch([this, exists, refuse](const std::string& url, const std::string& path,
                                                     FetchFailure& failure) {
-            static const std::regex number(R"(/(\d+)\.(?:xml|shtm)$)");
-            std::smatch match;
-            const bool found = std::regex_search(url, match, number);
+            static const RE2 number(R"(/(\d+)\.(?:xml|shtm)$)");
+            std::string digits;
+            const bool found = RE2::PartialMatch(url, number, &digits);
             {
                 std::lock_guard<std::mutex> lock(askedMutex_);
-                asked_.push_back(found ? match[1].str() : url);
+                asked_.push_back(found ? digits : url);
             }
             if (found) {
-                if (const std::optional<FetchFailure> refusal = refuse(std::stol(match[1].str()))) {
+                if (const std::optional<FetchFailure> refusal = refuse(std::stol(digits))) {
                     failure = *refusal;
                     return 0;
                 }
             }
-            if (!found || match[1].str().back() == '7' || !exists(std::stol(match[1].str()))) {
+            if (!found || digits.back() == '7' || !exists(std::stol(digits))) {
                 failure = missingAnswer_;
                 return 0;
             }
-            WriteFileBytes(path, "document " + match[1].str());
+            WriteFileBytes(path, "document " + digits);
             return 1;
         });
     }
@@ -82,20 +82,21 @@ class RunControllerTest : public ::testing::Test {
     // The same documents from a loopback server, for what only the network shows.
     void ServeDocumentsOverTheNetwork(int port = 0) {
         server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
-            const std::smatch match = Match(request);
-            if (match.empty() || match[1].str().back() == '7') {
+            const std::string number = Match(request);
+            if (number.empty() || number.back() == '7') {
                 return ServerScript().Send(HttpResponse(404, "missing"));
             }
-            return ServerScript().Send(HttpResponse(200, "document " + match[1].str()));
+            return ServerScript().Send(HttpResponse(200, "document " + number));
         });
         ASSERT_TRUE(server_->Start(port));
         controller_.SetFetchPort(server_->Port());
     }
-    static std::smatch Match(const std::string& request) {
-        static const std::regex number(R"(/(-?\d+)\.(?:xml|shtm) HTTP)");
-        std::smatch match;
-        std::regex_search(request, match, number);
-        return match;
+    // The number a request asks for, or the empty text.
+    static std::string Match(const std::string& request) {
+        static const RE2 number(R"(/(-?\d+)\.(?:xml|shtm) HTTP)");
+        std::string digits;
+        RE2::PartialMatch(request, number, &digits);
+        return digits;
     }
     void Start() { controller_.Start(request_); }
     void Tick(int times = 1) {
@@ -404,12 +405,13 @@ TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsRea
     EndRun();
     EXPECT_EQ(ReadFileBytes(settings_.GetPath()), savedBefore);
     EXPECT_EQ(settings_.Record().documentEnabled, 1);
-    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tbbs\t(997|1007)\t)"
-                          R"(http://127\.0\.0\.1/bbs/[01]/\1\.xml\tstatus 404\n)");
+    const RE2 line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tbbs\t(997|1007)\t)"
+                   R"(http://127\.0\.0\.1/bbs/[01]/(\d+)\.xml\tstatus 404\n)");
     std::istringstream lines(ReadFileBytes(AppFile("failed.txt")));
     int listed = 0;
     for (std::string text; std::getline(lines, text);) {
-        EXPECT_TRUE(std::regex_match(text + "\n", line)) << text;
+        std::string number, inUrl;
+        EXPECT_TRUE(RE2::FullMatch(text + "\n", line, &number, &inUrl) && number == inUrl) << text;
         ++listed;
     }
     EXPECT_EQ(listed, 2);

@@ -1,26 +1,27 @@
 #include "tools/sample_site/sample_documents.h"
 #include "support/decimal.h"
 
+#include <re2/re2.h>
+
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 namespace sample_site {
 
 std::optional<DocumentRequest> ParseRequest(const std::string& request) {
     // The program asks with the absolute URL; a browser's or curl's path-only form is welcome too.
-    static const std::regex line(
+    static const RE2 line(
         R"(^GET (?:http://[^/ ]+)?(?:/[^ ]*)?/(-?\d+)/(-?\d+)\.(xml|shtm) HTTP/1\.[01]\r\n)");
-    std::smatch match;
-    if (!std::regex_search(request, match, line)) {
+    std::string thousandText, numberText, extension;
+    if (!RE2::PartialMatch(request, line, &thousandText, &numberText, &extension)) {
         return std::nullopt;
     }
-    const std::optional<std::int32_t> number = ParseDecimal<std::int32_t>(match[2].str());
-    const std::optional<std::int32_t> thousand = ParseDecimal<std::int32_t>(match[1].str());
+    const std::optional<std::int32_t> number = ParseDecimal<std::int32_t>(numberText);
+    const std::optional<std::int32_t> thousand = ParseDecimal<std::int32_t>(thousandText);
     if (!number || !thousand || *number / 1000 != *thousand) {
         return std::nullopt;
     }
-    return DocumentRequest{match[3] == "xml" ? Series::kTopic : Series::kArticle, *number};
+    return DocumentRequest{extension == "xml" ? Series::kTopic : Series::kArticle, *number};
 }
 
 namespace {
