@@ -180,6 +180,7 @@ int main(int argc, char* argv[]) {
         std::chrono::duration_cast<std::chrono::seconds>(defaults.askAgainEvery).count());
     int rate = defaults.ratePerSecond;
     int maxRedirects = defaults.http.maxRedirects;
+    int maxDocumentMib = HttpOptions::kDefaultMaxDocumentMib;
     bool follow = false, http11 = false, http10 = false;
     std::int32_t fromBbs = -1, fromDocument = -1;
     CLI::Option* bbsOption = app.add_option(
@@ -266,6 +267,11 @@ int main(int argc, char* argv[]) {
         app.add_option("--max-redirects", maxRedirects,
                        "redirects on the same site followed over HTTP/1.1 (default 5)")
             ->check(CLI::Range(0, HttpOptions::kMostRedirects));
+    CLI::Option* documentMibOption =
+        app.add_option("--max-document-mib", maxDocumentMib,
+                       "the largest document stored, in MiB after decoding (default 256); a "
+                       "larger one fails and leaves no file")
+            ->check(CLI::Range(1, HttpOptions::kMostDocumentMib));
     app.footer(
         "Without --bbs, --doc or --retry, each task enabled in the settings file continues where "
         "the last run stopped, until the end of its series: 100 numbers in a row that the site "
@@ -355,6 +361,9 @@ int main(int argc, char* argv[]) {
     }
     if (redirectsOption->count() > 0) {
         request.http.maxRedirects = maxRedirects;
+    }
+    if (documentMibOption->count() > 0) {
+        request.http.maxDocumentBytes = std::int64_t{maxDocumentMib} << 20;
     }
     if (headerOption->count() > 0) {
         request.http.headers.clear();

@@ -61,6 +61,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "closed inside the header block";
         case FetchError::kHeaderTooLong:
             return "header block too long";
+        case FetchError::kTooManyInterimAnswers:
+            return "too many interim (1xx) answers";
         case FetchError::kShortBody:
             return "body shorter than its Content-Length";
         case FetchError::kBadContentLength:
@@ -69,6 +71,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "bad chunked body";
         case FetchError::kBadGzip:
             return "bad gzip body";
+        case FetchError::kTooLarge:
+            return "larger than the limit (" + failure.text + ")";
         case FetchError::kUnsupportedEncoding:
             return failure.text;
         case FetchError::kReceive:

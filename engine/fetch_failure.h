@@ -19,29 +19,31 @@ enum class FetchError {
     kBadHost,  // a broken IPv6 literal, or one without its brackets
     kBadPort,  // a port in the URL that is not a number from 1 to 65535
     kNoSuchHost,
-    kConnect,              // detail: the system's error number (connection refused, ...)
-    kProxyConnect,         // text: why the proxy could not be reached
-    kProxyRefused,         // detail: the proxy's status for the tunnel
-    kTimeLimit,            // a single wait ran past the time limit
-    kCutOff,               // still running when the time after Abort ran out
-    kClosedBeforeAnswer,   // the server closed without sending a byte
-    kBadStatusLine,        // no three-digit status code
-    kStatus,               // detail: the status code; text: where a redirect leads
-    kRedirectedAway,       // text: the URL on another host that a redirect leads to
-    kTooManyRedirects,     // a loop, or more redirects than allowed
-    kMissingPage,          // detail: the status; text: the rule that says the page is missing
-    kNoHeaderEnd,          // the server closed inside the header block
-    kHeaderTooLong,        // no end of the header block within 64 KiB
-    kShortBody,            // fewer bytes than the Content-Length
-    kBadContentLength,     // a Content-Length that is no number, or lengths that differ
-    kBadChunked,           // a chunked body broken, or cut before its last chunk
-    kBadGzip,              // a gzip body corrupt, cut short, or going on past its end
-    kUnsupportedEncoding,  // text: the coding the body was sent in that is not ours to undo
-    kReceive,              // detail: the system's error number (connection reset, ...)
-    kSend,                 // detail: the system's error number
-    kWriteError,           // detail: the system's error number
-    kTls,                  // text: the TLS library's reason (a certificate refused, ...)
-    kTlsCut,               // the connection ended without the TLS close, length unknown
+    kConnect,                // detail: the system's error number (connection refused, ...)
+    kProxyConnect,           // text: why the proxy could not be reached
+    kProxyRefused,           // detail: the proxy's status for the tunnel
+    kTimeLimit,              // a single wait ran past the time limit
+    kCutOff,                 // still running when the time after Abort ran out
+    kClosedBeforeAnswer,     // the server closed without sending a byte
+    kBadStatusLine,          // no three-digit status code
+    kStatus,                 // detail: the status code; text: where a redirect leads
+    kRedirectedAway,         // text: the URL on another host that a redirect leads to
+    kTooManyRedirects,       // a loop, or more redirects than allowed
+    kMissingPage,            // detail: the status; text: the rule that says the page is missing
+    kNoHeaderEnd,            // the server closed inside the header block
+    kHeaderTooLong,          // no end of the header block within 64 KiB
+    kTooManyInterimAnswers,  // more 1xx answers before the real one than are ever sent
+    kShortBody,              // fewer bytes than the Content-Length
+    kBadContentLength,       // a Content-Length that is no number, or lengths that differ
+    kBadChunked,             // a chunked body broken, or cut before its last chunk
+    kBadGzip,                // a gzip body corrupt, cut short, or going on past its end
+    kTooLarge,               // text: the document limit ("256 MiB") that the body passed
+    kUnsupportedEncoding,    // text: the coding the body was sent in that is not ours to undo
+    kReceive,                // detail: the system's error number (connection reset, ...)
+    kSend,                   // detail: the system's error number
+    kWriteError,             // detail: the system's error number
+    kTls,                    // text: the TLS library's reason (a certificate refused, ...)
+    kTlsCut,                 // the connection ended without the TLS close, length unknown
 };
 
 struct FetchFailure {

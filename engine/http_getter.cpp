@@ -180,6 +180,7 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
             socket = std::make_unique<CHttpSocket>();
         }
         socket->SetCutOff(&cutOff_);
+        socket->SetDocumentLimit(options_.maxDocumentBytes);
         socket->BeginExchange();
         bool answered = false;
         received = false;

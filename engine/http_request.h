@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,8 +40,12 @@ struct HttpOptions {
     std::string userAgent;  // empty: "NOVUDownLoad/<version>"
     std::vector<std::pair<std::string, std::string>> headers;
     int maxRedirects = kDefaultMaxRedirects;  // followed in the HTTP/1.1 exchange only
-    std::shared_ptr<CCookieJar> cookies;      // none: no Cookie sent, no Set-Cookie kept
-    std::string cookieFile;                   // the file the cookies were read from
+    // The largest document stored, counted after decoding; a larger one fails.
+    static constexpr int kDefaultMaxDocumentMib = 256;
+    static constexpr int kMostDocumentMib = 1 << 20;
+    std::int64_t maxDocumentBytes = std::int64_t{kDefaultMaxDocumentMib} << 20;
+    std::shared_ptr<CCookieJar> cookies;  // none: no Cookie sent, no Set-Cookie kept
+    std::string cookieFile;               // the file the cookies were read from
 };
 
 // "Name: value" as a header line a user may add; none, with the reason in `why`, for one

@@ -42,19 +42,85 @@ class CPageReader {
     PageSignature signature_;
 };
 
+// A stage that counts a document's decoded bytes and refuses those past its limit.
+template <typename Next>
+class CSizeLimit {
+  public:
+    CSizeLimit(Next& next, std::int64_t limit) : next_(next), left_(limit) {}
+    bool Write(const void* data, std::size_t length) {
+        if (length > static_cast<std::uint64_t>(left_)) {
+            over_ = true;
+            return false;
+        }
+        left_ -= static_cast<std::int64_t>(length);
+        return next_.Write(data, length);
+    }
+    int Error() const { return over_ ? 0 : next_.Error(); }
+    bool Over() const { return over_; }
+
+  private:
+    Next& next_;
+    std::int64_t left_;
+    bool over_ = false;
+};
+
+// The end of a sampling read: it takes bytes until it has more than it needs, and then stops
+// the read, so that a page of any size (or a gzip body that would grow to any size) costs no
+// more than what is looked at.
+class CSampleEnd {
+  public:
+    explicit CSampleEnd(std::size_t room) : room_(room) {}
+    bool Write(const void*, std::size_t length) {
+        taken_ += length;
+        return taken_ <= room_;
+    }
+    int Error() const { return 0; }
+    bool Full() const { return taken_ > room_; }
+
+  private:
+    std::size_t room_;
+    std::size_t taken_ = 0;
+};
+
 // One body buffer per worker thread, reused by every fetch it makes.
 char* BodyBuffer() {
     thread_local std::vector<char> buffer(CHttpSocket::kBodyBlockSize);
     return buffer.data();
 }
 
+// Whether `bytes` can be the start of an HTTP answer: anything else on a kept connection is
+// left over from an earlier answer, or sent by nobody's request.
+bool StartsLikeAnAnswer(std::string_view bytes) {
+    constexpr std::string_view kStart = "HTTP/";
+    return bytes.substr(0, kStart.size()) ==
+           kStart.substr(0, std::min(bytes.size(), kStart.size()));
+}
+
+std::string Mebibytes(std::int64_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
 }  // namespace
 
 int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
     char* const buffer = BodyBuffer();
-    bytes.clear();
-    answerStarted_ = false;
+    std::size_t searchedTo = 0;  // no blank line begins before this, but in its last 3 bytes
     for (;;) {
+        const std::size_t searchable = std::min(bytes.size(), kMaxHeaderBytes);
+        // The blank line may straddle two receives: look again from just before the new bytes.
+        const std::size_t from = searchedTo >= 3 ? searchedTo - 3 : 0;
+        if (searchable > from) {
+            const int end =
+                CResponseHead::FindEnd(bytes.data() + from, static_cast<int>(searchable - from));
+            if (end >= 0) {
+                return static_cast<int>(from) + end;
+            }
+            searchedTo = searchable;
+        }
+        if (bytes.size() >= kMaxHeaderBytes) {
+            Fail(FetchError::kHeaderTooLong);
+            return -1;
+        }
         int length = static_cast<int>(kBodyBlockSize);
         if (!Receive(buffer, length, limit)) {
             return -1;
@@ -63,93 +129,97 @@ int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
             Fail(bytes.empty() ? FetchError::kClosedBeforeAnswer : FetchError::kNoHeaderEnd);
             return -1;
         }
-        answerStarted_ = true;
-        // The blank line may straddle two receives: look again from just before the new bytes.
-        const std::size_t from = bytes.size() >= 3 ? bytes.size() - 3 : 0;
         bytes.append(buffer, static_cast<std::size_t>(length));
-        const std::size_t searched = std::min(bytes.size(), kMaxHeaderBytes);
-        if (searched > from) {
-            const int end =
-                CResponseHead::FindEnd(bytes.data() + from, static_cast<int>(searched - from));
-            if (end >= 0) {
-                return static_cast<int>(from) + end;
-            }
-        }
-        if (bytes.size() >= kMaxHeaderBytes) {
-            Fail(FetchError::kHeaderTooLong);
+        answerStarted_ = answerStarted_ || StartsLikeAnAnswer(bytes);
+    }
+}
+
+int CHttpSocket::ReadFinalHead(std::string& bytes, WaitLimit limit) {
+    for (int interim = 0;; ++interim) {
+        const int headerEnd = ReadHead(bytes, limit);
+        if (headerEnd < 0) {
             return -1;
         }
+        const int status = CResponseHead(std::string_view(bytes).substr(0, headerEnd)).Status();
+        if (status < 0) {
+            Fail(FetchError::kBadStatusLine);
+            return -1;
+        }
+        // An interim answer says that the real one is coming (RFC 9110 section 15.2); a 101
+        // would switch to a protocol nobody asked for, and is refused as any other status.
+        if (status < 100 || status > 199 || status == 101) {
+            return headerEnd;
+        }
+        if (interim == kMostInterimAnswers) {
+            Fail(FetchError::kTooManyInterimAnswers);
+            return -1;
+        }
+        bytes.erase(0, static_cast<std::size_t>(headerEnd));
     }
+}
+
+bool CHttpSocket::FramingOf(const CResponseHead& head, int status, Framing& framing) {
+    // These end at their blank line whatever their fields say (RFC 9112 section 6.3).
+    if (status == 204 || status == 304) {
+        framing.length = 0;
+        return true;
+    }
+    const std::int64_t length = head.ContentLength();
+    // A chunked body has its own framing, which overrides any length.
+    if (const std::optional<std::string_view> coding = head.Field("transfer-encoding")) {
+        if (!EqualsNoCase(*coding, "chunked")) {
+            Fail(FetchError::kUnsupportedEncoding, 0,
+                 "unsupported Transfer-Encoding: " + std::string(*coding));
+            return false;
+        }
+        framing.chunked = true;
+        framing.twoWays = length != -1;
+        return true;
+    }
+    if (length == CResponseHead::kBadContentLength) {
+        Fail(FetchError::kBadContentLength);
+        return false;
+    }
+    framing.length = length;
+    return true;
 }
 
 int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRules* rules,
                                  const std::string& url) {
+    return ReadAnswer(path, nullptr, limit, rules, url);
+}
+
+int CHttpSocket::SampleResponse(PageSample& sample, WaitLimit limit, const PageRules* rules,
+                                const std::string& url) {
+    return ReadAnswer(nullptr, &sample, limit, rules, url);
+}
+
+int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limit,
+                            const PageRules* rules, const std::string& url) {
     reusable_ = false;
     overran_ = false;
+    answerStarted_ = false;
     setCookies_.clear();
     std::string received;
-    const int headerEnd = ReadHead(received, limit);
+    const int headerEnd = ReadFinalHead(received, limit);
     if (headerEnd < 0) {
         return 0;
     }
     const CResponseHead head(std::string_view(received).substr(0, headerEnd));
     const std::string_view body = std::string_view(received).substr(headerEnd);
     const int status = head.Status();
-    if (status < 0) {
-        return Fail(FetchError::kBadStatusLine);
-    }
     for (const std::string_view cookie : head.Fields("set-cookie")) {
         setCookies_.emplace_back(cookie);
     }
-    // A chunked body has its own framing, which overrides any length.
     Framing framing;
-    const std::optional<std::string_view> coding = head.Field("transfer-encoding");
-    framing.chunked = coding.has_value();
-    if (framing.chunked && !EqualsNoCase(*coding, "chunked")) {
-        return Fail(FetchError::kUnsupportedEncoding, 0,
-                    "unsupported Transfer-Encoding: " + std::string(*coding));
-    }
-    framing.length = framing.chunked ? -1 : head.ContentLength();
-    if (framing.length == CResponseHead::kBadContentLength) {
-        return Fail(FetchError::kBadContentLength);
-    }
-    const bool keepsConnection = head.KeepsConnection();
-    idleLimit_ = std::min(head.KeepAliveTimeout().value_or(kLongestIdle), kLongestIdle);
-
-    const Answer answer = ClassifyStatus(status);
-    if (answer != Answer::kDocument) {
-        const std::optional<std::string_view> location = head.Field("location");
-        Fail(FetchError::kStatus, status,
-             IsRedirect(status) && location ? std::string(*location) : std::string());
-        if (answer == Answer::kWait) {
-            if (const auto wait = head.RetryAfter(std::chrono::system_clock::now())) {
-                SetRetryAfter(*wait);
-            }
-        }
-        const std::optional<std::string_view> mitigated = head.Field("cf-mitigated");
-        if (status == 403 && mitigated && EqualsNoCase(*mitigated, "challenge")) {
-            MarkChallenge();
-        }
-        // A short refusal is read and dropped, so that the connection can carry the next
-        // request; the refusal stays what is told.
-        if (keepsConnection &&
-            (framing.chunked || (framing.length >= 0 && framing.length <= kMaxDroppedBody))) {
-            const FetchFailure refusal = Failure();
-            struct {
-                bool Write(const void*, std::size_t) { return true; }
-                int Error() const { return 0; }
-            } dropped;
-            reusable_ = ReceiveFramedBody(dropped, body, framing, limit) && !overran_;
-            BeginExchange();
-            Fail(refusal.error, refusal.detail, refusal.text);
-            if (refusal.retryAfter) {
-                SetRetryAfter(*refusal.retryAfter);
-            }
-            if (refusal.challenge) {
-                MarkChallenge();
-            }
-        }
+    if (!FramingOf(head, status, framing)) {
         return 0;
+    }
+    // A body framed two ways may hide a second answer in the other framing: the connection goes.
+    const bool keepsConnection = head.KeepsConnection() && !framing.twoWays;
+    idleLimit_ = std::min(head.KeepAliveTimeout().value_or(kLongestIdle), kLongestIdle);
+    if (ClassifyStatus(status) != Answer::kDocument) {
+        return Refuse(head, status, body, framing, keepsConnection, limit);
     }
 
     // A gzip body is stored decoded; another coding is not ours to undo.
@@ -160,29 +230,42 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
         return Fail(FetchError::kUnsupportedEncoding, 0,
                     "unsupported Content-Encoding: " + std::string(*encoding));
     }
-
+    const std::optional<std::string_view> contentType = head.Field("content-type");
+    if (sample != nullptr) {
+        CSampleEnd end(PageRules::kBodySearched);
+        BodyRead read =
+            ReadDocument(end, body, framing, gzip, PageRules::kBodySearched, false, limit);
+        if (!read.whole && !end.Full()) {
+            return 0;
+        }
+        sample->start = std::move(read.kept);
+        sample->whole = read.whole;
+        BeginExchange();  // a read stopped on purpose is no failure
+        if (rules != nullptr) {
+            if (const std::optional<std::string> missing =
+                    rules->MissingBecause(contentType, sample->start, PageSignature{}, url)) {
+                return Fail(FetchError::kMissingPage, status, *missing);
+            }
+        }
+        return 1;
+    }
+    if (!gzip && framing.length > documentLimit_) {
+        return Fail(FetchError::kTooLarge, 0, Mebibytes(documentLimit_));
+    }
     // The document takes its name only when it is whole, so that neither a crash nor a failure
     // leaves a truncated file under it, and an older copy stays until a whole one replaces it.
     CWholeFile file;
     if (!file.Create(path)) {
         return Fail(FetchError::kWriteError, file.Error());
     }
-    bool stored;
-    CPageReader<CWholeFile> keeper(file, rules && rules->NeedsBody() ? PageRules::kBodySearched : 0,
-                                   rules && rules->NeedsSignature());
-    if (gzip) {
-        CGzipDecoder<CPageReader<CWholeFile>> gunzip(keeper);
-        stored = ReceiveFramedBody(gunzip, body, framing, limit);
-        if (gunzip.Bad() || (stored && !gunzip.Ended())) {
-            stored = false;
-            Fail(FetchError::kBadGzip);
-        }
-    } else {
-        stored = ReceiveFramedBody(keeper, body, framing, limit);
-    }
+    const bool readsBody = rules != nullptr && rules->NeedsBody();
+    const BodyRead read =
+        ReadDocument(file, body, framing, gzip, readsBody ? PageRules::kBodySearched : 0,
+                     rules != nullptr && rules->NeedsSignature(), limit);
+    bool stored = read.whole;
     if (stored && rules != nullptr) {
-        if (const std::optional<std::string> missing = rules->MissingBecause(
-                head.Field("content-type"), keeper.Kept(), keeper.Signature(), url)) {
+        if (const std::optional<std::string> missing =
+                rules->MissingBecause(contentType, read.kept, read.signature, url)) {
             stored = false;
             Fail(FetchError::kMissingPage, status, *missing);
         }
@@ -196,6 +279,66 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
     }
     reusable_ = stored && keepsConnection && (framing.chunked || framing.length >= 0) && !overran_;
     return stored ? 1 : 0;
+}
+
+int CHttpSocket::Refuse(const CResponseHead& head, int status, std::string_view body,
+                        const Framing& framing, bool keepsConnection, WaitLimit limit) {
+    const std::optional<std::string_view> location = head.Field("location");
+    Fail(FetchError::kStatus, status,
+         IsRedirect(status) && location ? std::string(*location) : std::string());
+    if (ClassifyStatus(status) == Answer::kWait) {
+        if (const auto wait = head.RetryAfter(std::chrono::system_clock::now())) {
+            SetRetryAfter(*wait);
+        }
+    }
+    const std::optional<std::string_view> mitigated = head.Field("cf-mitigated");
+    if (status == 403 && mitigated && EqualsNoCase(*mitigated, "challenge")) {
+        MarkChallenge();
+    }
+    // A short refusal is read and dropped, so that the connection can carry the next request;
+    // the refusal stays what is told.
+    if (keepsConnection &&
+        (framing.chunked || (framing.length >= 0 && framing.length <= kMaxDroppedBody))) {
+        const FetchFailure refusal = Failure();
+        struct {
+            bool Write(const void*, std::size_t) { return true; }
+            int Error() const { return 0; }
+        } dropped;
+        reusable_ = ReceiveFramedBody(dropped, body, framing, limit) && !overran_;
+        BeginExchange();
+        Fail(refusal.error, refusal.detail, refusal.text);
+        if (refusal.retryAfter) {
+            SetRetryAfter(*refusal.retryAfter);
+        }
+        if (refusal.challenge) {
+            MarkChallenge();
+        }
+    }
+    return 0;
+}
+
+template <typename End>
+CHttpSocket::BodyRead CHttpSocket::ReadDocument(End& end, std::string_view first,
+                                                const Framing& framing, bool gzip, std::size_t kept,
+                                                bool signs, WaitLimit limit) {
+    CPageReader<End> reader(end, kept, signs);
+    CSizeLimit<CPageReader<End>> limited(reader, documentLimit_);
+    bool whole;
+    if (gzip) {
+        CGzipDecoder<CSizeLimit<CPageReader<End>>> gunzip(limited);
+        whole = ReceiveFramedBody(gunzip, first, framing, limit);
+        if (!limited.Over() && (gunzip.Bad() || (whole && !gunzip.Ended()))) {
+            whole = false;
+            Fail(FetchError::kBadGzip);
+        }
+    } else {
+        whole = ReceiveFramedBody(limited, first, framing, limit);
+    }
+    if (limited.Over()) {
+        whole = false;
+        Fail(FetchError::kTooLarge, 0, Mebibytes(documentLimit_));
+    }
+    return {whole, reader.Kept(), reader.Signature()};
 }
 
 template <typename Sink>

@@ -8,9 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/http_request.h"
 #include "engine/page_rules.h"
+#include "engine/response_head.h"
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
+
+// What a sampling read keeps of a page: its first bytes, decoded, and whether they are all of it.
+struct PageSample {
+    std::string start;
+    bool whole = false;
+};
 
 // Reads one HTTP response into a local file, over a plain connection or a TLS one. The header
 // block is read across as many receives as it takes, up to 64 KiB; the body is read in large
@@ -21,27 +29,38 @@ class CHttpSocket : public CTcpClient {
     static constexpr std::size_t kBodyBlockSize = 256 * 1024;
     // The longest header block accepted, its blank line included.
     static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+    // Interim answers (100 Continue, 103 Early Hints) skipped before the real one, at most.
+    static constexpr int kMostInterimAnswers = 10;
 
-    // Reads the head, checks its status (200..300; a redirect fails with its Location as the
-    // failure's text), writes the body into a file that takes the
+    // Reads the head, skipping interim answers, checks its status (200..300; a redirect fails
+    // with its Location as the failure's text), writes the body into a file that takes the
     // name `path` only once it is whole (see CWholeFile). A chunked body ends with its last
-    // chunk, one with a Content-Length when that is reached; without either the body ends when
-    // the server closes. Returns 1 when the document was stored. Failures before the body leave
-    // the file system untouched; failures after it (a receive, a write, a body shorter than its
-    // framing, a TLS connection cut without its close) leave nothing behind, and an older copy at
-    // `path` stays as it was.
+    // chunk, one with a Content-Length when that is reached, a 204 or 304 at its blank line;
+    // without either the body ends when the server closes. Returns 1 when the document was
+    // stored. Failures before the body leave the file system untouched; failures after it (a
+    // receive, a write, a body shorter than its framing or longer than the document limit, a TLS
+    // connection cut without its close) leave nothing behind, and an older copy at `path` stays
+    // as it was.
     // With `rules`, a page they mark missing (judged by the URL `url` it came from) fails with
     // kMissingPage and leaves nothing behind either.
     int ReceiveResponse(const char* path, WaitLimit limit, const PageRules* rules = nullptr,
                         const std::string& url = {});
+    // The same answer read as far as PageRules::kBodySearched decoded bytes into `sample`, and no
+    // further; nothing is stored. 1 when the answer was a document that the rules do not mark
+    // missing.
+    int SampleResponse(PageSample& sample, WaitLimit limit, const PageRules* rules,
+                       const std::string& url);
+    // The most decoded bytes a document may have (HttpOptions::maxDocumentBytes).
+    void SetDocumentLimit(std::int64_t bytes) { documentLimit_ = bytes; }
 
     // After ReceiveResponse: whether the connection may carry the next request (the answer kept
     // it open and its body ended by its framing, a refusal's short body read and dropped), and
     // how long it may wait idle for it.
     bool Reusable() const { return reusable_; }
     std::chrono::seconds IdleLimit() const { return idleLimit_; }
-    // Whether any byte of the last answer arrived: a kept connection that failed before one did
-    // is tried once more on a new connection.
+    // Whether the last answer began: bytes that start an HTTP answer arrived. A kept connection
+    // that failed before one did (closed, or holding bytes that belong to no answer of ours) is
+    // tried once more on a new connection.
     bool AnswerStarted() const { return answerStarted_; }
     // The Set-Cookie values of the last answer whose head arrived, in order.
     const std::vector<std::string>& SetCookies() const { return setCookies_; }
@@ -59,16 +78,41 @@ class CHttpSocket : public CTcpClient {
     struct Framing {
         bool chunked = false;
         std::int64_t length = -1;  // -1: at the close
+        bool twoWays = false;      // a Content-Length beside the chunks
     };
+    // What a document's body gave the rules that read a page.
+    struct BodyRead {
+        bool whole = false;
+        std::string kept;
+        PageSignature signature;
+    };
+    // The answer to the request, into a file at `path` or, without one, into `sample`.
+    int ReadAnswer(const char* path, PageSample* sample, WaitLimit limit, const PageRules* rules,
+                   const std::string& url);
+    // How the body of an answer with this head and status ends; false (failure set) when it
+    // cannot be told.
+    bool FramingOf(const CResponseHead& head, int status, Framing& framing);
+    // A refusal: its status told, its short body read and dropped to keep the connection.
+    int Refuse(const CResponseHead& head, int status, std::string_view body, const Framing& framing,
+               bool keepsConnection, WaitLimit limit);
+    // Passes a document's body through its framing, its gzip coding when `gzip`, the document
+    // limit and a stage that keeps its first `kept` bytes (and its signature when `signs`) into
+    // `end`.
+    template <typename End>
+    BodyRead ReadDocument(End& end, std::string_view first, const Framing& framing, bool gzip,
+                          std::size_t kept, bool signs, WaitLimit limit);
     // Passes the body (its first bytes after the head in `received`, then the rest from the
     // connection) through its framing into `sink`, which takes Write(data, length) and Error().
     // True when the body ended by its framing, or, unframed, at the close; failure set when not.
     template <typename Sink>
     bool ReceiveFramedBody(Sink& sink, std::string_view first, const Framing& framing,
                            WaitLimit limit);
-    // Receives until `bytes` holds a whole header block; returns its length, or -1 (failure
-    // set). What follows the block in `bytes` is the start of the body.
+    // Receives until `bytes` (which may hold the start already) holds a whole header block;
+    // returns its length, or -1 (failure set). What follows the block in `bytes` is the start of
+    // the body.
     int ReadHead(std::string& bytes, WaitLimit limit);
+    // The same for the final answer's head: interim ones before it are dropped from `bytes`.
+    int ReadFinalHead(std::string& bytes, WaitLimit limit);
     // Receives into the open file until the peer closes or, with a `length` of 0 or more, until
     // that many bytes are stored. Passes a checkpoint before every block, so the calling thread
     // can be held between blocks.
@@ -80,5 +124,6 @@ class CHttpSocket : public CTcpClient {
     bool overran_ = false;  // bytes came past the body's framing
     bool answerStarted_ = false;
     std::chrono::seconds idleLimit_ = kLongestIdle;
+    std::int64_t documentLimit_ = HttpOptions().maxDocumentBytes;
     std::vector<std::string> setCookies_;
 };

@@ -47,6 +47,7 @@ const KeySpec kKeys[] = {
     {"http", "headers", KeyKind::kHeaders},
     {"http", "cookies", KeyKind::kFile},
     {"http", "max_redirects", KeyKind::kCount, 0, HttpOptions::kMostRedirects},
+    {"http", "max_document_mib", KeyKind::kCount, 1, HttpOptions::kMostDocumentMib},
     {"run", "rate", KeyKind::kCount, 1, kGeneratorRate},
     {"run", "end_after", KeyKind::kCount, 1, kMostEndAfter},
     {"run", "poll", KeyKind::kCount, 1, kMostPollSeconds},
@@ -77,10 +78,11 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
                               key.most);
         }
         const int number = static_cast<int>(*count);
-        std::optional<int>& target = name == "http.max_redirects" ? settings.maxRedirects
-                                     : name == "run.rate"         ? settings.rate
-                                     : name == "run.end_after"    ? settings.endAfter
-                                                                  : settings.poll;
+        std::optional<int>& target = name == "http.max_redirects"      ? settings.maxRedirects
+                                     : name == "http.max_document_mib" ? settings.maxDocumentMib
+                                     : name == "run.rate"              ? settings.rate
+                                     : name == "run.end_after"         ? settings.endAfter
+                                                                       : settings.poll;
         target = number;
         return {};
     }
@@ -308,6 +310,15 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
     }
     // New lines end as the file's lines do, which a Windows editor may have ended with CR LF.
     const std::string newline = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    // What goes below a last line that lacks its end gets that end first.
+    bool endsLine = text.empty() || text.back() == '\n';
+    const auto insert = [&](std::size_t at, std::string added) {
+        if (at == text.size() && !endsLine) {
+            edits.push_back({at, at, newline});
+            endsLine = true;
+        }
+        edits.push_back({at, at, std::move(added)});
+    };
     std::string appended;
     for (const auto& [tableName, node] : after) {
         const toml::table* wanted = node.as_table();
@@ -335,14 +346,11 @@ std::optional<std::vector<TextEdit>> EditsBetween(const std::string& text,
         if (old == nullptr) {
             appended += newline + "[" + std::string(tableName.str()) + "]" + newline + added;
         } else if (!added.empty()) {
-            edits.push_back({below, below, added});
+            insert(below, added);
         }
     }
     if (!appended.empty()) {
-        const bool endsLine = text.empty() || text.back() == '\n';
-        edits.push_back(
-            {text.size(), text.size(),
-             (endsLine ? "" : newline) + appended.substr(text.empty() ? newline.size() : 0)});
+        insert(text.size(), appended.substr(text.empty() ? newline.size() : 0));
     }
     return edits;
 }
@@ -555,6 +563,9 @@ Status ApplyExtendedSettings(const ExtendedSettings& settings, const std::string
     request.http.userAgent = settings.userAgent.value_or(request.http.userAgent);
     request.http.headers = settings.headers.value_or(request.http.headers);
     request.http.maxRedirects = settings.maxRedirects.value_or(request.http.maxRedirects);
+    if (settings.maxDocumentMib) {
+        request.http.maxDocumentBytes = std::int64_t{*settings.maxDocumentMib} << 20;
+    }
     request.ratePerSecond = settings.rate.value_or(request.ratePerSecond);
     request.endAfter = settings.endAfter.value_or(request.endAfter);
     if (settings.poll) {

@@ -21,6 +21,7 @@ inline constexpr const char* kExtendedSettingsName = "NOVUDownLoad.toml";
 //   http.headers               ["Name: value", ...] added to every request
 //   http.cookies               a cookie file (Netscape format), relative to the data folder
 //   http.max_redirects         0 to 20
+//   http.max_document_mib      1 to 1048576: the largest document stored, after decoding
 //   run.rate, run.end_after, run.poll   as novudl's --rate, --end-after and --poll
 //   bbs.missing_if_body, bbs.missing_if_url (regular expressions), bbs.expect ("xml", "html",
 //   "any"), and the same for document: what marks a page missing although it came with a 200
@@ -35,7 +36,7 @@ struct ExtendedSettings {
     std::optional<std::string> userAgent;
     std::optional<std::vector<std::pair<std::string, std::string>>> headers;
     std::optional<std::string> cookies;
-    std::optional<int> maxRedirects;
+    std::optional<int> maxRedirects, maxDocumentMib;
     std::optional<int> rate, endAfter, poll;
 };
 

@@ -408,6 +408,10 @@ TEST_F(FetcherTest, GzipBodiesAreStoredDecodedOrNotAtAll) {
              {"Corrupt", withLength(corrupt), "bad gzip body"},
              {"Cut", withLength(cut), "bad gzip body"},
              {"GoesOnPastItsEnd", withLength(packed + "more"), "bad gzip body"},
+             {"TwoMembers", withLength(Gzip(text.substr(0, 1000)) + Gzip(text.substr(1000))),
+              "stored"},
+             {"CutInTheSecondMember", withLength(Gzip(text.substr(0, 1000)) + cut.substr(0, 100)),
+              "bad gzip body"},
              {"Brotli", withLength(packed, "br"), "unsupported Content-Encoding: br"}}) {
         Serve(ServerScript().Send(c.answer));
         FetchFailure failure;
@@ -415,6 +419,109 @@ TEST_F(FetcherTest, GzipBodiesAreStoredDecodedOrNotAtAll) {
         EXPECT_EQ(DescribeFetchFailure(failure), c.outcome) << c.name;
         EXPECT_EQ(TargetExists(), std::string(c.outcome) == "stored") << c.name;
         EXPECT_TRUE(!TargetExists() || ReadFileBytes(Target()) == text) << c.name;
+        std::filesystem::remove(Target());
+        server_->Stop();
+    }
+}
+
+// What a careless or hostile server sends must end as its framing says, within the document
+// limit, and never leave a connection that carries something else into the next document. Each
+// case answers its requests in turn (the last answer repeats); every fetch has a time limit of
+// 2 s, so that a fetch that waits for what never comes fails instead of passing late.
+TEST_F(FetcherTest, HostileAnswersEndAsTheirFramingSaysWithinTheLimits) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    const std::string mib(1 << 20, 'm');
+    const auto sized = [](const std::string& body, const char* fields = "") {
+        return "HTTP/1.1 200 OK\r\n" + std::string(fields) +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const auto chunked = [](const std::string& body) {
+        return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+               FormatText("%lx\r\n", static_cast<unsigned long>(body.size())) + body +
+               "\r\n0\r\n\r\n";
+    };
+    const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    std::string tenInterim, elevenInterim;
+    for (int i = 0; i < 10; ++i) {
+        tenInterim += i % 2 ? interim : "HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n";
+    }
+    elevenInterim = tenInterim + interim;
+    struct Case {
+        const char* name;
+        std::vector<ServerScript> answers;
+        std::vector<std::string> outcomes;  // one fetch each
+        int connections;
+        std::string stored = "ok";  // what the last stored document holds
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"NoContentWithoutLength",
+              {ServerScript().Send("HTTP/1.1 204 No Content\r\n\r\n").Next()},
+              {"stored", "stored"},
+              1,
+              ""},
+             {"NotModifiedWithALength",
+              {ServerScript().Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n").Next(),
+               ServerScript().Send(ok).Next()},
+              {"status 304", "stored"},
+              1},
+             {"InterimAnswersFirst",
+              {ServerScript().Send(tenInterim + ok).Next()},
+              {"stored", "stored"},
+              1},
+             {"OneInterimAnswerTooMany",
+              {ServerScript().Send(elevenInterim + ok)},
+              {"too many interim (1xx) answers"},
+              1},
+             {"LengthBesideTheChunks",
+              {ServerScript()
+                   .Send("HTTP/1.1 200 OK\r\nContent-Length: 50\r\nTransfer-Encoding: "
+                         "chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n")
+                   .Next()},
+              {"stored", "stored"},
+              2},
+             {"AtTheLimit", {ServerScript().Send(sized(mib)).Next()}, {"stored"}, 1, mib},
+             {"OneByteOverTheLimit",
+              {ServerScript().Send(sized(mib + "m"))},
+              {"larger than the limit (1 MiB)"},
+              1},
+             {"ChunkedAtTheLimit", {ServerScript().Send(chunked(mib))}, {"stored"}, 1, mib},
+             {"ChunkedOverTheLimit",
+              {ServerScript().Send(chunked(mib + "m"))},
+              {"larger than the limit (1 MiB)"},
+              1},
+             {"GzipAtTheLimit",
+              {ServerScript().Send(sized(Gzip(mib), "Content-Encoding: gzip\r\n"))},
+              {"stored"},
+              1,
+              mib},
+             {"GzipOverTheLimit",
+              {ServerScript().Send(sized(Gzip(mib + "m"), "Content-Encoding: gzip\r\n"))},
+              {"larger than the limit (1 MiB)"},
+              1}}) {
+        auto asked = std::make_shared<std::atomic<std::size_t>>(0);
+        server_ =
+            std::make_unique<ScriptedServer>([answers = c.answers, asked](const std::string&) {
+                return answers[std::min(asked->fetch_add(1), answers.size() - 1)];
+            });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::seconds(2)));
+        HttpOptions options;
+        options.maxDocumentBytes = 1 << 20;
+        getter_.SetOptions(options);
+        std::vector<std::string> outcomes;
+        for (std::size_t i = 0; i < c.outcomes.size(); ++i) {
+            FetchFailure failure;
+            getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure);
+            outcomes.push_back(DescribeFetchFailure(failure));
+        }
+        EXPECT_EQ(outcomes, c.outcomes) << c.name;
+        EXPECT_EQ(server_->ConnectionCount(), c.connections) << c.name;
+        const bool stored =
+            std::find(c.outcomes.begin(), c.outcomes.end(), "stored") != c.outcomes.end();
+        EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) == c.stored : !stored, true) << c.name;
+        EXPECT_EQ(OtherFiles(), 0) << c.name;
         std::filesystem::remove(Target());
         server_->Stop();
     }

@@ -357,7 +357,7 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     ASSERT_TRUE(Read("[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
                      "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
                      "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
-                     "cookies = \"cookies.txt\"\nmax_redirects = 0\n"
+                     "cookies = \"cookies.txt\"\nmax_redirects = 0\nmax_document_mib = 3\n"
                      "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
                     .IsOk());
     RunRequest request;
@@ -371,6 +371,7 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     EXPECT_EQ(request.http.userAgent, "Mozilla/5.0");
     EXPECT_EQ(request.http.headers.at(0).second, "en");
     EXPECT_EQ(request.http.maxRedirects, 0);
+    EXPECT_EQ(request.http.maxDocumentBytes, 3145728);
     EXPECT_EQ(request.http.cookies->HeaderFor(*ParseUrl("http://h/"), 0), "sid=abc");
     EXPECT_EQ(request.ratePerSecond, 7);
     EXPECT_EQ(request.endAfter, 30);
@@ -414,13 +415,21 @@ TEST_F(ExtendedSettingsTest, BadFilesAndValuesAreRefusedWhereTheyStand) {
                   "its partner at position 7"},
              {"[document]\nexpect = \"json\"\n",
               p + ":2:10: document.expect: \"xml\", \"html\" or \"any\", not \"json\""},
+             {"[http]\nmax_document_mib = 0\n",
+              p + ":2:20: http.max_document_mib is a whole number from 1 to 1048576"},
+             {"[http]\nmax_document_mib = 1048577\n",
+              p + ":2:20: http.max_document_mib is a whole number from 1 to 1048576"},
+             // A count is a whole number as TOML writes it, never a text or a fraction.
+             {"[run]\nrate = \"5\"\n", p + ":2:8: run.rate is a whole number from 1 to 100"},
+             {"[run]\nrate = 5.0\n", p + ":2:8: run.rate is a whole number from 1 to 100"},
          }) {
         const Status read = Read(text);
         EXPECT_EQ(read.Text(), refusal) << text;
     }
     EXPECT_EQ(Read("[http\n").Text().substr(0, p.size() + 4), p + ":1:6");
-    EXPECT_TRUE(
-        Read("[http]\nmax_redirects = 20\n[run]\nrate = 100\nend_after = 1000000\n").IsOk());
+    EXPECT_TRUE(Read("[http]\nmax_redirects = 20\nmax_document_mib = 1048576\n[run]\nrate = "
+                     "100\nend_after = 1000000\n")
+                    .IsOk());
 }
 
 TEST_F(ExtendedSettingsTest, KeysAreSetAndUnsetAsTheyAreRead) {
@@ -497,6 +506,16 @@ TEST_F(ExtendedSettingsTest, ChangesKeepTheFilesCommentsAndLayout) {
               {{"run.poll", "60"}, {"bbs.expect", "xml"}},
               nullptr,
               "[run]\r\nrate = 5\r\npoll = 60\r\n\r\n[bbs]\r\nexpect = 'xml'\r\n"},
+             {"CR LF lines, the last without its end",
+              "# x\r\n[run]\r\nrate = 5 # slow",
+              {{"run.poll", "60"}, {"bbs.expect", "xml"}},
+              nullptr,
+              "# x\r\n[run]\r\nrate = 5 # slow\r\npoll = 60\r\n\r\n[bbs]\r\nexpect = 'xml'\r\n"},
+             {"a new table below a last line without its end",
+              "[run]\nrate = 5",
+              {{"bbs.expect", "xml"}},
+              nullptr,
+              "[run]\nrate = 5\n\n[bbs]\nexpect = 'xml'\n"},
              {"dotted keys",
               "run.rate = 5 # x\n",
               {{"run.rate", "12"}},

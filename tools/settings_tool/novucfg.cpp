@@ -165,7 +165,8 @@ int main(int argc, char* argv[]) {
         "\nKeys of NOVUDownLoad.toml: bbs.path document.path (below the task's folder, default "
         "{n/1000}/{n}.xml and {n/1000}/{n}.htm) http.protocol (1.0 or 1.1) http.user_agent "
         "http.headers (\"Name: value\", repeat the key for more) http.cookies (a cookie file, "
-        "relative to the data folder) http.max_redirects (0 to 20, default 5) run.rate "
+        "relative to the data folder) http.max_redirects (0 to 20, default 5) "
+        "http.max_document_mib (the largest document stored, 1 to 1048576, default 256) run.rate "
         "run.end_after run.poll.\nExit status: 0 done, 1 the file "
         "cannot be read or written, 2 a "
         "refused argument or file.");
