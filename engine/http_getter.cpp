@@ -55,11 +55,21 @@ std::string OriginOf(const Url& url, int httpPort, const std::optional<ProxyServ
     return origin;
 }
 
-// What a kept connection that the server closed while it was idle fails with.
+// What a kept connection fails with, before an answer began, when the server closed it while it
+// was idle, or when it holds bytes that belong to no answer of ours.
 bool ConnectionWentAway(const FetchFailure& failure) {
-    return failure.error == FetchError::kClosedBeforeAnswer ||
-           failure.error == FetchError::kReceive || failure.error == FetchError::kSend ||
-           failure.error == FetchError::kTlsCut;
+    switch (failure.error) {
+        case FetchError::kClosedBeforeAnswer:
+        case FetchError::kReceive:
+        case FetchError::kSend:
+        case FetchError::kTlsCut:
+        case FetchError::kBadStatusLine:
+        case FetchError::kNoHeaderEnd:
+        case FetchError::kHeaderTooLong:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -172,6 +182,12 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
     const bool persistent = version == HttpVersion::k11;
     const std::string origin = persistent ? OriginOf(parsed, port_, proxy) : std::string();
     std::unique_ptr<CHttpSocket> socket = persistent ? idle_->Take(origin) : nullptr;
+    // What a server sent on an idle connection (a second answer, bytes past a body's length, its
+    // close) would pass for the answer to the next request: such a connection goes.
+    if (socket && !socket->QuietWhileIdle()) {
+        socket->Close();
+        socket.reset();
+    }
     int result = 0;
     bool received = false;  // an answer was read to its end or its failure on this connection
     for (;;) {

@@ -249,6 +249,27 @@ int CTcpClient::TlsReceive(char* buffer, int& length, WaitLimit limit) {
     }
 }
 
+bool CTcpClient::QuietWhileIdle() {
+    if (socket_ == net::kNoSocket) {
+        return false;
+    }
+    // A few records of the session's own at most; more is no idle connection.
+    for (int record = 0; record < 4; ++record) {
+        if ((!tls_ || !tls_->HasPending()) && net::WaitReady(socket_, false, 0) == 0) {
+            return true;
+        }
+        if (!tls_) {
+            return false;  // bytes, or the end
+        }
+        char byte = 0;
+        std::size_t read = 0;
+        if (tls_->Read(&byte, 1, read) != CTlsChannel::Step::kWantRead) {
+            return false;  // application bytes, the close, or a broken session
+        }
+    }
+    return false;
+}
+
 void CTcpClient::Close() {
     tls_.reset();
     if (socket_ != net::kNoSocket) {

@@ -37,6 +37,10 @@ class CTcpClient {
     // In: `length` is the capacity; out: the bytes received (0 means the peer closed).
     // 1 when the receive succeeded, 0 on a failed wait or a receive error.
     int Receive(char* buffer, int& length, WaitLimit limit);
+    // Whether a connection idle between two answers has nothing to read: no bytes that nobody
+    // asked for, and not its end. Looks without waiting; records of the TLS session's own
+    // (a new session ticket) are taken on the way.
+    bool QuietWhileIdle();
     // Whether the last close seen over TLS came without the TLS close (a cut, not an end).
     bool ClosedWithoutTlsClose() const { return tlsCut_; }
     void Close();

@@ -257,6 +257,7 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         std::vector<ServerScript> answers;
         std::vector<int> results;  // one document each
         int connections;
+        bool afterEachMark = false;  // each fetch but the first waits for the server's mark
     };
     for (const Case& c : std::initializer_list<Case>{
              {"Length", {ServerScript().Send(ok).Next()}, {1, 1, 1}, 1},
@@ -307,6 +308,39 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
               {1, 1, 1},
               1},
              {"UntilTheClose", {ServerScript().Send("HTTP/1.1 200 OK\r\n\r\nok")}, {1, 1, 1}, 3},
+             // The server says it closes, and does not: the connection goes all the same.
+             {"ConnectionCloseLeftOpen",
+              {ServerScript()
+                   .Send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok")
+                   .Next()},
+              {1, 1, 1},
+              3},
+             {"ChunkedWithTrailers",
+              {ServerScript()
+                   .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n"
+                         "A: 1\r\nB: 2\r\n\r\n")
+                   .Next()},
+              {1, 1, 1},
+              1},
+             // A second answer nobody asked for, sent while the connection is idle, is never
+             // taken for the next document's.
+             {"UnaskedAnswerWhileIdle",
+              {ServerScript()
+                   .Send(ok)
+                   .Sleep(20)
+                   .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nWRONG")
+                   .Mark()
+                   .Next()},
+              {1, 1, 1},
+              3,
+              true},
+             // Bytes past a body's length that come after the next request went out are no
+             // answer: the request goes once more, on a new connection.
+             {"LateBytesBeforeTheAnswer",
+              {ServerScript().Send(ok).Next(), ServerScript().Send("tail of the body" + ok).Next(),
+               ServerScript().Send(ok).Next()},
+              {1, 1},
+              2},
              {"IdleOneClosedIsReplaced", {ServerScript().Send(ok).Close()}, {1, 1, 1}, 3},
              {"CloseAfterTheHead",
               {ServerScript().Send(ok).Next(),
@@ -315,6 +349,12 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
               1},
              {"StallAfterReuse",
               {ServerScript().Send(ok).Next(), ServerScript().Stall()},
+              {1, 0},
+              1},
+             // An answer that began is the answer: a failure inside it is not asked again.
+             {"CloseInsideTheHead",
+              {ServerScript().Send(ok).Next(),
+               ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Le").Close()},
               {1, 0},
               1}}) {
         auto asked = std::make_shared<std::atomic<std::size_t>>(0);
@@ -328,7 +368,12 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(300)));
         std::vector<int> results;
         for (std::size_t i = 0; i < c.results.size(); ++i) {
+            if (c.afterEachMark) {
+                ASSERT_TRUE(
+                    WaitUntil([&] { return server_->MarksPassed() >= static_cast<int>(i); }));
+            }
             results.push_back(getter_.Download("http://127.0.0.1/d", Target().c_str()));
+            EXPECT_TRUE(results.back() == 0 || ReadFileBytes(Target()) == "ok") << c.name;
         }
         EXPECT_EQ(results, c.results) << c.name;
         EXPECT_EQ(server_->ConnectionCount(), c.connections) << c.name;
@@ -336,6 +381,49 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
                   "GET /d HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: "
                   "NOVUDownLoad/1.0\r\nAccept-Encoding: gzip\r\n\r\n")
             << c.name;
+        server_->Stop();
+    }
+}
+
+// A kept connection is one per origin: scheme, host and port.
+TEST_F(FetcherTest, KeptConnectionsAreKeptApartByPort) {
+    const auto serve = [](const char* body) {
+        return std::make_unique<ScriptedServer>([body](const std::string&) {
+            return ServerScript()
+                .Send(std::string("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n") + body)
+                .Next();
+        });
+    };
+    std::unique_ptr<ScriptedServer> first = serve("1"), second = serve("2");
+    ASSERT_TRUE(first->Start() && second->Start());
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    for (const auto* server : {first.get(), second.get(), first.get()}) {
+        const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/d";
+        ASSERT_EQ(getter_.Download(url.c_str(), Target().c_str()), 1);
+        EXPECT_EQ(ReadFileBytes(Target()), server == first.get() ? "1" : "2");
+    }
+    EXPECT_EQ(first->ConnectionCount(), 1);
+    EXPECT_EQ(second->ConnectionCount(), 1);
+}
+
+// A server may ask for a shorter idle time than 30 s, never for a longer one.
+TEST_F(FetcherTest, KeptConnectionsWaitIdleAsLongAsTheServerAllowsAnd30SAtMost) {
+    for (const auto& [field, idle] :
+         std::initializer_list<std::pair<const char*, int>>{{"", 30},
+                                                            {"Keep-Alive: timeout=5\r\n", 5},
+                                                            {"Keep-Alive: timeout=30\r\n", 30},
+                                                            {"Keep-Alive: timeout=31\r\n", 30},
+                                                            {"Keep-Alive: timeout=3000\r\n", 30}}) {
+        Serve(ServerScript().Send(std::string("HTTP/1.1 200 OK\r\n") + field +
+                                  "Content-Length: 2\r\n\r\nok"));
+        CHttpSocket socket;
+        ASSERT_TRUE(socket.Connect("127.0.0.1", server_->Port()));
+        const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_TRUE(
+            socket.Send(request.data(), static_cast<int>(request.size()), WaitLimit::None()));
+        ASSERT_EQ(socket.ReceiveResponse(Target().c_str(), WaitLimit::None()), 1);
+        EXPECT_TRUE(socket.Reusable()) << field;
+        EXPECT_EQ(socket.IdleLimit(), std::chrono::seconds(idle)) << field;
         server_->Stop();
     }
 }

@@ -13,6 +13,7 @@
 #include "posix_helpers.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
+#include "wait_until.h"
 #ifdef NOVU_WITH_TLS
 #include "test_pki.h"
 #endif
@@ -265,6 +266,29 @@ TEST_F(TlsTest, NewConnectionsToTheSameServerResumeTheSession) {
     }
     EXPECT_EQ(site->ConnectionCount(), 3);
     EXPECT_EQ(site->ResumedCount(), 2);
+}
+
+// A kept TLS connection carries the next document; one on which the server sent an answer nobody
+// asked for, while it was idle, goes instead of passing that answer off as the next one.
+TEST_F(TlsTest, KeptConnectionsCarryDocumentsUnlessTheServerSentMore) {
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    for (const bool unasked : {false, true}) {
+        auto site = ServeTls(Loopback(),
+                             unasked ? ServerScript()
+                                           .Send(ok)
+                                           .Sleep(20)
+                                           .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nno")
+                                           .Mark()
+                                           .Next()
+                                     : ServerScript().Send(ok).Mark().Next());
+        const std::string url = "https://127.0.0.1:" + Port(*site) + "/d";
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(WaitUntil([&] { return site->MarksPassed() >= i; }));
+            ASSERT_EQ(Fetch(url), 1) << unasked;
+            EXPECT_EQ(ReadFileBytes(Target()), "ok") << unasked;
+        }
+        EXPECT_EQ(site->ConnectionCount(), unasked ? 3 : 1);
+    }
 }
 
 struct RefusalCase {

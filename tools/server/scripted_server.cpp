@@ -108,6 +108,11 @@ ServerScript& ServerScript::Reset() {
     return *this;
 }
 
+ServerScript& ServerScript::Mark() {
+    steps_.push_back({ServerStep::kMark, {}, 0});
+    return *this;
+}
+
 ServerScript& ServerScript::Cut() {
     steps_.push_back({ServerStep::kCut, {}, 0});
     return *this;
@@ -237,6 +242,7 @@ void ScriptedServer::AcceptLoop() {
             continue;
         }
         ss::MakeNonBlocking(accepted);
+        ss::SendAtOnce(accepted);
         const auto connection = static_cast<std::intptr_t>(accepted);
         ++connections_;
         {
@@ -375,6 +381,9 @@ bool ScriptedServer::Play(Channel& channel, const ServerScript& script) {
                 break;
             case ServerStep::kNext:
                 return true;
+            case ServerStep::kMark:
+                ++marks_;
+                break;
         }
     }
 #ifdef NOVU_SERVER_TLS

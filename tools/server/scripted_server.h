@@ -11,7 +11,7 @@
 
 // What the server does on one connection after it has read the request, step by step.
 struct ServerStep {
-    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut, kNext };
+    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut, kNext, kMark };
     Kind kind = kSend;
     std::string bytes;     // kSend
     int milliseconds = 0;  // kSleep
@@ -34,6 +34,9 @@ class ServerScript {
     // Keeps the connection: the next request on it is read and answered by the responder's
     // script for it (a persistent connection). A client that closes instead ends it.
     ServerScript& Next();
+    // Counts that the steps before it were played (ScriptedServer::MarksPassed): what was sent
+    // on a loopback connection is then in the client's socket.
+    ServerScript& Mark();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
   private:
@@ -71,6 +74,7 @@ class ScriptedServer {
     // Whether requests are kept for Requests() (on by default; a long-running site turns it off).
     void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
+    int MarksPassed() const { return marks_.load(); }
     // TLS connections whose client resumed an earlier session instead of a whole handshake.
     int ResumedCount() const { return resumed_.load(); }
 
@@ -91,6 +95,7 @@ class ScriptedServer {
     std::atomic<bool> recordRequests_{true};
     std::atomic<int> connections_{0};
     std::atomic<int> resumed_{0};
+    std::atomic<int> marks_{0};
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::condition_variable stopped_;

@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -66,6 +67,13 @@ inline long Receive(Handle s, char* buffer, std::size_t capacity) {
     return ::recv(s, buffer, capacity, 0);
 }
 #endif
+
+// Each send goes out at once, not held back until the client acknowledges the last one: a step
+// of a script then reaches the client when it is played.
+inline void SendAtOnce(Handle s) {
+    int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
 
 // Closing with a zero linger time resets the connection instead of closing it.
 inline void ResetOnClose(Handle s) {
