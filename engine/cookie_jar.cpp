@@ -81,6 +81,18 @@ bool MaySetFor(const std::string& host, const CCookieJar::Cookie& cookie) {
     return !address && !topLevel && DomainMatches(host, cookie);
 }
 
+// Whether a name or value holds a byte that no cookie line may carry: a control character, a
+// tab (the file's separator) or DEL.
+bool HoldsControlBytes(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool CCookieJar::Load(std::string_view text, std::string* why) {
@@ -114,6 +126,14 @@ bool CCookieJar::Load(std::string_view text, std::string* why) {
             problem = "the fifth field (the expiry) is a number of seconds";
         } else if (fields[5].empty()) {
             problem = "the sixth field (the name) is empty";
+        } else if (std::any_of(fields.begin(), fields.end(), HoldsControlBytes)) {
+            problem = "a control character";
+        } else if (fields[5].size() + fields[6].size() > kLongestCookie) {
+            problem = "a cookie longer than 4 KiB";
+        } else if (fields[2].size() > kLongestPath) {
+            problem = "a path longer than 1 KiB";
+        } else if (cookies.size() == kMostCookies) {
+            problem = "more than 3000 cookies";
         }
         if (problem != nullptr) {
             if (why != nullptr) {
@@ -164,7 +184,11 @@ std::string CCookieJar::HeaderFor(const Url& url, std::int64_t now) const {
     });
     std::string header;
     for (const Cookie* cookie : matching) {
-        header += (header.empty() ? "" : "; ") + cookie->name + "=" + cookie->value;
+        const std::size_t length =
+            (header.empty() ? 0 : 2) + cookie->name.size() + 1 + cookie->value.size();
+        if (header.size() + length <= kLongestHeader) {
+            header += (header.empty() ? "" : "; ") + cookie->name + "=" + cookie->value;
+        }
     }
     return header;
 }
@@ -178,6 +202,12 @@ void CCookieJar::Take(const Url& url, std::string_view setCookie, std::int64_t n
     Cookie cookie;
     cookie.name = Trim(parts[0].substr(0, equals));
     cookie.value = Trim(parts[0].substr(equals + 1));
+    // A line the cookie file could not hold again, or one larger than browsers keep, is not
+    // taken.
+    if (HoldsControlBytes(cookie.name) || HoldsControlBytes(cookie.value) ||
+        cookie.name.size() + cookie.value.size() > kLongestCookie) {
+        return;
+    }
     cookie.domain = LowerCase(url.host);
     cookie.path = DefaultPath(url.path);
     std::optional<std::int64_t> maxAge;
@@ -189,7 +219,8 @@ void CCookieJar::Take(const Url& url, std::string_view setCookie, std::int64_t n
         if (name == "domain" && !value.empty()) {
             cookie.domain = LowerCase(value.front() == '.' ? value.substr(1) : value);
             cookie.includeSubdomains = true;
-        } else if (name == "path" && !value.empty() && value.front() == '/') {
+        } else if (name == "path" && !value.empty() && value.front() == '/' &&
+                   value.size() <= kLongestPath && !HoldsControlBytes(value)) {
             cookie.path = value;
         } else if (name == "secure") {
             cookie.secure = true;
@@ -206,14 +237,38 @@ void CCookieJar::Take(const Url& url, std::string_view setCookie, std::int64_t n
     if (maxAge) {
         cookie.expires = *maxAge <= 0 ? 1 : now + std::min<std::int64_t>(*maxAge, INT32_MAX);
     }
-    if (!MaySetFor(LowerCase(url.host), cookie)) {
+    // A Secure cookie is a secret of https: plain http may not set one (RFC 6265bis).
+    if (!MaySetFor(LowerCase(url.host), cookie) ||
+        (cookie.secure && url.scheme != UrlScheme::kHttps)) {
         return;
     }
+    const bool keep = cookie.expires == 0 || cookie.expires > now;
     std::lock_guard<std::mutex> lock(lock_);
-    std::erase_if(cookies_, [&](const Cookie& old) {
+    const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& old) {
         return old.name == cookie.name && old.domain == cookie.domain && old.path == cookie.path;
     });
-    if (cookie.expires == 0 || cookie.expires > now) {
-        cookies_.push_back(std::move(cookie));
+    if (same != cookies_.end()) {
+        // A new value keeps the cookie's age, and so its place (RFC 6265 section 5.3).
+        if (keep) {
+            *same = std::move(cookie);
+        } else {
+            cookies_.erase(same);
+        }
+        return;
+    }
+    if (!keep) {
+        return;
+    }
+    const std::string domain = cookie.domain;
+    cookies_.push_back(std::move(cookie));
+    // The oldest give way: first of the domain that has too many, then of all.
+    if (std::count_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
+            return c.domain == domain;
+        }) > static_cast<std::ptrdiff_t>(kMostPerDomain)) {
+        cookies_.erase(std::find_if(cookies_.begin(), cookies_.end(),
+                                    [&](const Cookie& c) { return c.domain == domain; }));
+    }
+    if (cookies_.size() > kMostCookies) {
+        cookies_.erase(cookies_.begin());
     }
 }

@@ -20,9 +20,6 @@
 
 namespace {
 
-// The largest file read: settings are a few lines; anything longer is not ours.
-constexpr int kLargestFile = 1 << 20;
-
 enum class KeyKind { kPath, kProtocol, kUserAgent, kHeaders, kFile, kCount, kPattern, kExpect };
 
 struct KeySpec {
@@ -403,11 +400,18 @@ Status ChangeFile(const std::string& path, const std::function<Status(toml::tabl
 
 }  // namespace
 
-std::optional<std::string> ReadSettingsText(const std::string& path, Status& status) {
-    std::string text(kLargestFile + 1, '\0');
-    const int length = ReadWholeFile(path.c_str(), text.data(), kLargestFile + 1);
-    if (length < 0 || length > kLargestFile) {
-        status = Status::Refused(path + (length < 0 ? ": cannot be read" : ": larger than 1 MiB"));
+std::optional<std::string> ReadSettingsText(const std::string& path, Status& status, int largest) {
+    // Room for the file as it stands and one byte more, which tells a file that grew meanwhile.
+    std::error_code error;
+    const std::uintmax_t size =
+        IsRegularFile(path.c_str()) ? std::filesystem::file_size(path, error) : 0;
+    std::string text(static_cast<std::size_t>(std::min<std::uintmax_t>(size, largest)) + 1, '\0');
+    const int length =
+        error ? -1 : ReadWholeFile(path.c_str(), text.data(), static_cast<int>(text.size()));
+    if (length < 0 || length > largest) {
+        status = Status::Refused(path + (length < 0
+                                             ? ": cannot be read"
+                                             : FormatText(": larger than %d MiB", largest >> 20)));
         return std::nullopt;
     }
     text.resize(static_cast<std::size_t>(length));
@@ -491,7 +495,8 @@ std::vector<std::string> ExtendedSettingKeys() {
 Status LoadCookieFile(const std::string& path, HttpOptions& options,
                       std::vector<std::string>& warnings) {
     Status status;
-    const std::optional<std::string> text = ReadSettingsText(path, status);
+    const std::optional<std::string> text =
+        ReadSettingsText(path, status, CCookieJar::kLargestFile);
     if (!text) {
         return status;
     }

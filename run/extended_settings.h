@@ -40,9 +40,13 @@ struct ExtendedSettings {
     std::optional<int> rate, endAfter, poll;
 };
 
-// The bytes of a settings or cookie file, at most 1 MiB; none, with the refusal in `status`, for
-// a file that cannot be read or is larger.
-std::optional<std::string> ReadSettingsText(const std::string& path, Status& status);
+// The largest settings file read: settings are a few lines; anything longer is not ours.
+inline constexpr int kLargestSettingsFile = 1 << 20;
+
+// The bytes of a settings or cookie file, at most `largest`; none, with the refusal in `status`,
+// for a file that cannot be read or is larger.
+std::optional<std::string> ReadSettingsText(const std::string& path, Status& status,
+                                            int largest = kLargestSettingsFile);
 
 // Reads the file at `path`; a missing file sets nothing. Refused, never guessed at: a file that
 // does not parse, an unknown key, a value of the wrong kind or out of its range, each as

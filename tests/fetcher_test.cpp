@@ -15,6 +15,7 @@
 #include "engine/response_head.h"
 #include "engine/retry_after.h"
 #include "posix_helpers.h"
+#include "run/extended_settings.h"
 #include "support/text_format.h"
 #include "temp_dir.h"
 #include "tools/server/scripted_server.h"
@@ -1158,6 +1159,7 @@ TEST(CookieJarTest, FileLinesAreTakenOrRefusedWithTheirNumber) {
              {"example.org\tFALSE\t/\tFALSE\tsoon\ta\tb\n",
               "line 1: the fifth field (the expiry) is a number of seconds"},
              {"\tFALSE\t/\tFALSE\t0\ta\tb\n", "line 1: the first field (the domain) is empty"},
+             {"example.org\tFALSE\t/\tFALSE\t0\ta\tb\x01c\n", "line 1: a control character"},
          }) {
         CCookieJar jar;
         std::string why;
@@ -1187,10 +1189,11 @@ TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
     jar.Take(forum, "evil=1; Domain=other.org", 99);           // another site's: ignored
     jar.Take(forum, "tld=1; Domain=.org", 99);                 // every site's under .org: ignored
     jar.Take(forum, "here=1", 99);                             // this host, this folder
-    EXPECT_EQ(header("http://example.org/"), "old=4; s=new; all=2");
-    EXPECT_EQ(header("http://www.example.org/forum/t/2"), "here=1; s=new; all=2");
+    // A new value keeps its cookie's age: the older cookies of a path go first.
+    EXPECT_EQ(header("http://example.org/"), "all=2; old=4; s=new");
+    EXPECT_EQ(header("http://www.example.org/forum/t/2"), "here=1; all=2; s=new");
     jar.Take(forum, "s=; Max-Age=0; Domain=example.org; Path=/", 99);
-    EXPECT_EQ(header("http://example.org/"), "old=4; all=2");
+    EXPECT_EQ(header("http://example.org/"), "all=2; old=4");
     EXPECT_NE(jar.Text().find(".example.org\tTRUE\t/\tFALSE\t0\tall\t2\n"), std::string::npos);
 
     // An address takes cookies for itself alone: "0.0.1" is no domain above 10.0.0.1.
@@ -1199,6 +1202,78 @@ TEST(CookieJarTest, CookiesMatchByDomainPathSchemeAndExpiry) {
     jar.Take(address, "ip=2; Domain=10.0.0.1", 99);
     EXPECT_EQ(header("http://10.0.0.1/"), "ip=2");
     EXPECT_EQ(header("http://20.0.0.1/"), "");
+}
+
+// A site that sets cookies without end costs a bounded jar and a bounded Cookie field, and what
+// the jar holds is always a file the next run reads.
+TEST(CookieJarTest, WhatASiteSetsIsBoundedAsBrowsersBoundIt) {
+    const Url site = *ParseUrl("http://forum.example/t/1");
+    const auto header = [](const CCookieJar& jar, const char* url) {
+        return jar.HeaderFor(*ParseUrl(url), 99);
+    };
+    {
+        CCookieJar jar;
+        for (int i = 0; i < 50; ++i) {
+            jar.Take(site, FormatText("c%d=%d; Path=/", i, i), 99);
+        }
+        EXPECT_EQ(header(jar, "http://forum.example/").substr(0, 10), "c0=0; c1=1");
+        jar.Take(site, "c50=50; Path=/", 99);  // the 51st of a domain: the oldest goes
+        const std::string sent = header(jar, "http://forum.example/");
+        EXPECT_EQ(sent.substr(0, 10), "c1=1; c2=2");
+        EXPECT_NE(sent.find("; c50=50"), std::string::npos);
+    }
+    {
+        CCookieJar jar;
+        for (int host = 0; host < 61; ++host) {
+            const Url other = *ParseUrl(FormatText("http://h%d.example/", host));
+            for (int i = 0; i < 50 && host * 50 + i <= 3000; ++i) {
+                jar.Take(other, FormatText("c%d=1", i), 99);
+            }
+        }
+        // The 3001st cookie in all: the oldest of all goes.
+        EXPECT_EQ(header(jar, "http://h0.example/").substr(0, 5), "c1=1;");
+        EXPECT_EQ(header(jar, "http://h60.example/"), "c0=1");
+        // What the jar holds at its fullest, written as a cookie file, is read again.
+        TempDir dir;
+        const std::string file = dir.File("cookies.txt");
+        CCookieJar full;
+        for (int host = 0; host < 60; ++host) {
+            const Url other = *ParseUrl(FormatText(
+                "https://%s.example/%s/t", (std::to_string(host) + std::string(200, 'a')).c_str(),
+                std::string(30, 'p').c_str()));
+            for (int i = 0; i < 50; ++i) {
+                full.Take(other,
+                          FormatText("c%d=%s; Secure; HttpOnly; Path=/%s", i,
+                                     std::string(4096 - 2 - std::to_string(i).size(), 'v').c_str(),
+                                     std::string(1023, 'p').c_str()),
+                          99);
+            }
+        }
+        WriteFileBytes(file, full.Text());
+        HttpOptions options;
+        std::vector<std::string> warnings;
+        EXPECT_TRUE(LoadCookieFile(file, options, warnings).IsOk());
+        WriteFileBytes(file, full.Text() + "one.example\tFALSE\t/\tFALSE\t0\tmore\t1\n");
+        EXPECT_EQ(LoadCookieFile(file, options, warnings).Text(),
+                  file + " line 3002: more than 3000 cookies");
+    }
+    CCookieJar jar;
+    const std::string limit(4096 - 1, 'v');
+    jar.Take(site, "a=" + limit, 99);        // 4096 bytes of name and value: kept
+    jar.Take(site, "b=" + limit + "v", 99);  // 4097: not
+    jar.Take(site, "tab=a\tb", 99);
+    jar.Take(site, std::string("nul=a\x01b", 9), 99);
+    jar.Take(site, "secret=1; Secure", 99);  // from plain http
+    jar.Take(*ParseUrl("https://forum.example/t/1"), "safe=1; Secure", 99);
+    EXPECT_EQ(header(jar, "https://forum.example/t/2"), "a=" + limit + "; safe=1");
+    // The Cookie field is 8 KiB at most: 8192 bytes go, 8193 do not.
+    CCookieJar big;
+    big.Take(site, "a=" + limit, 99);
+    big.Take(site, "b=" + std::string(4091, 'w'), 99);
+    EXPECT_EQ(header(big, "http://forum.example/t/2").size(), 8192u);
+    big.Take(site, "b=" + std::string(4092, 'w'), 99);
+    big.Take(site, "c=1", 99);
+    EXPECT_EQ(header(big, "http://forum.example/t/2"), "a=" + limit + "; c=1");
 }
 
 TEST(HeaderLineTest, TheExchangesOwnHeadersAndBrokenLinesAreRefused) {
