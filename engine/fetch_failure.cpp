@@ -54,6 +54,11 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "redirected to another site: " + failure.text;
         case FetchError::kTooManyRedirects:
             return "too many redirects";
+        case FetchError::kRedirectScheme:
+            return "redirected to a " + failure.text + ": URL, which is not followed";
+        case FetchError::kRedirectTooLong:
+            return "redirected to a URL of " + std::to_string(failure.detail) +
+                   " characters (259 at most)";
         case FetchError::kMissingPage:
             return "status " + std::to_string(failure.detail) + ", a missing page (" +
                    failure.text + ")";

@@ -29,6 +29,8 @@ enum class FetchError {
     kStatus,                 // detail: the status code; text: where a redirect leads
     kRedirectedAway,         // text: the URL on another host that a redirect leads to
     kTooManyRedirects,       // a loop, or more redirects than allowed
+    kRedirectScheme,         // text: the scheme (file, javascript, ...) a redirect leads to
+    kRedirectTooLong,        // detail: the length of the URL a redirect leads to
     kMissingPage,            // detail: the status; text: the rule that says the page is missing
     kNoHeaderEnd,            // the server closed inside the header block
     kHeaderTooLong,          // no end of the header block within 64 KiB

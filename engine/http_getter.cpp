@@ -23,14 +23,14 @@ int Refuse(FetchFailure* failure, const FetchFailure& why) {
     return 0;
 }
 
-// Connects the socket to the URL's server, or to the proxy and through it; 1 when the request
-// can be sent.
-int Reach(CHttpSocket& socket, const Url& url, int httpPort,
-          const std::optional<ProxyServer>& proxy, WaitLimit limit) {
+// Connects the socket to the URL's server at `port`, or to the proxy and through it; 1 when the
+// request can be sent.
+int Reach(CHttpSocket& socket, const Url& url, int port, const std::optional<ProxyServer>& proxy,
+          WaitLimit limit) {
     const bool https = url.scheme == UrlScheme::kHttps;
     if (!proxy) {
-        return socket.Connect(url.host.c_str(), url.PortOr(httpPort), limit) &&
-               (!https || socket.StartTls(url.host, url.PortOr(httpPort), limit));
+        return socket.Connect(url.host.c_str(), port, limit) &&
+               (!https || socket.StartTls(url.host, port, limit));
     }
     if (!socket.Connect(proxy->host.c_str(), proxy->port, limit)) {
         return 0;
@@ -39,15 +39,15 @@ int Reach(CHttpSocket& socket, const Url& url, int httpPort,
         return 1;
     }
     Url withPort = url;
-    withPort.port = url.PortOr(httpPort);
+    withPort.port = port;
     return socket.OpenTunnel(withPort.Authority(), proxy->authorization, limit) &&
-           socket.StartTls(url.host, url.PortOr(httpPort), limit);
+           socket.StartTls(url.host, port, limit);
 }
 
 // Scheme, host, port and proxy: what a kept connection must match to carry a request.
-std::string OriginOf(const Url& url, int httpPort, const std::optional<ProxyServer>& proxy) {
+std::string OriginOf(const Url& url, int port, const std::optional<ProxyServer>& proxy) {
     std::string origin = (url.scheme == UrlScheme::kHttps ? "https://" : "http://") + url.host +
-                         ":" + std::to_string(url.PortOr(httpPort));
+                         ":" + std::to_string(port);
     if (proxy) {
         origin +=
             " via " + proxy->host + ":" + std::to_string(proxy->port) + " " + proxy->authorization;
@@ -73,6 +73,20 @@ bool ConnectionWentAway(const FetchFailure& failure) {
 }
 
 }  // namespace
+
+bool CHttpGetter::SameSite(const Url& from, const Url& to) const {
+    // A site is its origin: scheme, host and port. The one change allowed is http on its default
+    // port to https on its default port, which is how sites move to https; any other port may
+    // be another server, which must not receive the user's headers and cookies.
+    if (!EqualsNoCase(to.host, LowerCase(from.host))) {
+        return false;
+    }
+    if (to.scheme == from.scheme) {
+        return to.PortOr(port_, tlsPort_) == from.PortOr(port_, tlsPort_);
+    }
+    return from.scheme == UrlScheme::kHttp && from.PortOr(port_) == port_ &&
+           to.PortOr(port_, tlsPort_) == tlsPort_;
+}
 
 CHttpGetter::CHttpGetter()
     : proxies_(ProxySettings::FromEnvironment()), idle_(std::make_unique<CConnectionPool>()) {}
@@ -130,17 +144,32 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
         }
         // Told as an absolute URL, and only when it could be one: a hostile Location must not
         // carry control bytes into a report.
-        const std::string target = ResolveLocation(*parsed, outcome.text);
+        std::string otherScheme;
+        const std::optional<std::string> resolved =
+            ResolveLocation(*parsed, outcome.text, &otherScheme);
+        const std::string target = resolved.value_or(std::string());
         outcome.text = HasUnsafeUrlBytes(target) ? std::string() : target;
         // The HTTP/1.0 exchange follows no redirect: its reason names the target instead, so
         // that the user can see which base URL to use. Nor is a login page a document.
-        if (version == HttpVersion::k10 || outcome.text.empty() || LooksLikeLogin(target)) {
+        if (version == HttpVersion::k10 || (resolved && outcome.text.empty()) ||
+            LooksLikeLogin(target)) {
             break;
         }
-        // Any path on the same host, and http to https there; nothing else.
-        const std::optional<Url> next = ParseUrl(target);
-        if (!next || !EqualsNoCase(next->host, LowerCase(parsed->host)) ||
-            (next->scheme != parsed->scheme && next->scheme != UrlScheme::kHttps)) {
+        if (!resolved) {
+            outcome = {FetchError::kRedirectScheme, 0, otherScheme};
+            break;
+        }
+        FetchFailure refused;
+        const std::optional<Url> next = ParseUrl(target, &refused);
+        if (!next) {
+            outcome = refused.error == FetchError::kNameTooLong
+                          ? FetchFailure{FetchError::kRedirectTooLong,
+                                         static_cast<int>(
+                                             std::min<std::size_t>(target.size(), INT32_MAX))}
+                          : FetchFailure{FetchError::kRedirectedAway, 0, target};
+            break;
+        }
+        if (!SameSite(*parsed, *next)) {
             outcome = {FetchError::kRedirectedAway, 0, target};
             break;
         }
@@ -180,7 +209,8 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
     const std::string request =
         DocumentRequest(url, parsed, proxy, version, options_, cookie).Bytes();
     const bool persistent = version == HttpVersion::k11;
-    const std::string origin = persistent ? OriginOf(parsed, port_, proxy) : std::string();
+    const int port = parsed.PortOr(port_, tlsPort_);
+    const std::string origin = persistent ? OriginOf(parsed, port, proxy) : std::string();
     std::unique_ptr<CHttpSocket> socket = persistent ? idle_->Take(origin) : nullptr;
     // What a server sent on an idle connection (a second answer, bytes past a body's length, its
     // close) would pass for the answer to the next request: such a connection goes.
@@ -200,7 +230,7 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         socket->BeginExchange();
         bool answered = false;
         received = false;
-        if ((reused || Reach(*socket, parsed, port_, proxy, limit_)) &&
+        if ((reused || Reach(*socket, parsed, port, proxy, limit_)) &&
             socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
             result = socket->ReceiveResponse(path, limit_, rules, url);
             received = true;

@@ -57,6 +57,8 @@ class CHttpGetter {
     // The port of http URLs that name none; 80 unless a test points the fetcher at a loopback
     // server.
     void SetPort(int port) { port_ = port; }
+    // The same for https URLs: 443 unless a test says otherwise.
+    void SetTlsPort(int port) { tlsPort_ = port; }
     // The proxies; read from the environment when the fetcher is made.
     void SetProxies(ProxySettings proxies) { proxies_ = std::move(proxies); }
     // Every fetch still in progress `grace` from now is then given up (its connection closed,
@@ -71,10 +73,13 @@ class CHttpGetter {
     }
 
     // What the user adds to each request, and how many redirects the HTTP/1.1 exchange follows
-    // to the same host (http to https included). Set before the workers start.
+    // on the same site: the same scheme, host and port, or http on its default port to https on
+    // its default port. Set before the workers start.
     void SetOptions(HttpOptions options) { options_ = std::move(options); }
 
   private:
+    // Whether a redirect from `from` to `to` stays on the site (see HttpDownload).
+    bool SameSite(const Url& from, const Url& to) const;
     // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
     // one is there; 1 stored, 0 failed with the reason in `outcome`.
     int Exchange(const std::string& url, const Url& parsed, HttpVersion version, const char* path,
@@ -83,6 +88,7 @@ class CHttpGetter {
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();
     int port_ = kDefaultPort;
+    int tlsPort_ = 443;
     ProxySettings proxies_;
     CCutOff cutOff_;
     HttpVersion httpVersion_ = HttpVersion::k10;

@@ -1,5 +1,9 @@
 #include "engine/url.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "engine/response_head.h"
 #include "engine/socket_platform.h"
 #include "support/decimal.h"
 #include "support/text_format.h"
@@ -25,11 +29,11 @@ bool ParsePort(std::string_view digits, int& port) {
 
 }  // namespace
 
-int Url::PortOr(int httpPort) const {
+int Url::PortOr(int httpPort, int httpsPort) const {
     if (port != 0) {
         return port;
     }
-    return scheme == UrlScheme::kHttps ? 443 : httpPort;
+    return scheme == UrlScheme::kHttps ? httpsPort : httpPort;
 }
 
 std::string Url::Authority() const {
@@ -128,19 +132,117 @@ std::optional<Url> ParseUrl(std::string_view text, FetchFailure* why) {
     return url;
 }
 
-std::string ResolveLocation(const Url& parsed, std::string_view location) {
-    location = location.substr(0, location.find('#'));
-    if (location.starts_with("http://") || location.starts_with("https://")) {
-        return std::string(location);
+namespace {
+
+// A reference taken apart as RFC 3986 section 4.1 does, without its fragment.
+struct Reference {
+    std::optional<std::string> scheme;  // lower case
+    std::optional<std::string_view> authority;
+    std::string_view path;
+    std::optional<std::string_view> query;
+};
+
+Reference ParseReference(std::string_view text) {
+    Reference reference;
+    text = text.substr(0, text.find('#'));
+    const std::size_t colon = text.find(':');
+    const std::size_t schemeEnd =
+        text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+    if (colon != std::string_view::npos && colon == schemeEnd && colon > 0 &&
+        std::isalpha(static_cast<unsigned char>(text[0]))) {
+        reference.scheme = LowerCase(text.substr(0, colon));
+        text.remove_prefix(colon + 1);
     }
-    const std::string scheme = parsed.scheme == UrlScheme::kHttps ? "https:" : "http:";
-    if (location.starts_with("//")) {
-        return scheme + std::string(location);
+    if (text.starts_with("//")) {
+        const std::size_t end = std::min(text.find_first_of("/?", 2), text.size());
+        reference.authority = text.substr(2, end - 2);
+        text.remove_prefix(end);
     }
-    const std::string origin = scheme + "//" + parsed.Authority();
-    if (location.starts_with("/")) {
-        return origin + std::string(location);
+    const std::size_t question = text.find('?');
+    reference.path = text.substr(0, question);
+    if (question != std::string_view::npos) {
+        reference.query = text.substr(question + 1);
     }
-    const std::string_view path = std::string_view(parsed.path).substr(0, parsed.path.find('?'));
-    return origin + std::string(path.substr(0, path.rfind('/') + 1)) + std::string(location);
+    return reference;
+}
+
+// The path with its "." and ".." segments removed (RFC 3986 section 5.2.4), in one pass.
+std::string RemoveDotSegments(std::string_view in) {
+    std::string out;
+    const auto dropLastSegment = [&out] {
+        const std::size_t slash = out.rfind('/');
+        out.erase(slash == std::string::npos ? 0 : slash);
+    };
+    for (std::size_t i = 0; i < in.size();) {
+        const std::string_view rest = in.substr(i);
+        if (rest.starts_with("../")) {
+            i += 3;
+        } else if (rest.starts_with("./") || rest.starts_with("/./")) {
+            i += 2;
+        } else if (rest == "/.") {
+            out += '/';
+            i = in.size();
+        } else if (rest.starts_with("/../")) {
+            i += 3;
+            dropLastSegment();
+        } else if (rest == "/..") {
+            dropLastSegment();
+            out += '/';
+            i = in.size();
+        } else if (rest == "." || rest == "..") {
+            i = in.size();
+        } else {
+            const std::size_t end = std::min(in.find('/', i + 1), in.size());
+            out.append(in.substr(i, end - i));
+            i = end;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> ResolveLocation(const Url& base, std::string_view location,
+                                           std::string* otherScheme) {
+    const std::string baseScheme = base.scheme == UrlScheme::kHttps ? "https" : "http";
+    Reference reference = ParseReference(location);
+    // "http:path" from an http page is the path, as browsers read it (RFC 3986 section 5.2.2).
+    if (reference.scheme == baseScheme && !reference.authority) {
+        reference.scheme.reset();
+    }
+    if (reference.scheme && *reference.scheme != "http" && *reference.scheme != "https") {
+        if (otherScheme != nullptr) {
+            *otherScheme = *reference.scheme;
+        }
+        return std::nullopt;
+    }
+    const std::string_view basePath = std::string_view(base.path).substr(0, base.path.find('?'));
+    const std::size_t baseQuery = base.path.find('?');
+    std::string path;
+    std::optional<std::string_view> query = reference.query;
+    if (reference.scheme || reference.authority) {
+        path = RemoveDotSegments(reference.path);
+    } else if (reference.path.empty()) {
+        path = basePath;
+        if (!query && baseQuery != std::string::npos) {
+            query = std::string_view(base.path).substr(baseQuery + 1);
+        }
+    } else if (reference.path.front() == '/') {
+        path = RemoveDotSegments(reference.path);
+    } else {
+        const std::string merged =
+            std::string(basePath.substr(0, basePath.rfind('/') + 1)) + std::string(reference.path);
+        path = RemoveDotSegments(merged);
+    }
+    std::string target =
+        reference.scheme.value_or(baseScheme) + "://" +
+        (reference.authority ? std::string(*reference.authority) : base.Authority());
+    if (!path.empty() && path.front() != '/') {
+        target += '/';
+    }
+    target += path;
+    if (query) {
+        target.append("?").append(*query);
+    }
+    return target;
 }

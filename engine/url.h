@@ -18,9 +18,9 @@ struct Url {
     int port = 0;            // 0 when the URL names none
     std::string path = "/";  // the origin form: from the first "/" after the host, "/" if none
 
-    // The port to connect to: the URL's, else the scheme's (80 for http unless `httpPort` says
-    // otherwise, 443 for https).
-    int PortOr(int httpPort) const;
+    // The port to connect to: the URL's, else the scheme's (80 for http and 443 for https,
+    // unless `httpPort` or `httpsPort` says otherwise).
+    int PortOr(int httpPort, int httpsPort = 443) const;
     // "host" or "host:port" as a Host header line and a CONNECT target write it (IPv6 in
     // brackets); the port is written when the URL names one.
     std::string Authority() const;
@@ -38,7 +38,10 @@ bool HasUnsafeUrlBytes(std::string_view text);
 // Whether `host` is a complete IPv4 or IPv6 address (such hosts skip the resolver).
 bool IsAddressLiteral(const std::string& host);
 
-// Where a Location field's value leads from the URL `parsed`: an absolute URL as it stands,
-// "//host/path" with its scheme, "/path" on its host, and any other path beside its last folder.
-// The fragment is dropped.
-std::string ResolveLocation(const Url& parsed, std::string_view location);
+// Where a Location field's value leads from the URL `base`, resolved as RFC 3986 section 5.2
+// resolves a reference: an absolute URL, "//host/path", "/path", "?query" or a path beside the
+// base's last folder, with "." and ".." segments removed and the fragment dropped; the scheme in
+// lower case. None for a reference to another scheme than http and https (file:, javascript:,
+// data:, ...), which is named in `otherScheme`.
+std::optional<std::string> ResolveLocation(const Url& base, std::string_view location,
+                                           std::string* otherScheme = nullptr);

@@ -175,8 +175,27 @@ void CFailureReport::SetHandlers(ProblemHandler problem, WrittenHandler written)
 
 std::string CFailureReport::Line(const std::string& time, std::int32_t kind, std::int32_t number,
                                  const std::string& url, const std::string& reason) {
-    return FormatText("%s\t%s\t%d\t%s\t%s\n", time.c_str(), TaskKindOf(kind).reportName, number,
-                      Printable(url).c_str(), Printable(reason).c_str());
+    std::string line = FormatText("%s\t%s\t%d\t%s\t", time.c_str(), TaskKindOf(kind).reportName,
+                                  number, Printable(url).c_str());
+    std::string why = Printable(reason);
+    // The reason gives way, never the task or the number: a line stays one that a retry reads.
+    constexpr std::string_view kCut = "\u2026";
+    if (line.size() + why.size() > kMaxLineBytes) {
+        std::size_t keep = kMaxLineBytes > line.size() + kCut.size()
+                               ? kMaxLineBytes - line.size() - kCut.size()
+                               : 0;
+        // Whole characters and whole escapes only.
+        while (keep > 0 && (static_cast<unsigned char>(why[keep]) & 0xC0) == 0x80) {
+            --keep;
+        }
+        const std::size_t escape = why.rfind("\\x", keep);
+        if (escape != std::string::npos && escape + 4 > keep) {
+            keep = escape;
+        }
+        why.resize(keep);
+        why += kCut;
+    }
+    return line + why + "\n";
 }
 
 void CFailureReport::Append(std::int32_t kind, std::int32_t number, const std::string& url,

@@ -15,7 +15,8 @@ inline constexpr const char* kFailureReportName = "failed.txt";
 //   <date time> TAB <bbs|document> TAB <number> TAB <URL> TAB <reason> LF
 // appended and never rewritten. A line is whole or absent: one that could be written only in
 // part is cut off again, and a file whose last line lacks its end gets one first. Control
-// characters of a URL or a reason are written as \xNN.
+// characters of a URL or a reason are written as \xNN. A line holds 4 KiB at most, its end
+// aside: a longer reason is cut to fit, and ends in "…".
 //
 // Lines are written by a writer thread of the report's own, so that neither a worker nor the
 // window ever waits for the file: a FIFO or a hung file system at its place holds only the

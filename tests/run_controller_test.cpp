@@ -1247,6 +1247,32 @@ TEST(FailureReportTest, ReadsALongListQuicklyOnceEachAndCapsALineAt4KiB) {
         EXPECT_EQ(longest.IsOk(), length <= 4096) << length;
     }
     EXPECT_EQ(longest.Text(), path + ", line 1, is longer than 4 KiB");
+
+    // A reason as long as a site likes (a 60 KB Location) is cut to fit: the line stays one that
+    // a retry reads, with its task and number. One that fits is written whole.
+    const std::string url = "http://h/t/7";
+    const std::string lineStart = "2026-01-01 00:00:00\tdocument\t7\t" + url + "\t";
+    const std::size_t room = 4096 - lineStart.size();
+    EXPECT_EQ(
+        CFailureReport::Line("2026-01-01 00:00:00", JOB_DOCUMENT, 7, url, std::string(room, 'r')),
+        lineStart + std::string(room, 'r') + "\n");
+    // What is kept of each: whole escapes and whole characters, "…" in place of the rest.
+    for (const auto& [reason, kept] : std::initializer_list<std::pair<std::string, std::string>>{
+             {std::string(room + 1, 'r'), std::string(room - 3, 'r')},
+             {"status 301 (moved to " + std::string(60000, 'l') + ")",
+              "status 301 (moved to " + std::string(room - 3 - 21, 'l')},
+             {std::string(room - 5, 'r') + "\x01\x02", std::string(room - 5, 'r')},
+             {std::string(room - 4, 'r') + "\xc3\xa9\xc3\xa9\xc3\xa9",
+              std::string(room - 4, 'r')}}) {
+        const std::string line =
+            CFailureReport::Line("2026-01-01 00:00:00", JOB_DOCUMENT, 7, url, reason);
+        EXPECT_EQ(line, lineStart + kept + "\u2026\n");
+        WriteFileBytes(path, line);
+        bbs.clear();
+        documents.clear();
+        ASSERT_TRUE(CFailureReport::ReadNumbers(path, bbs, documents).IsOk());
+        EXPECT_EQ(documents, std::vector<std::int32_t>{7});
+    }
 }
 
 }  // namespace

@@ -67,6 +67,57 @@ TEST(UrlParseLimitTest, AUrlOf259CharactersIsTakenAndOneOf260Refused) {
     EXPECT_EQ(why.error, FetchError::kNameTooLong);
 }
 
+// RFC 3986 section 5.4 resolves these against http://a/b/c/d;p?q; the schemes we do not follow
+// are named instead, and a scheme is one in any case.
+TEST(LocationTest, ReferencesResolveAsRfc3986ResolvesThem) {
+    const Url base = *ParseUrl("http://a/b/c/d;p?q");
+    for (const auto& [reference, target] :
+         std::initializer_list<std::pair<const char*, const char*>>{
+             {"g", "http://a/b/c/g"},
+             {"./g", "http://a/b/c/g"},
+             {"g/", "http://a/b/c/g/"},
+             {"/g", "http://a/g"},
+             {"//g", "http://g"},
+             {"?y", "http://a/b/c/d;p?y"},
+             {"g?y", "http://a/b/c/g?y"},
+             {"#s", "http://a/b/c/d;p?q"},
+             {"g#s", "http://a/b/c/g"},
+             {"g?y#s", "http://a/b/c/g?y"},
+             {";x", "http://a/b/c/;x"},
+             {"", "http://a/b/c/d;p?q"},
+             {".", "http://a/b/c/"},
+             {"./", "http://a/b/c/"},
+             {"..", "http://a/b/"},
+             {"../g", "http://a/b/g"},
+             {"../..", "http://a/"},
+             {"../../g", "http://a/g"},
+             {"../../../g", "http://a/g"},
+             {"../../../../g", "http://a/g"},
+             {"/./g", "http://a/g"},
+             {"/../g", "http://a/g"},
+             {"g.", "http://a/b/c/g."},
+             {"..g", "http://a/b/c/..g"},
+             {"./../g", "http://a/b/g"},
+             {"./g/.", "http://a/b/c/g/"},
+             {"g/./h", "http://a/b/c/g/h"},
+             {"g/../h", "http://a/b/c/h"},
+             {"g;x=1/../y", "http://a/b/c/y"},
+             {"g?y/./x", "http://a/b/c/g?y/./x"},
+             {"g#s/../x", "http://a/b/c/g"},
+             {"http:g", "http://a/b/c/g"},
+             {"HTTP://B/x/../y", "http://B/y"},
+             {"https://a/z", "https://a/z"},
+             {"file:///etc/passwd", "file"},
+             {"ftp://a/b", "ftp"},
+             {"javascript:alert(1)", "javascript"},
+             {"Data:text/html,x", "data"},
+         }) {
+        std::string scheme;
+        const std::optional<std::string> resolved = ResolveLocation(base, reference, &scheme);
+        EXPECT_EQ(resolved.value_or(scheme), target) << reference;
+    }
+}
+
 struct ProxyCase {
     const char* noProxy;
     const char* url;
@@ -289,6 +340,39 @@ TEST_F(TlsTest, KeptConnectionsCarryDocumentsUnlessTheServerSentMore) {
         }
         EXPECT_EQ(site->ConnectionCount(), unasked ? 3 : 1);
     }
+}
+
+// A site moves to https on its default ports; any other port, or a move back to http, is
+// another site, which never receives the user's headers and cookies.
+TEST_F(TlsTest, RedirectsToHttpsFollowOnlyFromDefaultPortToDefaultPort) {
+    auto secure = ServeTls(Loopback(), ServerScript().Send(HttpResponse(200, "moved")));
+    auto plain = std::make_unique<ScriptedServer>([&secure](const std::string& request) {
+        const std::string path = request.substr(4, request.find(' ', 4) - 4);
+        const std::string to = path == "/up" ? "https://127.0.0.1/d"
+                               : path == "/explicit"
+                                   ? "https://127.0.0.1:" + std::to_string(secure->Port()) + "/d"
+                                   : "https://127.0.0.1:9/d";
+        return ServerScript().Send("HTTP/1.1 301 Moved\r\nLocation: " + to +
+                                   "\r\nContent-Length: 0\r\n\r\n");
+    });
+    ASSERT_TRUE(plain->Start());
+    getter_.SetPort(plain->Port());
+    getter_.SetTlsPort(secure->Port());
+    getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+    for (const auto& [url, outcome] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"http://127.0.0.1/up", "stored"},
+             {"http://127.0.0.1/explicit", "stored"},
+             {"http://127.0.0.1/elsewhere", "redirected to another site: https://127.0.0.1:9/d"},
+         }) {
+        FetchFailure failure;
+        Fetch(url, &failure);
+        EXPECT_EQ(DescribeFetchFailure(failure), outcome) << url;
+    }
+    // From http on another port than its default, the same move leads to another site.
+    getter_.SetPort(plain->Port() + 1);
+    FetchFailure failure;
+    Fetch("http://127.0.0.1:" + std::to_string(plain->Port()) + "/up", &failure);
+    EXPECT_EQ(DescribeFetchFailure(failure), "redirected to another site: https://127.0.0.1/d");
 }
 
 struct RefusalCase {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Series laid out in other ways, and the things that stand between a mirror and them, on nginx:
-# URL and path templates, redirects (http to https, to a title, off the site, in a loop), a site
+# URL and path templates, redirects (to a title, off the site, in a loop, to https on another port), a site
 # that wants a session cookie and one that wants a browser's headers. Each site is mirrored into
 # a data folder of its own with novucfg --data and novudl --data, as the README tells a user.
 # Exits 77 (skipped) where nginx or openssl is missing.
@@ -112,21 +112,27 @@ for n in $(seq 1000 1004); do
 done
 echo "series sites: /t/{n}.json and /a/{n:06}.html stored byte for byte"
 
-# --- 2. redirects: http to https, then to the title; off the site; a loop -------------------
+# --- 2. redirects: to the title; off the site; a loop; http to https on another port ----------
 redirects="$work/redirects"
-configure "$redirects" bbsUrl "http://localhost:$http_port/t/{n}" http.protocol 1.1
+configure "$redirects" bbsUrl "https://localhost:$https_port/t/{n}" http.protocol 1.1
 mirror redirects "$redirects" --bbs 1000+5
 [ "$status" -eq 1 ] || fail "redirects: novudl exited $status: $(cat "$work/redirects.out")"
 for n in 1000 1001 1002; do same "$redirects/xml_file/1/$n.xml" "$root/t/$n-title"; done
 [ "$(reasons "$redirects")" = "1003 redirected to another site: http://other.example/t/1003
 1004 too many redirects" ] || fail "redirects: failed.txt says $(reasons "$redirects")"
-grep -q "redirected: http://localhost:$http_port/t/1000 -> https://localhost:$https_port/t/1000 -> https://localhost:$https_port/t/1000-title (stored)" \
+grep -q "redirected: https://localhost:$https_port/t/1000 -> https://localhost:$https_port/t/1000-title (stored)" \
     "$redirects/debug.txt" || fail "redirects: the chain is not in debug.txt: $(cat "$redirects/debug.txt")"
+# https on another port than http's is another server, which gets no cookies of this site.
+moved="$work/moved"
+configure "$moved" bbsUrl "http://localhost:$http_port/t/{n}" http.protocol 1.1
+mirror moved "$moved" --bbs 1000+1
+[ "$(reasons "$moved")" = "1000 redirected to another site: https://localhost:$https_port/t/1000" ] ||
+    fail "moved: failed.txt says $(reasons "$moved")"
 # The one-connection exchange follows nothing, and says where to look instead.
-rm "$redirects/failed.txt"
-mirror redirects-1.0 "$redirects" --bbs 1000+1 --http1.0
-[ "$(reasons "$redirects")" = "1000 status 301 (moved to https://localhost:$https_port/t/1000)" ] ||
-    fail "HTTP/1.0: failed.txt says $(reasons "$redirects")"
+rm "$moved/failed.txt"
+mirror moved-1.0 "$moved" --bbs 1000+1 --http1.0
+[ "$(reasons "$moved")" = "1000 status 301 (moved to https://localhost:$https_port/t/1000)" ] ||
+    fail "HTTP/1.0: failed.txt says $(reasons "$moved")"
 echo "series sites: redirects followed on the site, refused off it and in a loop"
 
 # --- 3 and 4, side by side: a site behind a session cookie, one behind a browser's headers ---
