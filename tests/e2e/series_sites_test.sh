@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Series laid out in other ways, and the things that stand between a mirror and them, on nginx:
-# URL and path templates, redirects (to a title, off the site, in a loop, to https on another port), a site
-# that wants a session cookie and one that wants a browser's headers. Each site is mirrored into
-# a data folder of its own with novucfg --data and novudl --data, as the README tells a user.
+# URL and path templates, redirects (to a title, off the site, in a loop, to https on another
+# port), a site that wants a session cookie and one that wants a browser's headers. Each site is
+# mirrored into a data folder of its own with novucfg --data and novudl --data, as the README
+# tells a user.
 # Exits 77 (skipped) where nginx or openssl is missing.
 #   series_sites_test.sh novudl novucfg
 set -uo pipefail
