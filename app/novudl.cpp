@@ -437,19 +437,6 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    // A site that answers 200 far past the start of a series hides its end: said once; a run
-    // that would follow such a series for ever does not start.
-    if (retryList.empty() && !bbsGiven && !documentGiven &&
-        !CFolderLock::InUse(location.directory)) {
-        const std::vector<std::string> warnings = controller.ProbeSeriesEnds(request);
-        for (const std::string& warning : warnings) {
-            observer.OnWarning(warning);
-        }
-        if (!warnings.empty() && follow) {
-            std::fprintf(stderr, "novudl: --follow would wait for an end it cannot see\n");
-            return kBadArguments;
-        }
-    }
     // Where this run's own lines in failed.txt begin.
     const std::string report = location.directory + kFailureReportName;
     std::error_code sizeError;
@@ -457,7 +444,15 @@ int main(int argc, char* argv[]) {
         IsRegularFile(report.c_str()) ? std::filesystem::file_size(report, sizeError) : 0;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    controller.Start(request);
+    // A plain run first looks far past the start of each series: a site that answers 200 there
+    // hides its end, which is said once; a run that would follow such a series for ever does
+    // not start.
+    if (retryList.empty() && !bbsGiven && !documentGiven) {
+        request.needsVisibleEnds = follow;
+        controller.StartAfterProbe(request);
+    } else {
+        controller.Start(request);
+    }
     if (!controller.HasRun()) {
         return kStorageUnwritable;
     }
@@ -472,6 +467,10 @@ int main(int argc, char* argv[]) {
                (!follow && controller.AllTasksAtTheirEnd());
     });
     progress.Finish();
+    if (controller.RefusedForHiddenEnd()) {
+        std::fprintf(stderr, "novudl: --follow would wait for an end it cannot see\n");
+        return kBadArguments;
+    }
     if (saveCookies) {
         const std::string cookies = request.http.cookies->Text();
         if (const Status saved = ReplaceWholeFile(request.http.cookieFile.c_str(), cookies.data(),

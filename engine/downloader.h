@@ -76,7 +76,7 @@ class CDownloader {
     void Hold(bool held);
     void StopAll();
     // Gives every fetch still in progress `grace` more; then its connection is closed and it
-    // fails. Only the first call of a run counts.
+    // fails. A later call may bring that moment nearer, never put it off.
     void CutOffFetchesAfter(std::chrono::milliseconds grace) { fetcher_.CutOffAfter(grace); }
     // What marks a page of the task `kind` missing although it came with a 2xx status. Set
     // before Start.

@@ -44,6 +44,11 @@ class CHttpGetter {
     // The same for a URL known to be http:// or https://.
     int HttpDownload(const char* url, const char* path, FetchFailure* failure = nullptr,
                      const PageRules* rules = nullptr) const;
+    // The answer for `url` read into `sample` as far as PageRules::kBodySearched decoded bytes,
+    // and no further: nothing is stored. 1 when it was a document that `rules` do not mark
+    // missing, 0 otherwise, with the reason in `failure`.
+    int Sample(const std::string& url, PageSample& sample, FetchFailure* failure,
+               const PageRules* rules) const;
 
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
@@ -62,7 +67,7 @@ class CHttpGetter {
     // The proxies; read from the environment when the fetcher is made.
     void SetProxies(ProxySettings proxies) { proxies_ = std::move(proxies); }
     // Every fetch still in progress `grace` from now is then given up (its connection closed,
-    // its document failed). Only the first call counts.
+    // its document failed). A later call may bring that moment nearer, never put it off.
     void CutOffAfter(std::chrono::milliseconds grace) { cutOff_.ArmAfter(grace); }
     // The exchange for http:// and for https:// URLs: by default HTTP/1.0 for http, byte for
     // byte as it always was, and HTTP/1.1 over persistent connections for https. Each worker
@@ -80,10 +85,13 @@ class CHttpGetter {
   private:
     // Whether a redirect from `from` to `to` stays on the site (see HttpDownload).
     bool SameSite(const Url& from, const Url& to) const;
+    // The fetch of `url`, redirects followed, into the file `path` or, without one, `sample`.
+    int Fetch(const std::string& url, const char* path, PageSample* sample, FetchFailure* failure,
+              const PageRules* rules) const;
     // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
-    // one is there; 1 stored, 0 failed with the reason in `outcome`.
+    // one is there, into `path` or `sample`; 1 stored, 0 failed with the reason in `outcome`.
     int Exchange(const std::string& url, const Url& parsed, HttpVersion version, const char* path,
-                 const PageRules* rules, FetchFailure& outcome) const;
+                 PageSample* sample, const PageRules* rules, FetchFailure& outcome) const;
 
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();

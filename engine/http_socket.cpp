@@ -15,31 +15,27 @@
 
 namespace {
 
-// A stage that keeps the first bytes of a body and, when asked, the signature of all of it, for
-// the rules that read a page; it passes every byte on.
+// A stage that keeps the first bytes of a body for the rules that read a page, and counts them
+// all; it passes every byte on.
 template <typename Next>
 class CPageReader {
   public:
-    CPageReader(Next& next, std::size_t kept, bool signs)
-        : next_(next), room_(kept), signs_(signs) {}
+    CPageReader(Next& next, std::size_t kept) : next_(next), room_(kept) {}
     bool Write(const void* data, std::size_t length) {
         const std::size_t taken = std::min(length, room_ - kept_.size());
         kept_.append(static_cast<const char*>(data), taken);
-        if (signs_) {
-            signature_.Add(data, length);
-        }
+        length_ += length;
         return next_.Write(data, length);
     }
     int Error() const { return next_.Error(); }
     const std::string& Kept() const { return kept_; }
-    const PageSignature& Signature() const { return signature_; }
+    std::uint64_t Length() const { return length_; }
 
   private:
     Next& next_;
     std::size_t room_;
-    bool signs_;
     std::string kept_;
-    PageSignature signature_;
+    std::uint64_t length_ = 0;
 };
 
 // A stage that counts a document's decoded bytes and refuses those past its limit.
@@ -233,8 +229,7 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
     const std::optional<std::string_view> contentType = head.Field("content-type");
     if (sample != nullptr) {
         CSampleEnd end(PageRules::kBodySearched);
-        BodyRead read =
-            ReadDocument(end, body, framing, gzip, PageRules::kBodySearched, false, limit);
+        BodyRead read = ReadDocument(end, body, framing, gzip, PageRules::kBodySearched, limit);
         if (!read.whole && !end.Full()) {
             return 0;
         }
@@ -243,7 +238,7 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
         BeginExchange();  // a read stopped on purpose is no failure
         if (rules != nullptr) {
             if (const std::optional<std::string> missing =
-                    rules->MissingBecause(contentType, sample->start, PageSignature{}, url)) {
+                    rules->MissingBecause(contentType, sample->start, read.length, url)) {
                 return Fail(FetchError::kMissingPage, status, *missing);
             }
         }
@@ -260,12 +255,11 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
     }
     const bool readsBody = rules != nullptr && rules->NeedsBody();
     const BodyRead read =
-        ReadDocument(file, body, framing, gzip, readsBody ? PageRules::kBodySearched : 0,
-                     rules != nullptr && rules->NeedsSignature(), limit);
+        ReadDocument(file, body, framing, gzip, readsBody ? PageRules::kBodySearched : 0, limit);
     bool stored = read.whole;
     if (stored && rules != nullptr) {
         if (const std::optional<std::string> missing =
-                rules->MissingBecause(contentType, read.kept, read.signature, url)) {
+                rules->MissingBecause(contentType, read.kept, read.length, url)) {
             stored = false;
             Fail(FetchError::kMissingPage, status, *missing);
         }
@@ -320,8 +314,8 @@ int CHttpSocket::Refuse(const CResponseHead& head, int status, std::string_view 
 template <typename End>
 CHttpSocket::BodyRead CHttpSocket::ReadDocument(End& end, std::string_view first,
                                                 const Framing& framing, bool gzip, std::size_t kept,
-                                                bool signs, WaitLimit limit) {
-    CPageReader<End> reader(end, kept, signs);
+                                                WaitLimit limit) {
+    CPageReader<End> reader(end, kept);
     CSizeLimit<CPageReader<End>> limited(reader, documentLimit_);
     bool whole;
     if (gzip) {
@@ -338,7 +332,7 @@ CHttpSocket::BodyRead CHttpSocket::ReadDocument(End& end, std::string_view first
         whole = false;
         Fail(FetchError::kTooLarge, 0, Mebibytes(documentLimit_));
     }
-    return {whole, reader.Kept(), reader.Signature()};
+    return {whole, reader.Kept(), reader.Length()};
 }
 
 template <typename Sink>

@@ -14,12 +14,6 @@
 #include "engine/tcp_client.h"
 #include "support/output_file.h"
 
-// What a sampling read keeps of a page: its first bytes, decoded, and whether they are all of it.
-struct PageSample {
-    std::string start;
-    bool whole = false;
-};
-
 // Reads one HTTP response into a local file, over a plain connection or a TLS one. The header
 // block is read across as many receives as it takes, up to 64 KiB; the body is read in large
 // blocks and written straight to the file.
@@ -84,7 +78,7 @@ class CHttpSocket : public CTcpClient {
     struct BodyRead {
         bool whole = false;
         std::string kept;
-        PageSignature signature;
+        std::uint64_t length = 0;
     };
     // The answer to the request, into a file at `path` or, without one, into `sample`.
     int ReadAnswer(const char* path, PageSample* sample, WaitLimit limit, const PageRules* rules,
@@ -96,11 +90,10 @@ class CHttpSocket : public CTcpClient {
     int Refuse(const CResponseHead& head, int status, std::string_view body, const Framing& framing,
                bool keepsConnection, WaitLimit limit);
     // Passes a document's body through its framing, its gzip coding when `gzip`, the document
-    // limit and a stage that keeps its first `kept` bytes (and its signature when `signs`) into
-    // `end`.
+    // limit and a stage that keeps its first `kept` bytes into `end`.
     template <typename End>
     BodyRead ReadDocument(End& end, std::string_view first, const Framing& framing, bool gzip,
-                          std::size_t kept, bool signs, WaitLimit limit);
+                          std::size_t kept, WaitLimit limit);
     // Passes the body (its first bytes after the head in `received`, then the rest from the
     // connection) through its framing into `sink`, which takes Write(data, length) and Error().
     // True when the body ended by its framing, or, unframed, at the close; failure set when not.

@@ -34,7 +34,7 @@ std::optional<PageRules::Kind> PageKindNamed(std::string_view name) {
 
 std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_view> contentType,
                                                      std::string_view bodyStart,
-                                                     const PageSignature& signature,
+                                                     std::uint64_t length,
                                                      const std::string& url) const {
     if (expect != Kind::kAny && contentType && !OfKind(*contentType, expect)) {
         return FormatText("Content-Type %s is not %s", std::string(*contentType).c_str(),
@@ -43,7 +43,10 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
     if (missingIfUrl && missingIfUrl->Search(url)) {
         return std::string("missing_if_url");
     }
-    if (missingIfSameAs && signature == *missingIfSameAs) {
+    // A sample that is the whole page is equal only to a page of its length; one that is the
+    // start of a longer page, to a page that starts so and goes on.
+    if (missingIfSameAs && bodyStart == missingIfSameAs->start &&
+        (missingIfSameAs->whole ? length == bodyStart.size() : length > bodyStart.size())) {
         return std::string("the same as the page for a number the site does not have");
     }
     if (missingIfBody && missingIfBody->Search(bodyStart)) {

@@ -8,19 +8,10 @@
 
 #include "engine/pattern.h"
 
-// A page's length and FNV-1a hash: enough to know a site's one "not found" page again.
-struct PageSignature {
-    std::uint64_t length = 0;
-    std::uint64_t hash = 14695981039346656037ull;
-
-    void Add(const void* data, std::size_t count) {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < count; ++i) {
-            hash = (hash ^ bytes[i]) * 1099511628211ull;
-        }
-        length += count;
-    }
-    bool operator==(const PageSignature&) const = default;
+// What a sampling read keeps of a page: its first bytes, decoded, and whether they are all of it.
+struct PageSample {
+    std::string start;
+    bool whole = false;
 };
 
 // What marks a page that came with a 2xx status as missing all the same: sites that answer 200
@@ -33,18 +24,17 @@ struct PageRules {
     std::optional<CPattern> missingIfBody;  // searched in the first kBodySearched bytes
     std::optional<CPattern> missingIfUrl;   // searched in the URL the page came from
     Kind expect = Kind::kAny;               // a Content-Type of another kind is a missing page
-    // The page the site gave for a number far past the series: one just like it is missing.
-    std::optional<PageSignature> missingIfSameAs;
+    // The page the site gave for a number far past the series, as far as it was read: one just
+    // like it is missing.
+    std::optional<PageSample> missingIfSameAs;
 
-    bool NeedsBody() const { return missingIfBody.has_value(); }
-    bool NeedsSignature() const { return missingIfSameAs.has_value(); }
+    bool NeedsBody() const { return missingIfBody || missingIfSameAs; }
     // Which rule marks the page missing, given the first kBodySearched bytes of its decoded body
-    // ("missing_if_body", "missing_if_url", or "Content-Type
-    // text/html is not xml"), or none when it is a document. A page without a Content-Type is
-    // judged by the other rules alone.
+    // and its whole length ("missing_if_body", "missing_if_url", or "Content-Type text/html is
+    // not xml"), or none when it is a document. A page without a Content-Type is judged by the
+    // other rules alone.
     std::optional<std::string> MissingBecause(std::optional<std::string_view> contentType,
-                                              std::string_view bodyStart,
-                                              const PageSignature& signature,
+                                              std::string_view bodyStart, std::uint64_t length,
                                               const std::string& url) const;
 };
 

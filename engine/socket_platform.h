@@ -60,6 +60,9 @@ long ReceiveIfReady(SocketHandle socket, char* buffer, std::size_t capacity);
 
 // Shuts the connection down in both directions and closes the socket.
 void ShutdownAndClose(SocketHandle socket);
+// Shuts the connection down in both directions; the socket stays open. Any thread may do this
+// while another waits on the socket: the wait ends.
+void Shutdown(SocketHandle socket);
 
 // The error number of the last failed socket call on this thread, and its text.
 int LastError();

@@ -98,6 +98,10 @@ long ReceiveIfReady(SocketHandle socket, char* buffer, std::size_t capacity) {
     return static_cast<long>(received);
 }
 
+void Shutdown(SocketHandle socket) {
+    ::shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<int>(socket), SHUT_RDWR);
     ::close(static_cast<int>(socket));

@@ -94,6 +94,10 @@ long ReceiveIfReady(SocketHandle, char*, std::size_t) {
     return kWouldBlock;  // the caller then waits and receives as usual
 }
 
+void Shutdown(SocketHandle socket) {
+    ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+}
+
 void ShutdownAndClose(SocketHandle socket) {
     ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
     ::closesocket(static_cast<SOCKET>(socket));

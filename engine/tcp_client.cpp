@@ -4,15 +4,27 @@
 #include <chrono>
 
 namespace {
-// A wait without a limit of its own still wakes this often to look at the cut-off. Abort arms
-// the cut-off ten seconds or more ahead, and a wait that finds it armed sleeps to the moment
-// itself, so a second's look keeps the cut-off exact; a shorter one would wake every worker
-// waiting on a slow site several times a document for nothing.
+// A wait without a limit of its own still wakes this often to look at the cut-off, which may be
+// armed, or moved nearer, at any time; a shorter look would wake every worker waiting on a slow
+// site several times a document for nothing.
 constexpr long long kCutOffCheckMs = 1000;
 }  // namespace
 
 CTcpClient::~CTcpClient() {
     Close();
+}
+
+void CTcpClient::SetCutOff(const CCutOff* cutOff) {
+    if (cutOff == cutOff_) {
+        return;
+    }
+    if (socket_ != net::kNoSocket && cutOff_ != nullptr) {
+        cutOff_->Forget(socket_);
+    }
+    cutOff_ = cutOff;
+    if (socket_ != net::kNoSocket && cutOff_ != nullptr) {
+        cutOff_->Watch(socket_);
+    }
 }
 
 int CTcpClient::Fail(FetchError error, int detail, std::string text) {
@@ -55,6 +67,9 @@ bool CTcpClient::ConnectTo(const net::PeerAddress& peer, WaitLimit limit) {
         return false;
     }
     socket_ = socket;
+    if (cutOff_ != nullptr) {
+        cutOff_->Watch(socket_);
+    }
     if (start == net::ConnectStart::kPending) {
         if (!AwaitReady(true, limit.FailsAtOnce() ? WaitLimit::None() : limit, false)) {
             Close();
@@ -127,7 +142,7 @@ bool CTcpClient::AwaitReady(bool forWriting, WaitLimit limit, bool callBlocks) {
         }
         if (cutOff_ != nullptr) {
             const long long left = cutOff_->MillisecondsLeft();
-            const long long check = left < 0 ? kCutOffCheckMs : left;
+            const long long check = left < 0 ? kCutOffCheckMs : std::min(left, kCutOffCheckMs);
             waitMs = waitMs < 0 ? check : std::min(waitMs, check);
         }
         if (waitMs < 0) {
@@ -137,14 +152,15 @@ bool CTcpClient::AwaitReady(bool forWriting, WaitLimit limit, bool callBlocks) {
             waitMs = kCutOffCheckMs;
         }
         const int ready = net::WaitReady(socket_, forWriting, waitMs);
+        // A cut-off that came due shut the connection down, which woke the wait.
+        if (CutOffPassed()) {
+            return false;
+        }
         if (ready > 0) {
             return true;
         }
         if (ready < 0) {
             Fail(FetchError::kReceive, net::LastError());
-            return false;
-        }
-        if (CutOffPassed()) {
             return false;
         }
         if (limit.IsBounded() && Clock::now() >= deadline) {
@@ -168,7 +184,7 @@ int CTcpClient::Send(const char* data, int length, WaitLimit limit) {
         return 0;
     }
     if (net::SendOnce(socket_, data, static_cast<std::size_t>(length)) != length) {
-        return Fail(FetchError::kSend, net::LastError());
+        return CutOffPassed() ? 0 : Fail(FetchError::kSend, net::LastError());
     }
     return 1;
 }
@@ -215,6 +231,10 @@ int CTcpClient::Receive(char* buffer, int& length, WaitLimit limit) {
         }
         received = net::ReceiveOnce(socket_, buffer, capacity);
     }
+    // Nor is the end that a cut-off's shutdown makes.
+    if (received <= 0 && CutOffPassed()) {
+        return 0;
+    }
     if (received < 0) {
         // An error is never the peer's close: the document would look whole when it is not.
         return Fail(FetchError::kReceive, net::LastError());
@@ -238,6 +258,9 @@ int CTcpClient::TlsReceive(char* buffer, int& length, WaitLimit limit) {
                 return 1;
             case CTlsChannel::Step::kClosed:
             case CTlsChannel::Step::kCut:
+                if (CutOffPassed()) {
+                    return 0;
+                }
                 tlsCut_ = step == CTlsChannel::Step::kCut;
                 length = 0;
                 return 1;
@@ -273,6 +296,9 @@ bool CTcpClient::QuietWhileIdle() {
 void CTcpClient::Close() {
     tls_.reset();
     if (socket_ != net::kNoSocket) {
+        if (cutOff_ != nullptr) {
+            cutOff_->Forget(socket_);  // before its number is free for another connection
+        }
         net::ShutdownAndClose(socket_);
         socket_ = net::kNoSocket;
     }

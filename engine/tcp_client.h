@@ -21,8 +21,9 @@ class CTcpClient {
     CTcpClient& operator=(const CTcpClient&) = delete;
     virtual ~CTcpClient();
 
-    // The cut-off that every wait of this connection obeys; not owned, may be null.
-    void SetCutOff(const CCutOff* cutOff) { cutOff_ = cutOff; }
+    // The cut-off that every wait of this connection obeys; not owned, may be null, and must
+    // outlive the connection.
+    void SetCutOff(const CCutOff* cutOff);
 
     // Resolves the host (IPv4 and IPv6) and connects to the port, trying each address in turn.
     // An attempt with another address left after it is bounded by `limit`; the last one only

@@ -36,22 +36,6 @@ bool HoldsAnyFile(const std::string& folder) {
     return false;
 }
 
-// The signature of a file's bytes, or none when it cannot be read.
-std::optional<PageSignature> SignatureOf(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    PageSignature signature;
-    std::vector<char> block(64 * 1024);
-    for (std::size_t count; (count = std::fread(block.data(), 1, block.size(), file)) > 0;) {
-        signature.Add(block.data(), count);
-    }
-    const bool whole = std::ferror(file) == 0;
-    std::fclose(file);
-    return whole ? std::optional<PageSignature>(signature) : std::nullopt;
-}
-
 // How long to leave the site alone after it asked for it.
 std::chrono::seconds SiteWait(const FetchFailure& failure) {
     return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
@@ -93,9 +77,35 @@ void CRunController::Open() {
 }
 
 void CRunController::Start(const RunRequest& request) {
-    if (downloader_) {
+    if (HasRun() || !PrepareStart(request)) {
         return;  // Start is disabled during a run; Enter must not start a second one
     }
+    Launch(request);
+}
+
+void CRunController::StartAfterProbe(RunRequest request) {
+    if (HasRun() || !PrepareStart(request)) {
+        return;
+    }
+    std::vector<CSeriesProbe::Question> questions = ProbeQuestions(request);
+    if (questions.empty()) {
+        Launch(request);
+        return;
+    }
+    auto getter = std::make_unique<CHttpGetter>();
+    ConfigureFetcher(*getter, request);
+    const std::chrono::milliseconds limit = ProbeLimit(request);
+    getter->CutOffAfter(limit);  // should the front end's ticks stop, the look still ends
+    probeDeadline_ = clock_->Now() + limit;
+    probeCancelled_ = false;
+    refusedForHiddenEnd_ = false;
+    pendingRequest_ = std::move(request);
+    probe_.Begin(std::move(getter), std::move(questions));
+    generating_ = true;
+    SetPhase(RunPhase::kRunning);
+}
+
+bool CRunController::PrepareStart(const RunRequest& request) {
     // A template that cannot name every number refuses the run rather than fail each one.
     for (const TaskKind& kind : kTaskKinds) {
         std::string why;
@@ -105,19 +115,23 @@ void CRunController::Start(const RunRequest& request) {
         if (request.Task(kind.jobKind).enabled && !Task(kind.jobKind).namer) {
             observer_.OnStartRefused(
                 FormatText("%s: %s. No run was started.", kind.reportName, why.c_str()));
-            return;
+            return false;
         }
     }
     if (const Status locked = folderLock_.TryLock(appDirectory_); !locked.IsOk()) {
         observer_.OnStartRefused(locked.Text());
-        return;
+        return false;
     }
     if (const Status writable = DownloadFoldersWritable(); !writable.IsOk()) {
         folderLock_.Unlock();
         observer_.OnStartRefused(writable.Text());
-        return;
+        return false;
     }
     observer_.OnStartNotice();
+    return true;
+}
+
+void CRunController::Launch(const RunRequest& request) {
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         state_ = RunState{};
@@ -132,6 +146,7 @@ void CRunController::Start(const RunRequest& request) {
     downloader_->SetFetch(fetch_);
     downloader_->SetIdleSleepMs(idleSleepMs_);
     downloader_->Start(kRunThreadCount);
+    cutOffAt_.reset();
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         oneOffRun_ = false;
@@ -190,21 +205,14 @@ Status CRunController::ReadExtendedSettings(RunRequest& request) {
 }
 
 void CRunController::StartWithExtendedSettings(RunRequest request) {
-    if (downloader_) {
+    if (HasRun()) {
         return;
     }
     if (const Status read = ReadExtendedSettings(request); !read.IsOk()) {
         observer_.OnStartRefused(read.Text() + ". No run was started.");
         return;
     }
-    if (CFolderLock::InUse(appDirectory_)) {
-        Start(request);  // refused, and said why, without a word to the site
-        return;
-    }
-    for (const std::string& warning : ProbeSeriesEnds(request)) {
-        observer_.OnWarning(warning);
-    }
-    Start(request);
+    StartAfterProbe(std::move(request));
 }
 
 void CRunController::ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& request) const {
@@ -217,10 +225,9 @@ void CRunController::ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& re
     fetcher.SetOptions(request.http);
 }
 
-std::vector<std::string> CRunController::ProbeSeriesEnds(RunRequest& request) {
-    CHttpGetter getter;
-    ConfigureFetcher(getter, request);
-    std::vector<std::string> warnings;
+std::vector<CSeriesProbe::Question> CRunController::ProbeQuestions(
+    const RunRequest& request) const {
+    std::vector<CSeriesProbe::Question> questions;
     for (const TaskKind& kind : kTaskKinds) {
         const TaskRequest& task = request.Task(kind.jobKind);
         const std::optional<CJobNamer> namer =
@@ -230,30 +237,62 @@ std::vector<std::string> CRunController::ProbeSeriesEnds(RunRequest& request) {
         }
         const auto far = static_cast<std::int32_t>(
             std::min<std::int64_t>(std::int64_t{task.first} + kProbeDistance, INT32_MAX));
-        const std::string url = namer->Url(far);
-        const std::string probe = appDirectory_ + "probe-" + kind.reportName + ".tmp";
-        FetchFailure failure;
-        const bool answered = fetch_ ? fetch_(url, probe, failure) == 1
-                                     : getter.Download(url.c_str(), probe.c_str(), &failure,
-                                                       &request.Page(kind.jobKind)) == 1;
-        const std::optional<PageSignature> signature = answered ? SignatureOf(probe) : std::nullopt;
-        std::remove(probe.c_str());
-        if (answered) {
-            const std::optional<Url> parsed = ParseUrl(url);
-            warnings.push_back(FormatText(
+        questions.push_back({kind.jobKind, namer->Url(far), request.Page(kind.jobKind)});
+    }
+    return questions;
+}
+
+std::chrono::milliseconds CRunController::ProbeLimit(const RunRequest& request) {
+    return std::max<std::chrono::milliseconds>(std::chrono::seconds(request.delaySeconds),
+                                               kShortestProbe);
+}
+
+bool CRunController::ProbeTick() {
+    if (!probe_.Running()) {
+        return false;
+    }
+    if (!probe_.Finished()) {
+        if (clock_->Now() >= probeDeadline_) {
+            probe_.Cancel();
+        }
+        return true;
+    }
+    RunRequest request = std::move(*pendingRequest_);
+    pendingRequest_.reset();
+    const std::vector<CSeriesProbe::Answer> answers = probe_.Take();
+    bool hidden = false;
+    for (const CSeriesProbe::Answer& answer : answers) {
+        const std::optional<Url> parsed = ParseUrl(answer.url);
+        const std::string site = parsed ? parsed->Authority() : answer.url;
+        if (answer.document) {
+            hidden = true;
+            observer_.OnWarning(FormatText(
                 "%s answers 200 for numbers it does not have: the end of the series cannot be "
                 "seen; set missing_if_body",
-                parsed ? parsed->Authority().c_str() : url.c_str()));
+                site.c_str()));
             // Until then, a page just like that answer is the site's "not found".
-            (kind.jobKind == JOB_BBS ? request.bbsPage : request.documentPage).missingIfSameAs =
-                signature;
+            (answer.kind == JOB_BBS ? request.bbsPage : request.documentPage).missingIfSameAs =
+                answer.document;
+        } else if (answer.cutOff && !probeCancelled_) {
+            observer_.OnWarning(FormatText(
+                "%s did not answer within %lld s for a number far past the start: the run goes "
+                "on as if the site did not have it",
+                site.c_str(), static_cast<long long>(ProbeLimit(request).count() / 1000)));
         }
     }
-    return warnings;
+    if (probeCancelled_ || (hidden && request.needsVisibleEnds)) {
+        refusedForHiddenEnd_ = !probeCancelled_;
+        folderLock_.Unlock();
+        generating_ = false;
+        SetPhase(RunPhase::kIdle);
+        return true;
+    }
+    Launch(request);
+    return true;
 }
 
 void CRunController::GenerateJobs() {
-    if (!generating_ || !downloader_) {
+    if (ProbeTick() || !generating_ || !downloader_) {
         return;
     }
     if (ActOnStorageProblems() || ActOnSiteWall() || !generating_) {
@@ -643,7 +682,11 @@ std::set<std::int32_t> CRunController::TriedNumbers(std::int32_t kind) {
 }
 
 void CRunController::RefreshStatus() {
-    if (!downloader_ || ActOnStorageProblems() || ActOnSiteWall()) {
+    if (ProbeTick() || !downloader_) {
+        return;
+    }
+    CutOffWhenDue();
+    if (ActOnStorageProblems() || ActOnSiteWall()) {
         return;
     }
     RunCounts counts;
@@ -723,6 +766,14 @@ void CRunController::Resume() {
 }
 
 void CRunController::Abort() {
+    if (probe_.Running()) {
+        // No run began yet: the look ends as a fetch does, and the next tick ends the Start.
+        probeCancelled_ = true;
+        generating_ = false;
+        probe_.Cancel();
+        ProbeTick();
+        return;
+    }
     if (!downloader_) {
         return;
     }
@@ -737,10 +788,21 @@ void CRunController::Abort() {
 void CRunController::AskWorkersToStop() {
     generating_ = false;
     downloader_->StopAll();
-    // A server that never answers must not hold the run for ever.
+    // A server that never answers must not hold the run for ever: the grace is timed on the
+    // run's clock, and on the fetcher's own should the front end's ticks stop.
     const std::chrono::milliseconds delay(std::int64_t{downloader_->GetFetcher().GetTimeout()} *
                                           1000);
-    downloader_->CutOffFetchesAfter(std::max(delay, kMinimumStopGrace));
+    const std::chrono::milliseconds grace = std::max(delay, kMinimumStopGrace);
+    if (!cutOffAt_) {
+        cutOffAt_ = clock_->Now() + grace;
+    }
+    downloader_->CutOffFetchesAfter(grace);
+}
+
+void CRunController::CutOffWhenDue() {
+    if (cutOffAt_ && clock_->Now() >= *cutOffAt_) {
+        downloader_->CutOffFetchesAfter(std::chrono::milliseconds(0));
+    }
 }
 
 void CRunController::EndRun() {

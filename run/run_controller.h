@@ -16,6 +16,7 @@
 #include "run/run_clock.h"
 #include "run/run_observer.h"
 #include "run/run_request.h"
+#include "run/series_probe.h"
 #include "run/task_pace.h"
 #include "run/task_settings_file.h"
 #include "support/folder_lock.h"
@@ -31,6 +32,9 @@ inline constexpr int kStatusPeriodMs = 500;
 // After the first Abort, a document still in progress gets at most this long, or the Delay when
 // that is longer, before its connection is closed.
 inline constexpr std::chrono::milliseconds kMinimumStopGrace{10'000};
+// The start's probe of the series' ends takes at most this long, or the Delay when that is
+// longer; a site that has not answered by then is taken not to have the number.
+inline constexpr std::chrono::milliseconds kShortestProbe{10'000};
 // A site that answers 429 or 503 is left alone for the time its Retry-After names, or 30 s when
 // it names none, 600 s at most; the number is then asked again, and the fifth such answer fails
 // it.
@@ -70,20 +74,24 @@ class CRunController {
     // What the user must know of the settings file goes to the error report.
     void Open();
 
-    // Refused, through OnStartRefused, while another run holds the folder or a download folder
-    // takes no files; ignored while a run exists.
     // Puts NOVUDownLoad.toml of the data folder into `request` (see ReadExtendedSettings); a
     // refusal names the file, line, column and reason. Warnings go to the observer.
     Status ReadExtendedSettings(RunRequest& request);
     // The window's Start: the extended settings first (a file they refuse refuses the Start),
-    // then the probe of each open task's end, whose warnings the observer hears.
+    // then StartAfterProbe.
     void StartWithExtendedSettings(RunRequest request);
-    // Asks each ticked open task once for a number far past its start (the start plus
-    // 10,000,000, or the largest number). A site that answers with a document there, which no
-    // rule marks missing, hides the end of its series: the warning for each such task is
-    // returned, and a page just like that answer counts as missing in the run `request` asks
-    // for. The answer is neither stored nor counted.
-    std::vector<std::string> ProbeSeriesEnds(RunRequest& request);
+    // A run, as Start makes it, once each ticked open task was asked, on a thread of the probe's
+    // own, for a number far past its start (the start plus 10,000,000, or the largest number).
+    // Meanwhile the run exists (HasRun, one active thread) and the ticks finish the probe: within
+    // kShortestProbe or the Delay, on the run's clock, a site that has not answered is taken not
+    // to have the number, and the observer hears so. A site that answers with a document there,
+    // which no rule marks missing, hides the end of its series: the observer hears it, and a
+    // page just like that answer counts as missing in the run; a request that needs the ends
+    // seen is then refused (RefusedForHiddenEnd). Abort ends the probe and the Start. The answers
+    // are neither stored nor counted.
+    void StartAfterProbe(RunRequest request);
+    // Refused, through OnStartRefused, while another run holds the folder or a download folder
+    // takes no files; ignored while a run exists.
     void Start(const RunRequest& request);
     void Pause();
     void Resume();
@@ -98,7 +106,10 @@ class CRunController {
     RunPhase Phase() const { return phase_; }
     // From Start until the first Abort: the generator tick is wanted.
     bool Generating() const { return generating_; }
-    bool HasRun() const { return downloader_ != nullptr; }
+    bool HasRun() const { return downloader_ != nullptr || probe_.Running(); }
+    // After a StartAfterProbe that did not start: whether the end of a series could not be seen
+    // and the request needed it.
+    bool RefusedForHiddenEnd() const { return refusedForHiddenEnd_; }
 
     // The completion of one job (CDlgDownloader forwards it here). A stored job, or a failed one
     // once failed.txt holds its line, moves its task's saved number to the lowest number of the
@@ -110,8 +121,10 @@ class CRunController {
     // True once every ticked task of the run has handed out all its numbers and every job was
     // reported: a run with an end is then complete. Never true for an open-ended task.
     bool AllJobsReported();
-    // Worker threads of the run not yet finished (0 without a run).
-    int ActiveThreads() const { return downloader_ ? downloader_->GetActiveCount() : 0; }
+    // Worker threads of the run not yet finished (0 without a run), or the probe's before it.
+    int ActiveThreads() const {
+        return downloader_ ? downloader_->GetActiveCount() : probe_.Running() ? 1 : 0;
+    }
     // Whether every ticked task is open-ended and at the end of its series: nothing more to
     // fetch until the site grows.
     bool AllTasksAtTheirEnd();
@@ -182,6 +195,20 @@ class CRunController {
     bool SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
                       std::int32_t number, const FetchFailure& failure, const std::string& reason);
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
+    // The checks of a Start (the templates, the folder lock, the download folders) and its
+    // notice; false, having told why, when the run may not start.
+    bool PrepareStart(const RunRequest& request);
+    // Starts the run that PrepareStart allowed.
+    void Launch(const RunRequest& request);
+    // What the probe asks: a number far past the start of each ticked open task.
+    std::vector<CSeriesProbe::Question> ProbeQuestions(const RunRequest& request) const;
+    static std::chrono::milliseconds ProbeLimit(const RunRequest& request);
+    // The front end's tick while the probe runs: it ends the probe at its time, and a finished
+    // one with the warnings and the run, or with nothing after Abort. True while the probe was
+    // there to be ticked.
+    bool ProbeTick();
+    // Closes the connections of fetches still in progress once the grace after Abort is over.
+    void CutOffWhenDue();
     // Prepares a ticked task at Start (report lock held).
     void BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter);
     void QueueJob(std::int32_t kind);
@@ -266,4 +293,11 @@ class CRunController {
     bool stoppedForDiskFull_ = false;
     bool failureReportWhole_ = true;
     FetchDocument fetch_;
+    // The start's probe, and the run it comes before.
+    CSeriesProbe probe_;
+    std::optional<RunRequest> pendingRequest_;
+    CRunClock::TimePoint probeDeadline_;
+    bool probeCancelled_ = false;
+    bool refusedForHiddenEnd_ = false;
+    std::optional<CRunClock::TimePoint> cutOffAt_;  // Abort's grace ends then, on the run's clock
 };

@@ -45,6 +45,9 @@ struct RunRequest {
     SiteWall onSiteWall = SiteWall::kPause;
     // What marks a page of each task missing although it came with a 2xx status.
     PageRules bbsPage, documentPage;
+    // A run that waits at the ends of its series (novudl --follow) does not start where the
+    // start's probe finds an end that cannot be seen.
+    bool needsVisibleEnds = false;
 
     // Where each task's documents go below its folder; empty: "<n/1000>/<n>" and its extension.
     std::string bbsPath, documentPath;

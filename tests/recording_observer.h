@@ -9,7 +9,7 @@
 
 // Keeps what a controller tells its front end, for tests to read back. Thread-safe, since job
 // reports come from worker threads. The notice and the wait are kept as "notice" and "wait"
-// among the messages, beside the reasons a Start was refused.
+// among the messages, beside the reasons a Start was refused and the warnings ("warning: ...").
 class RecordingObserver : public CRunObserver {
   public:
     void OnSettings(const TaskSettings& record) override {
@@ -39,6 +39,7 @@ class RecordingObserver : public CRunObserver {
     void OnWaitForWorkers() override { Keep("wait"); }
     void OnRunStopped(const std::string& reason) override { Keep(reason); }
     void OnSiteWall(const std::string& message) override { Keep(message); }
+    void OnWarning(const std::string& text) override { Keep("warning: " + text); }
 
     TaskSettings Settings() {
         std::lock_guard<std::mutex> lock(mutex_);

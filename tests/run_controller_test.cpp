@@ -282,27 +282,35 @@ TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfO
 
 // What a user gets: a document still in progress at Abort has 10 s, however short its Delay,
 // and then no more.
-TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTenSeconds) {
+TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTenSecondsOrTheDelay) {
     server_ = std::make_unique<ScriptedServer>(
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
     ASSERT_TRUE(server_->Start());
     controller_.SetFetchPort(server_->Port());
+    controller_.SetClock(clock_);
     request_.document.enabled = false;
-    request_.delaySeconds = 0;  // no time limit of its own
-    Start();
-    Tick();
-    ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-    const auto abort = std::chrono::steady_clock::now();
-    controller_.Abort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(9500));
-    EXPECT_EQ(controller_.ActiveThreads(), 1);
-    ASSERT_TRUE(
-        WaitUntil([&] { return controller_.ActiveThreads() == 0; }, std::chrono::seconds(5)));
-    EXPECT_LT(std::chrono::steady_clock::now() - abort, std::chrono::milliseconds(11000));
-    controller_.Abort();
-    EXPECT_FALSE(controller_.HasRun());
-    EXPECT_EQ(controller_.Snapshot().failed, 1);
-    EXPECT_TRUE(std::filesystem::is_empty(AppFile("xml_file/1318")));
+    // No time limit of its own, and one longer than ten seconds.
+    for (const int delay : {0, 15}) {
+        request_.delaySeconds = delay;
+        const int connections = server_->ConnectionCount();
+        Start();
+        Tick();
+        ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == connections + 1; }));
+        controller_.Abort();
+        // The idle workers leave at once; the one in the document gets its grace.
+        ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 1; }));
+        clock_.Advance(std::chrono::seconds(delay == 0 ? 10 : delay) -
+                       std::chrono::milliseconds(1));
+        controller_.RefreshStatus();
+        EXPECT_EQ(controller_.ActiveThreads(), 1) << delay;
+        clock_.Advance(std::chrono::milliseconds(1));
+        controller_.RefreshStatus();
+        ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
+        controller_.Abort();
+        EXPECT_FALSE(controller_.HasRun());
+        EXPECT_EQ(controller_.Snapshot().failed, 1);
+        EXPECT_TRUE(std::filesystem::is_empty(AppFile("xml_file/1318")));
+    }
     server_->Stop();
 }
 
@@ -789,26 +797,120 @@ TEST_F(RunControllerTest, LoginWallPausesTheRunAndBotChecksPauseItAfterFiveAnswe
 
 // The probe asks each open task once, 10,000,000 past its start or at the largest number; a
 // page there hides the series' end, and a page just like it counts as missing.
-TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTask) {
+// The start's probe asks each open task once for a number far past its start, before the run
+// and on a thread of its own. A site that gives a document there is told of, and a page just
+// like that one is then missing; a range has its own end and needs no probe.
+TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTaskBeforeTheRun) {
     std::atomic<bool> endless{false};
-    ServeDocuments([&](long n) { return endless || n < 2000000; });
+    server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
+        const std::string number = Match(request);
+        const bool far = number.size() >= 8;
+        if ((far && !endless) || number.empty() || number.back() == '7') {
+            return ServerScript().Send(HttpResponse(404, "missing"));
+        }
+        // The site's "not found" page, for far numbers and for 1003.
+        return ServerScript().Send(
+            HttpResponse(200, far || number == "1003" ? "no such topic" : "document " + number));
+    });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
     request_.bbs.first = 1000;
     request_.document.first = INT32_MAX - 5;
-    EXPECT_TRUE(controller_.ProbeSeriesEnds(request_).empty());
-    EXPECT_EQ(Asked(), (std::vector<std::string>{"10001000", "2147483647"}));
-    EXPECT_FALSE(request_.bbsPage.missingIfSameAs);
+    const auto run = [&](std::size_t requestsBefore) {
+        controller_.StartAfterProbe(request_);
+        EXPECT_TRUE(controller_.HasRun());
+        EXPECT_TRUE(WaitUntil([&] {
+            Tick();
+            return std::filesystem::exists(AppFile("xml_file/1/1004.xml"));
+        }));
+        EndRun();
+        const std::vector<std::string> requests = server_->Requests();
+        return std::vector<std::string>(requests.begin() + requestsBefore,
+                                        requests.begin() + requestsBefore + 2);
+    };
+    const auto warnings = [&] {
+        const std::vector<std::string> messages = observer_.Messages();
+        return std::count_if(messages.begin(), messages.end(),
+                             [](const std::string& m) { return m.starts_with("warning: "); });
+    };
+    std::vector<std::string> probed = run(0);
+    EXPECT_EQ(Match(probed[0]), "10001000");
+    EXPECT_EQ(Match(probed[1]), "2147483647");
+    EXPECT_EQ(warnings(), 0);
+    EXPECT_TRUE(std::filesystem::exists(AppFile("xml_file/1/1003.xml")));
+
     endless = true;
-    const std::vector<std::string> warnings = controller_.ProbeSeriesEnds(request_);
-    ASSERT_EQ(warnings.size(), 1u);  // 2147483647 ends in 7: missing even here
-    EXPECT_EQ(warnings[0],
-              "127.0.0.1 answers 200 for numbers it does not have: the end of the series cannot "
-              "be seen; set missing_if_body");
-    EXPECT_EQ(request_.bbsPage.missingIfSameAs->length, std::string("document 10001000").size());
-    request_.bbs.plan = TaskPlan::UpTo(1010);  // a range has its own end: no probe
+    std::filesystem::remove_all(AppFile("xml_file/1"));
+    request_.bbs.first = 1000;
+    request_.document.first = INT32_MAX - 5;
+    probed = run(server_->Requests().size());
+    EXPECT_EQ(Match(probed[0]), "10001000");
+    EXPECT_EQ(warnings(), 1);  // 2147483647 ends in 7: missing even here
+    const std::vector<std::string> messages = observer_.Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "warning: 127.0.0.1 answers 200 for numbers it does not have: the end "
+                        "of the series cannot be seen; set missing_if_body"),
+              messages.end());
+    EXPECT_FALSE(std::filesystem::exists(AppFile("xml_file/1/1003.xml")));
+
+    request_.bbs.plan = TaskPlan::UpTo(1010);
     request_.document.enabled = false;
-    EXPECT_TRUE(controller_.ProbeSeriesEnds(request_).empty());
-    EXPECT_EQ(Asked().size(), 4u);
-    EXPECT_FALSE(std::filesystem::exists(AppFile("probe-bbs.tmp")));
+    const std::size_t before = server_->Requests().size();
+    Start();
+    Tick();
+    ASSERT_TRUE(WaitUntil([&] { return server_->Requests().size() > before; }));
+    EXPECT_EQ(Match(server_->Requests()[before]), "1000");
+}
+
+// A site that never answers the probe holds the start for 10 s of the run's clock, or the Delay
+// when that is longer, and then the run goes on as if the site had no such number; Abort ends
+// the probe at once, and the Start with it.
+TEST_F(RunControllerTest, ProbeWithoutAnAnswerEndsAtItsTimeOrAtAbort) {
+    server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
+        return Match(request).size() >= 8 ? ServerScript().Stall()
+                                          : ServerScript().Send(HttpResponse(200, "document"));
+    });
+    ASSERT_TRUE(server_->Start());
+    controller_.SetFetchPort(server_->Port());
+    controller_.SetClock(clock_);
+    request_.document.enabled = false;
+    for (const int delay : {0, 15}) {
+        request_.delaySeconds = delay;
+        const int connections = server_->ConnectionCount();
+        controller_.StartAfterProbe(request_);
+        ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == connections + 1; }));
+        clock_.Advance(std::chrono::seconds(delay == 0 ? 10 : delay) -
+                       std::chrono::milliseconds(1));
+        Tick();
+        controller_.RefreshStatus();
+        EXPECT_EQ(controller_.ActiveThreads(), 1) << delay;  // the probe's, and no run's yet
+        clock_.Advance(std::chrono::milliseconds(1));
+        EXPECT_TRUE(WaitUntil([&] {
+            Tick();
+            return controller_.ActiveThreads() == kRunThreadCount;
+        })) << delay;
+        EndRun();
+        const std::vector<std::string> messages = observer_.Messages();
+        EXPECT_NE(std::find(messages.begin(), messages.end(),
+                            FormatText("warning: 127.0.0.1 did not answer within %d s for a "
+                                       "number far past the start: the run goes on as if the "
+                                       "site did not have it",
+                                       delay == 0 ? 10 : delay)),
+                  messages.end());
+    }
+    const int connections = server_->ConnectionCount();
+    controller_.StartAfterProbe(request_);
+    ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == connections + 1; }));
+    const std::size_t messages = observer_.Messages().size();
+    controller_.Abort();
+    EXPECT_TRUE(WaitUntil([&] {
+        controller_.RefreshStatus();
+        return !controller_.HasRun();
+    }));
+    EXPECT_EQ(observer_.Messages().size(), messages);  // nothing to tell: the user ended it
+    EXPECT_EQ(observer_.Phase(), RunPhase::kIdle);
+    Start();  // the folder is free again
+    EXPECT_TRUE(controller_.HasRun());
 }
 
 // A rate below the generator's spaces a task's new numbers: 20 a second, one each 50 ms.

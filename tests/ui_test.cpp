@@ -294,6 +294,30 @@ class UiTest : public QObject {
         QVERIFY(bar->maximum() > 0);
     }
 
+    // The start's look far past each series waits for the site on a thread of its own: the
+    // window answers meanwhile, and Abort ends the look and the Start.
+    void theWindowAnswersWhileTheSiteKeepsTheProbeWaiting() {
+        server_ = std::make_unique<ScriptedServer>([](const std::string&) {
+            return ServerScript().Stall();  // the probe's question is the first and the last
+        });
+        QVERIFY(server_->Start());
+        WriteSettings("http://127.0.0.1/bbs", "http://127.0.0.1/doc");
+        CDownLoadDlg dialog(nullptr, App());
+        dialog.Controller().SetFetchPort(server_->Port());
+        dialog.show();
+        BoxAnswerer boxes;
+        QElapsedTimer clicked;
+        clicked.start();
+        Click(dialog, IDC_START);
+        QVERIFY(clicked.elapsed() < 5000);  // a probe in the click would hold it 10 s
+        QTRY_COMPARE(server_->ConnectionCount(), 1);
+        QCOMPARE(Buttons(dialog), QString("01010"));
+        Click(dialog, IDC_ABORT);
+        QTRY_COMPARE_WITH_TIMEOUT(Buttons(dialog), QString("10001"), 3000);
+        QCOMPARE(boxes.texts.size(), 1);  // the notice, and nothing after it
+        QVERIFY(std::filesystem::is_empty(App() + "xml_file"));
+    }
+
     // A series that ends: the status line says so, and a document that appears is fetched at
     // the next question.
     void theWindowWaitsAtTheEndOfASeriesAndPicksUpWhatAppears() {

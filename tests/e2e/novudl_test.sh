@@ -11,6 +11,8 @@
 #   statuses   bad arguments and unwritable folders give their exit statuses
 #   full-disk  a data folder on a full file system: the run stops by itself, and every number
 #              below the saved place is stored or listed whole in failed.txt
+#   probe      a site that never answers the look far past the start: Ctrl-C ends the look at
+#              once, and left alone the run starts after 10 s and says why
 #   novudl_test.sh SCENARIO novudl sample_site novucfg
 set -uo pipefail
 scenario="$1" novudl="$(realpath "$2")" site="$(realpath "$3")" cfg="$(realpath "$4")"
@@ -259,6 +261,35 @@ statuses)
     ;;
 full-disk)
     full_disk
+    ;;
+probe)
+    use_site --faults none --last 5000000 --silent-past-the-end
+    "$cfg" "$run/NOVUDownLoad.cfg" set documentEnabled 0 >/dev/null
+    asked_far() { grep -q "/10001/10001000\.xml " "$work/site.log" 2>/dev/null; }
+    # --- Ctrl-C while the site keeps the look waiting -----------------------------------------
+    (cd "$run" && exec ./novudl --from-bbs 1000 --delay 0) >"$work/out.txt" 2>"$work/err.txt" &
+    runner=$!
+    pids+=("$runner")
+    for _ in $(seq 100); do asked_far && break; sleep 0.05; done
+    asked_far || fail "the run did not look far past its start"
+    kill -INT "$runner"
+    finish "$runner" 3 "Ctrl-C during the look"
+    [ "$status" -eq 130 ] || fail "Ctrl-C during the look exited $status: $(cat "$work/err.txt")"
+    [ ! -d "$run/xml_file/1" ] || fail "documents were fetched after Ctrl-C"
+    # --- left alone, the look ends after 10 s and the run goes on -------------------------------
+    started=$SECONDS
+    (cd "$run" && exec ./novudl --from-bbs 1000 --delay 0) >"$work/out.txt" 2>"$work/err.txt" &
+    runner=$!
+    pids+=("$runner")
+    for _ in $(seq 400); do [ -f "$run/xml_file/1/1010.xml" ] && break; sleep 0.05; done
+    [ -f "$run/xml_file/1/1010.xml" ] || fail "the run did not go on after the look: $(cat "$work/err.txt")"
+    took=$((SECONDS - started))
+    [ "$took" -ge 9 ] && [ "$took" -le 14 ] || fail "the look held the run $took s, not 10"
+    grep -q "did not answer within 10 s for a number far past the start" "$work/err.txt" ||
+        fail "the run did not say why it waited: $(cat "$work/err.txt")"
+    kill -INT "$runner"
+    finish "$runner" 10 "Ctrl-C after the look"
+    [ "$status" -eq 130 ] || fail "Ctrl-C after the look exited $status"
     ;;
 *) fail "no scenario $scenario" ;;
 esac

@@ -2,7 +2,7 @@
 // address, logs every request, and misbehaves on chosen numbers so that failures show.
 //
 //   sample_site [--port N] [--log FILE] [--faults LIST] [--pad KIB] [--drip MS] [--last N]
-//               [--slow-down N]
+//               [--silent-past-the-end] [--slow-down N]
 //                                                     serve until interrupted
 //   sample_site [--pad KIB] --print xml|shtm NUMBER   write one document to stdout
 #include <cerrno>
@@ -27,7 +27,7 @@ int Usage() {
     std::fprintf(
         stderr,
         "usage: sample_site [--port N] [--log FILE] [--faults LIST|none] [--pad KIB]\n"
-        "                   [--drip MS] [--last N] [--slow-down N]\n"
+        "                   [--drip MS] [--last N] [--silent-past-the-end] [--slow-down N]\n"
         "       sample_site [--pad KIB] --print xml|shtm NUMBER\n"
         "--port: 0 to 65535 (0: any free port; the port is printed)\n"
         "LIST: kind:remainder pairs, kinds 404, 302, stall, short; remainder of the\n"
@@ -37,6 +37,7 @@ int Usage() {
         "        (by the number), so that documents finish out of order\n"
         "--last: the series ends at N (9999999 unless given): every number above it is missing\n"
         "        (404)\n"
+        "--silent-past-the-end: a request for a number above the last gets no answer at all\n"
         "--slow-down: the first request for every N-th number is answered 429 Too Many\n"
         "        Requests with Retry-After: 1\n",
         kDefaultFaultRules);
@@ -80,6 +81,7 @@ struct Options {
     int dripMs = 0;
     long last = 9999999;     // the newest document of each series
     long slowDownEvery = 0;  // 0: the site never asks to slow down
+    bool silentPastTheEnd = false;
 };
 
 ServerScript Deliver(const std::string& response, std::int32_t number, const Options& options) {
@@ -95,6 +97,9 @@ ServerScript Answer(const std::string& request, const Options& options) {
     }
     const std::string body = Document(document->series, document->number, options.padBytes);
     const std::string type = document->series == Series::kTopic ? "text/xml" : "text/html";
+    if (document->number > options.last && options.silentPastTheEnd) {
+        return ServerScript().Stall();
+    }
     const Fault fault = document->number > options.last ? Fault::kNotFound
                                                         : FaultFor(options.rules, document->number);
     switch (fault) {
@@ -164,6 +169,8 @@ int main(int argc, char* argv[]) {
             if (!ParseNumber(argv[++i], 1, INT32_MAX, options.slowDownEvery)) {
                 return Refuse(std::string("not a number from 1: ") + argv[i]);
             }
+        } else if (option == "--silent-past-the-end") {
+            options.silentPastTheEnd = true;
         } else if (option == "--last" && hasValue) {
             if (!ParseNumber(argv[++i], 0, INT32_MAX, options.last)) {
                 return Refuse(std::string("not a document number: ") + argv[i]);
