@@ -1323,7 +1323,7 @@ TEST(CookieJarTest, WhatASiteSetsIsBoundedAsBrowsersBoundIt) {
     jar.Take(site, "a=" + limit, 99);        // 4096 bytes of name and value: kept
     jar.Take(site, "b=" + limit + "v", 99);  // 4097: not
     jar.Take(site, "tab=a\tb", 99);
-    jar.Take(site, std::string("nul=a\x01b", 9), 99);
+    jar.Take(site, "nul=a\x01" "b", 99);
     jar.Take(site, "secret=1; Secure", 99);  // from plain http
     jar.Take(*ParseUrl("https://forum.example/t/1"), "safe=1; Secure", 99);
     EXPECT_EQ(header(jar, "https://forum.example/t/2"), "a=" + limit + "; safe=1");

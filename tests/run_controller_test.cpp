@@ -586,10 +586,14 @@ TEST_P(SeriesEndTest, TaskStopsAtTheEndOfItsSeriesAndFetchesOnlyWhatAppearsLater
     EXPECT_EQ(observer_.SeriesEnd(), std::make_pair(JOB_BBS, 1050));
 
     last = 1055;  // the site grows
-    clock_.Advance(std::chrono::seconds(59));
+    // 60 s after the end was seen, the save above included.
+    clock_.Advance(std::chrono::seconds(60) - kSaveInterval - std::chrono::milliseconds(1));
+    const int requestedAtEnd = controller_.Snapshot().requested;
     Tick();
-    EXPECT_EQ(Asked().size(), askedAtEnd);  // not yet time to ask again
-    clock_.Advance(std::chrono::seconds(1));
+    EXPECT_EQ(controller_.Snapshot().requested, requestedAtEnd);  // not yet time to ask again
+    clock_.Advance(std::chrono::milliseconds(1));
+    Tick();
+    EXPECT_EQ(controller_.Snapshot().requested, requestedAtEnd + 1);  // the first missing one
     const auto isAsked = [&](long from, long to) {
         const std::vector<std::string> asked = Asked();
         return std::any_of(
