@@ -198,17 +198,21 @@ TEST_F(DownloaderTest, DrainRefusedWhileAWorkerIsLive) {
 TEST_F(DownloaderTest, PauseHoldsAFetchBetweenBlocksAndResumeFinishesIt) {
     const std::string body(40 * 512, 'b');
     Serve([&](const std::string&) {
-        return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(body, 512, 5);
+        return ServerScript()
+            .Send("HTTP/1.0 200 OK\r\n\r\n")
+            .Drip(body.substr(0, 10 * 512), 512, 2)
+            .Mark()
+            .Drip(body.substr(10 * 512), 512, 2)
+            .Mark();
     });
     downloader_.Start(1);
     Add(1);
-    ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-    // A fixed wait, so that some blocks are in: the worker gives no sign of them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));  // some blocks are in
     downloader_.Pause();
-    // The whole body arrives within 200 ms; a worker not held would have stored it by then.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(downloader_.ReportCount(), 0u);
+    // The whole body is there; a worker not held stores it in moments.
+    ASSERT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 2; }));
+    EXPECT_FALSE(
+        WaitUntil([&] { return downloader_.ReportCount() > 0; }, std::chrono::milliseconds(100)));
     EXPECT_FALSE(std::filesystem::exists(Path(1)));
     downloader_.Resume();
     ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 1; }));
@@ -277,15 +281,15 @@ TEST_F(DownloaderTest, IdleWorkersWakeForAJobAResumeAReleaseAndAStopButNotWhileP
     ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 1; }));
     downloader_.Pause();
     Add(2);
-    // A fixed wait: a job not taken gives no sign. The workers wait on the queue all along.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(downloader_.GetWaitingCount(), 1u);
+    // The workers wait on the queue all along: one not held would take the job in moments.
+    EXPECT_FALSE(WaitUntil([&] { return downloader_.GetWaitingCount() == 0; },
+                           std::chrono::milliseconds(100)));
     downloader_.Resume();
     ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 2; }));
     downloader_.Hold(true);  // the site asked for a pause: the queue gives nothing
     Add(3);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a fixed wait: see above
-    EXPECT_EQ(downloader_.GetWaitingCount(), 1u);
+    EXPECT_FALSE(WaitUntil([&] { return downloader_.GetWaitingCount() == 0; },
+                           std::chrono::milliseconds(100)));
     downloader_.Hold(false);
     ASSERT_TRUE(WaitUntil([&] { return downloader_.ReportCount() == 3; }));
     downloader_.StopAll();

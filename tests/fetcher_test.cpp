@@ -367,7 +367,7 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         ASSERT_TRUE(server_->Start());
         getter_.SetPort(server_->Port());
         getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
-        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(300)));
+        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(100)));
         std::vector<int> results;
         for (std::size_t i = 0; i < c.results.size(); ++i) {
             if (c.afterEachMark) {
@@ -457,7 +457,7 @@ TEST_F(FetcherTest, CutOffEndsAWaitOnAKeptConnection) {
     getter_.SetPort(server_->Port());
     getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
     ASSERT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str()), 1);
-    getter_.CutOffAfter(std::chrono::milliseconds(150));
+    getter_.CutOffAfter(std::chrono::milliseconds(60));
     const auto start = std::chrono::steady_clock::now();
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
@@ -656,16 +656,19 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
             WriteFileBytes(Target(), "older copy");
         }
         server_ = std::make_unique<ScriptedServer>([](const std::string&) {
-            return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nfirst ").Sleep(120).Send("second");
+            return ServerScript()
+                .Send("HTTP/1.0 200 OK\r\n\r\nfirst ")
+                .Mark()
+                .Sleep(40)
+                .Send("second");
         });
         ASSERT_TRUE(server_->Start());
         getter_.SetPort(server_->Port());
         int result = -1;
         std::thread fetch(
             [&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
-        ASSERT_TRUE(WaitUntil([&] { return server_->ConnectionCount() == 1; }));
-        // A fixed wait into the server's pause: the fetcher gives no sign of the bytes it holds.
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        // Half the document is with the fetcher, the rest 40 ms away.
+        ASSERT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));
         // A crash now would leave no truncated file under the name, and the older copy whole.
         EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", olderCopy ? "older copy" : "");
         fetch.join();
@@ -703,11 +706,11 @@ TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
     Serve(GetParam().script);
     getter_.SetTimeout(GetParam().timeout);
     const auto start = std::chrono::steady_clock::now();
-    getter_.CutOffAfter(std::chrono::milliseconds(150));
+    getter_.CutOffAfter(std::chrono::milliseconds(60));
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(149));  // the cut-off counts whole ms
+    EXPECT_GE(took, std::chrono::milliseconds(59));  // the cut-off counts whole ms
     EXPECT_LT(took, std::chrono::milliseconds(1500));
     EXPECT_EQ(failure.error, FetchError::kCutOff);
     EXPECT_FALSE(TargetExists());
@@ -718,23 +721,24 @@ TEST_P(CutOffTest, CutOffEndsTheFetchWithoutAFile) {
 const ServerScript kDrip =
     ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip(std::string(60, 'd'), 1, 50);
 
-// Abort arms the cut-off while fetches already wait without a limit: they end at its moment,
-// not at some later look at it.
-TEST_F(FetcherTest, ACutOffArmedDuringAWaitEndsItOnTime) {
-    Serve(ServerScript().Stall());
+// A cut-off that comes due while fetches wait without a limit (the second Abort, a controller
+// that goes) ends them at once, not at some later look at it.
+TEST_F(FetcherTest, ACutOffThatComesDueDuringAWaitEndsItAtOnce) {
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\npart").Mark().Stall());
     getter_.SetTimeout(-1);
-    const auto start = std::chrono::steady_clock::now();
     std::thread abort([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        getter_.CutOffAfter(std::chrono::milliseconds(1400));
+        ASSERT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));
+        getter_.CutOffAfter(std::chrono::milliseconds(0));
     });
+    const auto start = std::chrono::steady_clock::now();
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     const auto took = std::chrono::steady_clock::now() - start;
     abort.join();
     EXPECT_EQ(failure.error, FetchError::kCutOff);
-    EXPECT_GE(took, std::chrono::milliseconds(1499));
-    EXPECT_LT(took, std::chrono::milliseconds(1900));  // a look every 2 s would end it at 2 s
+    EXPECT_LT(took, std::chrono::milliseconds(500));  // a look every second would take longer
+    EXPECT_FALSE(TargetExists());
+    EXPECT_EQ(OtherFiles(), 0);
     server_->Stop();
 }
 
@@ -746,13 +750,13 @@ INSTANTIATE_TEST_SUITE_P(Servers, CutOffTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, EachWaitHasItsOwnLimit) {
-    // Each wait is limited, not the download: three 100 ms gaps under a 250 ms limit pass,
-    // though the download takes longer than the limit; one gap of 600 ms does not.
-    getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(250)));
-    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("abc", 1, 100));
+    // Each wait is limited, not the download: three 50 ms gaps under a 125 ms limit pass,
+    // though the download takes longer than the limit; one gap of 300 ms does not.
+    getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(125)));
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("abc", 1, 50));
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str()), 1);
     EXPECT_EQ(ReadFileBytes(Target()), "abc");
-    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("ab", 1, 600));
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Drip("ab", 1, 300));
     FetchFailure failure;
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
     EXPECT_EQ(failure.error, FetchError::kTimeLimit);
@@ -1323,7 +1327,10 @@ TEST(CookieJarTest, WhatASiteSetsIsBoundedAsBrowsersBoundIt) {
     jar.Take(site, "a=" + limit, 99);        // 4096 bytes of name and value: kept
     jar.Take(site, "b=" + limit + "v", 99);  // 4097: not
     jar.Take(site, "tab=a\tb", 99);
-    jar.Take(site, "nul=a\x01" "b", 99);
+    jar.Take(site,
+             "nul=a\x01"
+             "b",
+             99);
     jar.Take(site, "secret=1; Secure", 99);  // from plain http
     jar.Take(*ParseUrl("https://forum.example/t/1"), "safe=1; Secure", 99);
     EXPECT_EQ(header(jar, "https://forum.example/t/2"), "a=" + limit + "; safe=1");

@@ -289,7 +289,7 @@ void ScriptedServer::Serve(std::intptr_t handle) {
         while (request.find("\r\n\r\n") == std::string::npos && !stopping_.load()) {
             const long received = channel.Receive(buffer, sizeof buffer);
             if (received == -1) {
-                channel.Wait(50);
+                channel.Wait(10);  // a short look, so that Stop never waits long for a reader
                 continue;
             }
             if (received <= 0) {
