@@ -34,6 +34,7 @@ enum ExitStatus {
     kBadArguments = 2,
     kStorageUnwritable = 3,
     kStoppedAtSiteWall = 4,
+    kEveryDocumentFails = 5,
     kInterrupted = 130,
 };
 
@@ -286,9 +287,11 @@ int main(int argc, char* argv[]) {
         "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
         "place.\nCtrl-C stops the run as Abort does; a second "
         "Ctrl-C ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
-        "failed.txt), 2 bad arguments, 3 the download folders cannot be written, another run "
-        "uses them, or the disk became full (the run stops, the place to continue from saved), 4 "
-        "stopped at a login wall (--on-login-wall stop), 130 "
+        "failed.txt), 2 bad arguments (or a page rule that marks every page missing), 3 the "
+        "download folders cannot be written, another run uses them, or the disk became full (the "
+        "run stops, the place to continue from saved), 4 stopped at a login wall "
+        "(--on-login-wall stop), 5 the first 20 documents of a task all failed the same way "
+        "before any was stored (the run stops and says what helps), 130 "
         "interrupted (or standard output went away).\nBase URLs may be http:// or "
         "https:// (certificates are checked against the "
         "system's store; SSL_CERT_FILE or SSL_CERT_DIR name a private CA). http:// sends "
@@ -504,6 +507,10 @@ int main(int argc, char* argv[]) {
     }
     if (controller.StoppedAtSiteWall()) {
         return kStoppedAtSiteWall;
+    }
+    if (const std::optional<CTaskJudge::Stop::Why> why = controller.StoppedByTask()) {
+        // A rule that takes every page is the user's to mend, as a bad argument is.
+        return *why == CTaskJudge::Stop::Why::kStorm ? kEveryDocumentFails : kBadArguments;
     }
     if (g_interrupts > 0 || observer.OutputGone()) {
         return kInterrupted;

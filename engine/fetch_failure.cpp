@@ -59,6 +59,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
         case FetchError::kRedirectTooLong:
             return "redirected to a URL of " + std::to_string(failure.detail) +
                    " characters (259 at most)";
+        case FetchError::kLoginPage:
+            return "status " + std::to_string(failure.detail) + ", a login page (wall_if_body)";
         case FetchError::kMissingPage:
             return "status " + std::to_string(failure.detail) + ", a missing page (" +
                    failure.text + ")";

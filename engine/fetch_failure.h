@@ -32,6 +32,7 @@ enum class FetchError {
     kRedirectScheme,         // text: the scheme (file, javascript, ...) a redirect leads to
     kRedirectTooLong,        // detail: the length of the URL a redirect leads to
     kMissingPage,            // detail: the status; text: the rule that says the page is missing
+    kLoginPage,              // detail: the status; a page that wall_if_body marks as a login page
     kNoHeaderEnd,            // the server closed inside the header block
     kHeaderTooLong,          // no end of the header block within 64 KiB
     kTooManyInterimAnswers,  // more 1xx answers before the real one than are ever sent

@@ -47,7 +47,7 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
     // start of a longer page, to a page that starts so and goes on.
     if (missingIfSameAs && bodyStart == missingIfSameAs->start &&
         (missingIfSameAs->whole ? length == bodyStart.size() : length > bodyStart.size())) {
-        return std::string("the same as the page for a number the site does not have");
+        return std::string(kSameAsTheMissingPage);
     }
     if (missingIfBody && missingIfBody->Search(bodyStart)) {
         return std::string("missing_if_body");

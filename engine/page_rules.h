@@ -14,6 +14,10 @@ struct PageSample {
     bool whole = false;
 };
 
+// What a page like the site's answer for a number far past the series is missing by.
+inline constexpr const char* kSameAsTheMissingPage =
+    "the same as the page for a number the site does not have";
+
 // What marks a page that came with a 2xx status as missing all the same: sites that answer 200
 // with "topic not found". A missing page is not stored and counts as a 404 would.
 struct PageRules {

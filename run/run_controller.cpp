@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -36,9 +37,11 @@ bool HoldsAnyFile(const std::string& folder) {
     return false;
 }
 
-// How long to leave the site alone after it asked for it.
-std::chrono::seconds SiteWait(const FetchFailure& failure) {
-    return failure.retryAfter ? std::min(*failure.retryAfter, kLongestSiteWait) : kDefaultSiteWait;
+// The wall-clock time, "hh:mm", of a moment on the run's clock that lies before `now`.
+std::string ClockText(CRunClock::TimePoint now, CRunClock::TimePoint then) {
+    const auto at = std::chrono::system_clock::now() -
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(now - then);
+    return LocalTimeText(std::chrono::system_clock::to_time_t(at)).substr(11, 5);
 }
 
 }  // namespace
@@ -154,7 +157,6 @@ void CRunController::Launch(const RunRequest& request) {
         const int rate = request.ratePerSecond <= 0
                              ? kGeneratorRate
                              : std::min(request.ratePerSecond, kGeneratorRate);
-        siteFreeAt_ = {};
         siteHeld_ = false;
         siteWall_.reset();
         onSiteWall_ = request.onSiteWall;
@@ -162,10 +164,10 @@ void CRunController::Launch(const RunRequest& request) {
         reportProblem_.reset();
         for (const TaskKind& kind : kTaskKinds) {
             const TaskRequest& task = request.Task(kind.jobKind);
-            BeginTask(kind.jobKind, task, request.endAfter);
-            Task(kind.jobKind).pace.Begin(rate, clock_->Now());
+            BeginTask(kind.jobKind, task, request, rate);
             oneOffRun_ = oneOffRun_ || (task.enabled && Task(kind.jobKind).OneOff());
         }
+        stop_.reset();
         // A range or a retry is a one-off: the place the next plain run starts from stays.
         if (!oneOffRun_) {
             TaskSettings& record = settings_.Record();
@@ -185,7 +187,7 @@ void CRunController::Launch(const RunRequest& request) {
         saveFailureReported_ = false;
     }
     stoppedForDiskFull_ = false;
-    stopAskedAtWall_ = stoppedAtWall_ = false;
+    stopAskedAtWall_ = stoppedAtWall_ = stopAskedByTask_ = false;
     failureReportWhole_ = true;
     SaveIfDue(true);
     generating_ = true;
@@ -295,13 +297,14 @@ void CRunController::GenerateJobs() {
     if (ProbeTick() || !generating_ || !downloader_) {
         return;
     }
-    if (ActOnStorageProblems() || ActOnSiteWall() || !generating_) {
-        return;  // the run stops: the disk is full, or the site stands in the way
+    if (ActOnStorageProblems() || ActOnSiteWall() || ActOnTaskStop() || !generating_) {
+        return;  // the run stops: the disk is full, the site stands in the way, a task says so
     }
     bool siteAsksToWait;
     {
         std::lock_guard<std::mutex> lock(reportLock_);
-        siteAsksToWait = clock_->Now() < siteFreeAt_;
+        siteAsksToWait =
+            clock_->Now() < std::max(tasks_[0].judge.SiteFreeAt(), tasks_[1].judge.SiteFreeAt());
     }
     // Until then nothing goes to the site: neither new numbers nor those waiting in the queue.
     if (siteAsksToWait != siteHeld_) {
@@ -323,20 +326,28 @@ void CRunController::GenerateJobs() {
     }
 }
 
-void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter) {
+void CRunController::BeginTask(std::int32_t kind, const TaskRequest& request, const RunRequest& run,
+                               int rate) {
     TaskRun& task = Task(kind);
     task.plan = request.plan;
     task.enabled = request.enabled;
     task.listIndex = 0;
     task.stored.clear();
     task.tried.clear();
-    task.seriesEnd.Begin(endAfter);
-    task.askAgain.clear();
-    task.timesAsked.clear();
-    task.askLater.clear();
-    task.nextNew = {};
+    CTaskJudge::Settings judged;
+    judged.open = !task.OneOff();
+    judged.first = request.first;
+    judged.endAfter = run.endAfter;
+    judged.askAgainEvery = run.askAgainEvery;
+    judged.rate = rate;
+    judged.onWall = run.onSiteWall;
     // Documents stored by an earlier run count: a run that starts at a wall sees it as one.
-    task.storedSome = HoldsAnyFile(appDirectory_ + TaskKindOf(kind).folder);
+    judged.storedBefore = HoldsAnyFile(appDirectory_ + TaskKindOf(kind).folder);
+    judged.manyNumbers = task.plan.isList ? task.plan.numbers.size() >= CTaskJudge::kStormCount
+                         : task.plan.last ? std::int64_t{*task.plan.last} - request.first + 1 >=
+                                                CTaskJudge::kStormCount
+                                          : true;
+    task.judge.Begin(judged, clock_->Now());
     if (!task.enabled) {
         return;
     }
@@ -387,50 +398,30 @@ void CRunController::QueueJob(std::int32_t kind) {
 
 std::optional<std::int32_t> CRunController::TakeNumber(std::int32_t kind) {
     TaskRun& task = Task(kind);
-    const CRunClock::TimePoint now = clock_->Now();
-    if (!task.askLater.empty() && task.askLater.begin()->first <= now) {
-        const std::int32_t number = task.askLater.begin()->second;
-        task.askLater.erase(task.askLater.begin());
-        return number;  // the same document once more: requested once
-    }
-    if (task.remaining == 0 || now < task.nextNew) {
+    const std::optional<CTaskJudge::Ask> ask =
+        task.judge.Take(clock_->Now(), [&task]() -> std::optional<std::int32_t> {
+            if (task.remaining == 0) {
+                return std::nullopt;
+            }
+            std::optional<std::int32_t> next;
+            if (task.plan.isList) {
+                next = task.plan.numbers[task.listIndex++];
+            } else if (!(next = task.resume.Generate())) {
+                task.remaining = 0;  // past the largest number there is none to fetch
+                return std::nullopt;
+            }
+            if (task.remaining > 0) {
+                --task.remaining;
+            }
+            return next;
+        });
+    if (!ask) {
         return std::nullopt;
     }
-    std::optional<std::int32_t> number;
-    if (task.plan.isList) {
-        number = task.plan.numbers[task.listIndex++];
-    } else if (task.OneOff()) {
-        number = task.resume.Generate();
-        if (!number) {
-            task.remaining = 0;  // past the largest number there is none to fetch
-        }
-    } else {
-        number = NextOfOpenTask(task);
+    if (!ask->later) {
+        ++state_.requested;  // once, however often the site asks for it to be asked again
     }
-    if (!number) {
-        return std::nullopt;
-    }
-    if (const std::chrono::milliseconds every = task.pace.Interval(now, kGeneratorRate);
-        every.count() > 0) {
-        task.nextNew = (now - task.nextNew > every ? now : task.nextNew) + every;
-    }
-    if (task.remaining > 0) {
-        --task.remaining;
-    }
-    ++state_.requested;
-    return number;
-}
-
-bool CRunController::WaitForTheSite(TaskRun& task, std::int32_t number,
-                                    const FetchFailure& failure) {
-    if (++task.timesAsked[number] >= kTimesAskedBeforeFailing) {
-        return false;
-    }
-    const CRunClock::TimePoint due = clock_->Now() + SiteWait(failure);
-    task.pace.SlowDown(failure.detail, clock_->Now());
-    task.askLater.emplace(due, number);
-    siteFreeAt_ = std::max(siteFreeAt_, due);
-    return true;
+    return ask->number;
 }
 
 void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
@@ -453,54 +444,59 @@ void CRunController::OnJobDone(int result, const char* url, const JobTag& tag,
             NoteDiskFull(FolderOf(path), tag.kind, tag.number);
             return;
         }
-        TaskRun* task = known ? &Task(tag.kind) : nullptr;
-        std::string reason = result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string();
-        if (task != nullptr && task->enabled && result == JOB_FAILED &&
-            MetSiteWall(*task, tag.number, url, failure)) {
-            return;  // asked again after Resume: neither finished nor counted
+        if (!known || !Task(tag.kind).enabled) {
+            Count(result, tag.kind, tag.number, url,
+                  result == JOB_FAILED ? DescribeFetchFailure(failure) : std::string(), path);
+            return;
         }
-        if (task != nullptr && task->enabled && result == JOB_FAILED &&
-            ClassifyFailure(failure) == Answer::kWait) {
-            if (WaitForTheSite(*task, tag.number, failure)) {
-                return;  // asked again later: neither finished nor counted
-            }
-            reason += FormatText(" (asked %d times)", kTimesAskedBeforeFailing);
+        TaskRun& task = Task(tag.kind);
+        const CTaskJudge::Verdict verdict =
+            task.judge.Judge(tag.number, url, result == JOB_STORED, failure, clock_->Now());
+        if (const std::optional<std::string> wall = task.judge.TakeWall(); wall && !siteWall_) {
+            siteWall_ = wall;
         }
-        if (task != nullptr && result == JOB_STORED) {
-            task->storedSome = true;
+        for (const CSeriesEnd::Missing& earlier : verdict.failures) {
+            ++state_.failed;  // finished once its line is written
+            failureReport_.Append(tag.kind, earlier.number, earlier.url, earlier.reason);
         }
-        if (task != nullptr) {
-            task->timesAsked.erase(tag.number);  // answered for good
-        }
-        if (task != nullptr && task->enabled && task->plan.isList) {
-            task->tried.insert(tag.number);
-            if (result == JOB_STORED) {
-                task->stored.insert(tag.number);
-            }
-        } else if (task != nullptr && task->enabled) {
-            if (!task->OneOff() &&
-                !SettleSeries(tag.kind, *task, result, url, tag.number, failure, reason)) {
-                return;  // held back at the series' end: neither finished nor counted
-            }
-            // A failure is finished once failed.txt holds its line (OnFailureRecorded).
-            if (result == JOB_STORED) {
-                FinishNumber(*task, tag.kind, tag.number);
+        if (task.plan.isList && verdict.kind != CTaskJudge::Verdict::Kind::kHeld) {
+            task.tried.insert(tag.number);
+            if (verdict.kind == CTaskJudge::Verdict::Kind::kStored) {
+                task.stored.insert(tag.number);
             }
         }
-        if (result != JOB_FAILED) {
-            ++state_.succeeded;
-            // Its name must be on the disk before a save counts it.
-            // So must the folders made for it this run, at any depth below the data folder.
-            for (std::string folder = FolderOf(path);
-                 !path.empty() && folder.size() > appDirectory_.size(); folder = FolderOf(folder)) {
-                unsyncedFolders_.insert(folder);
-            }
-        } else {
-            ++state_.failed;
-            failureReport_.Append(tag.kind, tag.number, url, reason);
+        switch (verdict.kind) {
+            case CTaskJudge::Verdict::Kind::kHeld:
+                return;  // held back, or asked again later: neither finished nor counted
+            case CTaskJudge::Verdict::Kind::kStored:
+                if (!task.plan.isList) {
+                    FinishNumber(task, tag.kind, tag.number);
+                }
+                Count(JOB_STORED, tag.kind, tag.number, url, {}, path);
+                break;
+            case CTaskJudge::Verdict::Kind::kFailed:
+                // Finished once failed.txt holds its line (OnFailureRecorded).
+                Count(JOB_FAILED, tag.kind, tag.number, url, verdict.reason, path);
+                break;
         }
     }
     SaveIfDue(false);
+}
+
+void CRunController::Count(int result, std::int32_t kind, std::int32_t number, const char* url,
+                           const std::string& reason, const std::string& path) {
+    if (result != JOB_FAILED) {
+        ++state_.succeeded;
+        // Its name must be on the disk before a save counts it.
+        // So must the folders made for it this run, at any depth below the data folder.
+        for (std::string folder = FolderOf(path);
+             !path.empty() && folder.size() > appDirectory_.size(); folder = FolderOf(folder)) {
+            unsyncedFolders_.insert(folder);
+        }
+    } else {
+        ++state_.failed;
+        failureReport_.Append(kind, number, url, reason);
+    }
 }
 
 void CRunController::FinishNumber(TaskRun& task, std::int32_t kind, std::int32_t number) {
@@ -537,55 +533,6 @@ void CRunController::NoteDiskFull(const std::string& folder, std::int32_t kind,
     }
 }
 
-std::optional<std::int32_t> CRunController::NextOfOpenTask(TaskRun& task) {
-    if (!task.askAgain.empty()) {
-        const std::int32_t number = task.askAgain.front();
-        task.askAgain.pop_front();
-        return number;
-    }
-    if (const std::optional<std::int32_t> end = task.seriesEnd.EndAt()) {
-        const CRunClock::TimePoint now = clock_->Now();
-        if (now < task.nextProbe) {
-            return std::nullopt;
-        }
-        task.nextProbe = now + askAgainEvery_;
-        return end;
-    }
-    if (const std::optional<std::int32_t> next = task.resume.Generate()) {
-        return next;
-    }
-    task.remaining = 0;  // past the largest number there is none to fetch
-    return std::nullopt;
-}
-
-bool CRunController::SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
-                                  std::int32_t number, const FetchFailure& failure,
-                                  const std::string& reason) {
-    if (result == JOB_FAILED) {
-        const bool wasAtEnd = task.seriesEnd.EndAt().has_value();
-        // A missing number below a stored one is a gap, a failure now; above, it is held.
-        bool held = false;
-        if (ClassifyFailure(failure) == Answer::kMissing) {
-            held = task.seriesEnd.Hold({number, url, reason});
-        } else {
-            task.seriesEnd.Failed(number);
-        }
-        if (!wasAtEnd && task.seriesEnd.EndAt()) {
-            task.nextProbe = clock_->Now() + askAgainEvery_;
-        }
-        return !held;
-    }
-    if (result == JOB_STORED) {
-        const CSeriesEnd::Settled settled = task.seriesEnd.Stored(number);
-        for (const CSeriesEnd::Missing& gap : settled.gaps) {
-            ++state_.failed;  // finished once its line is written
-            failureReport_.Append(kind, gap.number, gap.url, gap.reason);
-        }
-        task.askAgain.insert(task.askAgain.end(), settled.askAgain.begin(), settled.askAgain.end());
-    }
-    return true;
-}
-
 bool CRunController::AllTasksAtTheirEnd() {
     std::lock_guard<std::mutex> lock(reportLock_);
     bool any = false;
@@ -593,8 +540,7 @@ bool CRunController::AllTasksAtTheirEnd() {
         if (!task.enabled) {
             continue;
         }
-        if (task.OneOff() || !task.seriesEnd.EndAt() || !task.askAgain.empty() ||
-            !task.askLater.empty()) {
+        if (task.OneOff() || !task.judge.AtItsEnd()) {
             return false;
         }
         any = true;
@@ -605,7 +551,7 @@ bool CRunController::AllTasksAtTheirEnd() {
 std::optional<std::int32_t> CRunController::SeriesEndAt(std::int32_t kind) {
     std::lock_guard<std::mutex> lock(reportLock_);
     const TaskRun& task = Task(kind);
-    return task.enabled && !task.OneOff() ? task.seriesEnd.EndAt() : std::nullopt;
+    return task.enabled ? task.judge.EndAt() : std::nullopt;
 }
 
 void CRunController::SaveIfDue(bool force) {
@@ -686,7 +632,7 @@ void CRunController::RefreshStatus() {
         return;
     }
     CutOffWhenDue();
-    if (ActOnStorageProblems() || ActOnSiteWall()) {
+    if (ActOnStorageProblems() || ActOnSiteWall() || ActOnTaskStop()) {
         return;
     }
     RunCounts counts;
@@ -694,29 +640,41 @@ void CRunController::RefreshStatus() {
     counts.waiting = static_cast<int>(downloader_->GetWaitingCount());
     TaskSettings record;
     std::vector<std::pair<std::int32_t, std::int32_t>> ends;  // task, number asked again
+    std::vector<std::pair<std::int32_t, std::string>> down;   // task, since when
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         counts.requested = state_.requested;
         counts.succeeded = state_.succeeded;
         counts.failed = state_.failed;
         record = settings_.Record();
+        const CRunClock::TimePoint now = clock_->Now();
         for (const TaskKind& kind : kTaskKinds) {
             TaskRun& task = Task(kind.jobKind);
-            if (task.enabled && !task.OneOff() && task.seriesEnd.EndAt()) {
-                ends.emplace_back(kind.jobKind, *task.seriesEnd.EndAt());
-                counts.pastTheEnd += static_cast<int>(task.seriesEnd.Held());
+            if (!task.enabled) {
+                continue;
             }
-            counts.askedToWait += static_cast<int>(task.askLater.size());
-            if (task.enabled && task.pace.SlowedBy(clock_->Now()) != 0 &&
-                (counts.slowedTo == 0 || task.pace.Rate() < counts.slowedTo)) {
-                counts.slowedTo = task.pace.Rate();
-                counts.slowedBy = task.pace.SlowedBy(clock_->Now());
+            if (const std::optional<std::int32_t> end = task.judge.EndAt()) {
+                ends.emplace_back(kind.jobKind, *end);
+            }
+            if (const std::optional<CRunClock::TimePoint> since = task.judge.SiteDownSince()) {
+                down.emplace_back(kind.jobKind, ClockText(now, *since));
+            }
+            counts.pastTheEnd += static_cast<int>(task.judge.PastTheEnd());
+            counts.askedToWait += static_cast<int>(task.judge.AskedToWait());
+            CTaskPace& pace = task.judge.Pace();
+            if (pace.SlowedBy(now) != 0 &&
+                (counts.slowedTo == 0 || pace.Rate() < counts.slowedTo)) {
+                counts.slowedTo = pace.Rate();
+                counts.slowedBy = pace.SlowedBy(now);
             }
         }
     }
     observer_.OnStatus(counts, record);
     for (const auto& [kind, number] : ends) {
         observer_.OnSeriesEnd(kind, number, askAgainEvery_);
+    }
+    for (const auto& [kind, since] : down) {
+        observer_.OnSiteDown(kind, since, askAgainEvery_);
     }
     SaveIfDue(false);
 }
@@ -808,6 +766,17 @@ void CRunController::CutOffWhenDue() {
 void CRunController::EndRun() {
     SetPhase(RunPhase::kIdle);
     downloader_->Drain();
+    {
+        // What the judges kept back and is failures after all goes into failed.txt, before it
+        // is closed.
+        std::lock_guard<std::mutex> lock(reportLock_);
+        for (const TaskKind& kind : kTaskKinds) {
+            for (const CSeriesEnd::Missing& failure : Task(kind.jobKind).judge.Release()) {
+                Count(JOB_FAILED, kind.jobKind, failure.number, failure.url.c_str(), failure.reason,
+                      {});
+            }
+        }
+    }
     downloader_->Teardown();
     downloader_.reset();
     FinishFiles();
@@ -822,36 +791,6 @@ void CRunController::TellFailureReportProblem() {
     if (problem) {
         ReportError(problem->c_str());
     }
-}
-
-bool CRunController::MetSiteWall(TaskRun& task, std::int32_t number, const char* url,
-                                 const FetchFailure& failure) {
-    if (onSiteWall_ == RunRequest::SiteWall::kFail) {
-        return false;
-    }
-    const std::optional<Url> parsed = ParseUrl(url);
-    const std::string site = parsed ? parsed->Authority() : std::string(url);
-    std::string message;
-    if (failure.challenge && task.timesAsked[number] + 1 >= kTimesAskedBeforeFailing) {
-        message = site +
-                  " shows a browser challenge: export its cookies (cf_clearance) and the "
-                  "browser's User-Agent";
-    } else if (!failure.challenge && task.storedSome && failure.error == FetchError::kStatus &&
-               (failure.detail == 401 || failure.detail == 403 ||
-                (IsRedirect(failure.detail) && LooksLikeLogin(failure.text)))) {
-        message = FormatText(
-            "%s now asks for a login (status %d): add its cookies "
-            "(http.cookies) and press Resume",
-            site.c_str(), failure.detail);
-    } else {
-        return false;
-    }
-    task.timesAsked.erase(number);
-    task.askLater.emplace(clock_->Now(), number);
-    if (!siteWall_) {
-        siteWall_ = message;
-    }
-    return true;
 }
 
 bool CRunController::ActOnSiteWall() {
@@ -891,6 +830,30 @@ bool CRunController::StopAndEndWhenIdle(bool& asked) {
         return false;
     }
     EndRun();
+    return true;
+}
+
+bool CRunController::ActOnTaskStop() {
+    std::optional<std::string> message;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        for (const TaskKind& kind : kTaskKinds) {
+            const TaskRun& task = Task(kind.jobKind);
+            if (task.enabled && task.judge.Stopped()) {
+                if (!stop_) {
+                    stop_ = *task.judge.Stopped();
+                    stop_->message = std::string(kind.reportName) + ": " + stop_->message;
+                }
+            }
+        }
+        if (stop_) {
+            message = stop_->message;
+        }
+    }
+    if (!message || !StopAndEndWhenIdle(stopAskedByTask_)) {
+        return false;
+    }
+    observer_.OnRunStopped(*message);
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "run/run_observer.h"
 #include "run/run_request.h"
 #include "run/series_probe.h"
+#include "run/task_judge.h"
 #include "run/task_pace.h"
 #include "run/task_settings_file.h"
 #include "support/folder_lock.h"
@@ -35,12 +36,6 @@ inline constexpr std::chrono::milliseconds kMinimumStopGrace{10'000};
 // The start's probe of the series' ends takes at most this long, or the Delay when that is
 // longer; a site that has not answered by then is taken not to have the number.
 inline constexpr std::chrono::milliseconds kShortestProbe{10'000};
-// A site that answers 429 or 503 is left alone for the time its Retry-After names, or 30 s when
-// it names none, 600 s at most; the number is then asked again, and the fifth such answer fails
-// it.
-inline constexpr std::chrono::seconds kDefaultSiteWait{30};
-inline constexpr std::chrono::seconds kLongestSiteWait{600};
-inline constexpr int kTimesAskedBeforeFailing = 5;
 // Settings saves during a run come at most this often; the end of a run always saves.
 inline constexpr std::chrono::milliseconds kSaveInterval{200};
 
@@ -132,6 +127,11 @@ class CRunController {
     std::optional<std::int32_t> SeriesEndAt(std::int32_t kind);
     // Whether the run ended because the site stood in the way and the request said stop.
     bool StoppedAtSiteWall() const { return stoppedAtWall_; }
+    // Why a task stopped the run (every number failing one way, a rule that takes all), if one
+    // did.
+    std::optional<CTaskJudge::Stop::Why> StoppedByTask() const {
+        return stop_ ? std::optional(stop_->why) : std::nullopt;
+    }
     // Copies of the counters and flags, read under the report lock.
     RunState Snapshot();
     // The numbers of a listed task (a retry) that were stored, and those that were reported at
@@ -165,35 +165,22 @@ class CRunController {
     // One task within a run: what it fetches and how far it got.
     struct TaskRun {
         TaskPlan plan;
-        bool enabled = false;                    // ticked at Start
-        CResumePoint resume;                     // open runs and ranges
-        std::size_t listIndex = 0;               // lists
-        std::int64_t remaining = -1;             // numbers still to hand out; -1: no end
-        std::set<std::int32_t> stored, tried;    // lists
-        CSeriesEnd seriesEnd;                    // open runs
-        std::deque<std::int32_t> askAgain;       // open runs: asked before new numbers
-        CRunClock::TimePoint nextProbe;          // open runs at their end
-        std::map<std::int32_t, int> timesAsked;  // numbers the site asked to wait for: answers
-        std::multimap<CRunClock::TimePoint, std::int32_t> askLater;  // and when to ask again
-        CRunClock::TimePoint nextNew;                                // the task's rate
-        std::optional<CJobNamer> namer;  // the URL and file of each number, made at Start
-        CTaskPace pace;                  // new numbers a second, slowed by a site's 429 or 503
-        bool storedSome = false;  // a document stored, in this run or before: a 401 is a wall
+        bool enabled = false;                  // ticked at Start
+        CResumePoint resume;                   // open runs and ranges
+        std::size_t listIndex = 0;             // lists
+        std::int64_t remaining = -1;           // numbers still to hand out; -1: no end
+        std::set<std::int32_t> stored, tried;  // lists
+        std::optional<CJobNamer> namer;        // the URL and file of each number, made at Start
+        CTaskJudge judge;                      // what the task does after each outcome
         bool OneOff() const { return plan.isList || plan.last.has_value(); }
     };
-    // The next number to ask for now, if any (report lock held): one the site asked to wait for
-    // once its time has come, else the next of the task's list, range or series, at its rate.
+    // The next number to ask for now, if any (report lock held): as the task's judge says, the
+    // next of its list, range or series when it is a new one.
     std::optional<std::int32_t> TakeNumber(std::int32_t kind);
-    // After a 429 or 503: true when the number is to be asked again later, and the site left
-    // alone until then; false when it was asked often enough and fails (report lock held).
-    bool WaitForTheSite(TaskRun& task, std::int32_t number, const FetchFailure& failure);
-    // The next number of an open task, or none while it waits at its end (report lock held).
-    std::optional<std::int32_t> NextOfOpenTask(TaskRun& task);
-    // Files a job of an open task (report lock held): a missing number may be held back as the
-    // series' end, with `reason` for failed.txt should it turn out a gap; a stored one settles
-    // those below it. False when the report needs nothing more.
-    bool SettleSeries(std::int32_t kind, TaskRun& task, int result, const char* url,
-                      std::int32_t number, const FetchFailure& failure, const std::string& reason);
+    // Counts a finished job (report lock held): a stored document, whose folders a save then
+    // makes durable, or a failure, which failed.txt lists with `reason`.
+    void Count(int result, std::int32_t kind, std::int32_t number, const char* url,
+               const std::string& reason, const std::string& path);
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
     // The checks of a Start (the templates, the folder lock, the download folders) and its
     // notice; false, having told why, when the run may not start.
@@ -209,19 +196,17 @@ class CRunController {
     bool ProbeTick();
     // Closes the connections of fetches still in progress once the grace after Abort is over.
     void CutOffWhenDue();
-    // Prepares a ticked task at Start (report lock held).
-    void BeginTask(std::int32_t kind, const TaskRequest& request, int endAfter);
+    // Prepares a ticked task at Start, to ask `rate` new numbers a second (report lock held).
+    void BeginTask(std::int32_t kind, const TaskRequest& request, const RunRequest& run, int rate);
     void QueueJob(std::int32_t kind);
     // Whether files can be created in both download folders; if not, why, naming the folder and
     // the system's reason.
     Status DownloadFoldersWritable();
-    // Whether a refusal is the site's wall (report lock held): a 401, 403 or redirect to a login
-    // page once the task stored a document, or a bot check asked about too often. The number is
-    // then asked again after Resume, and the run is paused by the next tick.
-    bool MetSiteWall(TaskRun& task, std::int32_t number, const char* url,
-                     const FetchFailure& failure);
     // Pauses or stops the run for a wall a worker met; true when the run has ended.
     bool ActOnSiteWall();
+    // Stops the run that a task's judge stopped, and ends it once the workers have left; true
+    // once it has ended.
+    bool ActOnTaskStop();
     // The run's fetcher as the request and the test seams say: the time limit, port, exchange and
     // the user's headers and cookies. The probe of each series' end uses one set up the same way.
     void ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& request) const;
@@ -281,8 +266,11 @@ class CRunController {
     const CRunClock* clock_ = &CRunClock::Steady();
     std::optional<WaitLimit> waitLimit_;
     std::chrono::milliseconds askAgainEvery_{0};  // set at Start
-    CRunClock::TimePoint siteFreeAt_;             // guarded by reportLock_
     bool siteHeld_ = false;                       // the downloader holds its queue
+    // Why a task stopped the run (guarded by reportLock_), and whether the workers were asked to
+    // stop for it.
+    std::optional<CTaskJudge::Stop> stop_;
+    bool stopAskedByTask_ = false;
     struct DiskFull {
         std::string folder;  // where the write failed
         std::int32_t kind = JOB_BBS;

@@ -53,6 +53,10 @@ class CRunObserver {
     // for again, and how often.
     virtual void OnSeriesEnd(std::int32_t /*jobKind*/, std::int32_t /*number*/,
                              std::chrono::milliseconds /*askAgainEvery*/) {}
+    // Each status refresh while a task's site does not answer: since when ("hh:mm"), and how
+    // often the task asks again.
+    virtual void OnSiteDown(std::int32_t /*jobKind*/, const std::string& /*since*/,
+                            std::chrono::milliseconds /*askAgainEvery*/) {}
     // Why a Start did not start: another run holds the folder, or it cannot be written.
     virtual void OnStartRefused(const std::string& reason) = 0;
     // Moments a person at a window is told of and confirms; the call returns when they have.
@@ -60,8 +64,9 @@ class CRunObserver {
     // finish their documents.
     virtual void OnStartNotice() {}
     virtual void OnWaitForWorkers() {}
-    // The run ended by itself because it could not go on (the disk is full): why, and where it
-    // stopped. Told once the run is over.
+    // The run ended by itself because it could not go on (the disk is full, every document
+    // failed one way, a rule takes every page): why, and where it stopped. Told once the run is
+    // over.
     virtual void OnRunStopped(const std::string& /*reason*/) {}
     // The site stands in the way (a login, a bot check): the run was paused, or stopped, and
     // the message says what the user can do.

@@ -34,13 +34,12 @@ const char* PathSeparator() {
 #endif
 }
 
-std::string LocalTimeText() {
-    const std::time_t now = std::time(nullptr);
+std::string LocalTimeText(std::time_t at) {
     std::tm t{};
 #ifdef _WIN32
-    localtime_s(&t, &now);
+    localtime_s(&t, &at);
 #else
-    localtime_r(&now, &t);
+    localtime_r(&at, &t);
 #endif
     return FormatText("%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", t.tm_year + 1900, t.tm_mon + 1,
                       t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <ctime>
 #include <string>
 
 // The system's paths, URLs and folder names are held in buffers of 260 bytes: at most
@@ -25,5 +26,5 @@ std::string FormatTextV(const char* format, std::va_list args);
 // The platform's path separator as a one-character string ("\\" on Windows, "/" elsewhere).
 const char* PathSeparator();
 
-// The local time now as "YYYY-MM-DD hh:mm:ss".
-std::string LocalTimeText();
+// The local time `at` (by default now) as "YYYY-MM-DD hh:mm:ss".
+std::string LocalTimeText(std::time_t at = std::time(nullptr));

@@ -1181,6 +1181,8 @@ INSTANTIATE_TEST_SUITE_P(Entries, DelayTest,
 TEST_F(RunControllerTest, DelayBelowMinusOneFailsEveryFetch) {
     ServeDocumentsOverTheNetwork();
     request_.delaySeconds = -5;
+    request_.bbs.plan = TaskPlan::UpTo(request_.bbs.first + 2);
+    request_.document.plan = TaskPlan::UpTo(request_.document.first + 2);
     Start();
     Tick(3);
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 6; }));
@@ -1204,6 +1206,7 @@ TEST_F(RunControllerTest, OverlongNamesFailWithoutNetwork) {
     ServeDocumentsOverTheNetwork();
     settings_.Record().bbsUrl = "http://127.0.0.1/" + std::string(250, 'u');
     request_.document.enabled = false;
+    request_.bbs.plan = TaskPlan::UpTo(request_.bbs.first + 1);
     Start();
     Tick(2);
     ASSERT_TRUE(WaitUntil([&] { return controller_.Snapshot().failed == 2; }));
