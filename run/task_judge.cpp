@@ -312,10 +312,12 @@ CTaskJudge::Verdict CTaskJudge::Failed(std::int32_t number, const std::string& u
         if (storm_.empty() || storm_.front().key == kept.key) {
             storm_.push_back(std::move(kept));
             if (storm_.size() == static_cast<std::size_t>(kStormCount)) {
-                const CSeriesEnd::Missing& firstFailure = storm_.front().missing;
                 stop_ = Stop{Stop::Why::kStorm,
                              FormatText("%s (the first of %d: %s)", StormHelp(failure).c_str(),
-                                        kStormCount, firstFailure.url.c_str())};
+                                        kStormCount, storm_.front().missing.url.c_str())};
+                // Not listed: the next run asks them again.
+                stormWatch_ = false;
+                storm_.clear();
             }
             return verdict;
         }
