@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/page_likeness.h"
 #include "engine/response_head.h"
 #include "support/text_format.h"
 
@@ -43,10 +44,7 @@ std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_v
     if (missingIfUrl && missingIfUrl->Search(url)) {
         return std::string("missing_if_url");
     }
-    // A sample that is the whole page is equal only to a page of its length; one that is the
-    // start of a longer page, to a page that starts so and goes on.
-    if (missingIfSameAs && bodyStart == missingIfSameAs->start &&
-        (missingIfSameAs->whole ? length == bodyStart.size() : length > bodyStart.size())) {
+    if (missingIfLike && missingIfLike->Matches(bodyStart, length == bodyStart.size())) {
         return std::string(kSameAsTheMissingPage);
     }
     if (missingIfBody && missingIfBody->Search(bodyStart)) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@ struct PageSample {
     std::string start;
     bool whole = false;
 };
+
+class CPageLikeness;
 
 // What a page like the site's answer for a number far past the series is missing by.
 inline constexpr const char* kSameAsTheMissingPage =
@@ -28,11 +31,11 @@ struct PageRules {
     std::optional<CPattern> missingIfBody;  // searched in the first kBodySearched bytes
     std::optional<CPattern> missingIfUrl;   // searched in the URL the page came from
     Kind expect = Kind::kAny;               // a Content-Type of another kind is a missing page
-    // The page the site gave for a number far past the series, as far as it was read: one just
-    // like it is missing.
-    std::optional<PageSample> missingIfSameAs;
+    // The page the site gave for numbers far past the series, as far as it was read: one like
+    // it is missing.
+    std::shared_ptr<const CPageLikeness> missingIfLike;
 
-    bool NeedsBody() const { return missingIfBody || missingIfSameAs; }
+    bool NeedsBody() const { return missingIfBody || missingIfLike; }
     // Which rule marks the page missing, given the first kBodySearched bytes of its decoded body
     // and its whole length ("missing_if_body", "missing_if_url", or "Content-Type text/html is
     // not xml"), or none when it is a document. A page without a Content-Type is judged by the

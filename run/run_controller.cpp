@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/page_likeness.h"
 #include "run/dlg_downloader.h"
 #include "run/extended_settings.h"
 #include "run/job_names.h"
@@ -239,7 +240,12 @@ std::vector<CSeriesProbe::Question> CRunController::ProbeQuestions(
         }
         const auto far = static_cast<std::int32_t>(
             std::min<std::int64_t>(std::int64_t{task.first} + kProbeDistance, INT32_MAX));
-        questions.push_back({kind.jobKind, namer->Url(far), request.Page(kind.jobKind)});
+        // A second number that differs from the first in every digit, so that where a page
+        // names its number stands out whole, however it is written.
+        const std::int32_t other =
+            far <= INT32_MAX - kProbeSpread ? far + kProbeSpread : far - kProbeSpread;
+        questions.push_back(
+            {kind.jobKind, {namer->Url(far), namer->Url(other)}, request.Page(kind.jobKind)});
     }
     return questions;
 }
@@ -266,15 +272,21 @@ bool CRunController::ProbeTick() {
     for (const CSeriesProbe::Answer& answer : answers) {
         const std::optional<Url> parsed = ParseUrl(answer.url);
         const std::string site = parsed ? parsed->Authority() : answer.url;
-        if (answer.document) {
+        const std::optional<PageSample>& first = answer.documents.front();
+        const std::optional<PageSample>& second = answer.documents.back();
+        if (first || second) {
             hidden = true;
             observer_.OnWarning(FormatText(
                 "%s answers 200 for numbers it does not have: the end of the series cannot be "
                 "seen; set missing_if_body",
                 site.c_str()));
-            // Until then, a page just like that answer is the site's "not found".
-            (answer.kind == JOB_BBS ? request.bbsPage : request.documentPage).missingIfSameAs =
-                answer.document;
+            // Until then, a page like those answers is the site's "not found".
+            std::optional<CPageLikeness> likeness =
+                CPageLikeness::Of(first ? *first : *second, second ? *second : *first);
+            if (likeness) {
+                (answer.kind == JOB_BBS ? request.bbsPage : request.documentPage).missingIfLike =
+                    std::make_shared<const CPageLikeness>(std::move(*likeness));
+            }
         } else if (answer.cutOff && !probeCancelled_) {
             observer_.OnWarning(FormatText(
                 "%s did not answer within %lld s for a number far past the start: the run goes "

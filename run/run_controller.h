@@ -26,6 +26,8 @@ inline constexpr int kRunThreadCount = 20;
 inline constexpr unsigned kMaxWaitingJobs = 100;
 // How far past its start an open task asks, once at Start, to see whether its end can be seen.
 inline constexpr std::int64_t kProbeDistance = 10000000;
+// And asks this much farther (or nearer, near the largest number) a second time.
+inline constexpr std::int32_t kProbeSpread = 1111111;
 // The rhythm of a run: a front end calls GenerateJobs this often from Start until the first
 // Abort, and RefreshStatus this often while it is open.
 inline constexpr int kGeneratePeriodMs = 10;

@@ -19,13 +19,14 @@ void CSeriesProbe::Begin(std::unique_ptr<CHttpGetter> getter, std::vector<Questi
 
 void CSeriesProbe::Ask() {
     for (const Question& question : questions_) {
-        Answer answer{question.kind, question.url, std::nullopt, false};
-        PageSample sample;
-        FetchFailure failure;
-        if (getter_->Sample(question.url, sample, &failure, &question.rules) == 1) {
-            answer.document = std::move(sample);
+        Answer answer{question.kind, question.urls.front(), {}, false};
+        for (const std::string& url : question.urls) {
+            PageSample sample;
+            FetchFailure failure;
+            const bool document = getter_->Sample(url, sample, &failure, &question.rules) == 1;
+            answer.documents.push_back(document ? std::optional(std::move(sample)) : std::nullopt);
+            answer.cutOff = answer.cutOff || failure.error == FetchError::kCutOff;
         }
-        answer.cutOff = failure.error == FetchError::kCutOff;
         answers_.push_back(std::move(answer));
     }
     finished_ = true;

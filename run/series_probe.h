@@ -11,8 +11,9 @@
 #include "engine/http_getter.h"
 #include "engine/page_rules.h"
 
-// The start's look far past the start of each open task: a site that answers there with a
-// document, which no rule marks missing, hides the end of its series. The look runs on a thread
+// The start's look far past the start of each open task, at two numbers: a site that answers
+// there with a document, which no rule marks missing, hides the end of its series, and what the
+// two answers share is how it says "not found". The look runs on a thread
 // of its own, so that neither a window nor a terminal waits for a site; each answer is read only
 // as far as the part of a page that is compared, and the look ends when its owner cancels it:
 // at the end of its time, or at Abort.
@@ -20,16 +21,18 @@
 // Threads: the owner's thread calls everything; the questions are asked on the probe's thread.
 class CSeriesProbe {
   public:
+    // The numbers of one task to ask for, at their URLs.
     struct Question {
         std::int32_t kind;
-        std::string url;
+        std::vector<std::string> urls;
         PageRules rules;  // a page they mark missing is no document here either
     };
     struct Answer {
         std::int32_t kind;
-        std::string url;
-        std::optional<PageSample> document;  // what the site answered with, if a document
-        bool cutOff = false;                 // cancelled before the answer was in
+        std::string url;  // the first asked
+        // What the site answered with at each URL, where it was a document.
+        std::vector<std::optional<PageSample>> documents;
+        bool cutOff = false;  // cancelled before every answer was in
     };
 
     CSeriesProbe() = default;

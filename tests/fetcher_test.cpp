@@ -13,6 +13,7 @@
 #include "engine/cookie_jar.h"
 #include "engine/http_getter.h"
 #include "engine/http_socket.h"
+#include "engine/page_likeness.h"
 #include "engine/response_head.h"
 #include "engine/retry_after.h"
 #include "posix_helpers.h"
@@ -1436,13 +1437,67 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
              {"/gone", {notFound, false}, false},
          }) {
         PageRules sameAs;
-        sameAs.missingIfSameAs = sample;
+        sameAs.missingIfLike =
+            std::make_shared<const CPageLikeness>(*CPageLikeness::Of(sample, sample));
         FetchFailure failure;
         EXPECT_EQ(getter_.Download((site + path).c_str(), Target().c_str(), &failure, &sameAs),
                   missing ? 0 : 1)
             << path << " " << sample.start.size();
         EXPECT_EQ(ClassifyFailure(failure), missing ? Answer::kMissing : Answer::kFailed) << path;
     }
+}
+
+// A wiki's "not found" page names the number and carries a request's id and its time: two of
+// them teach what a third looks like, whatever its number, and a document is never taken for
+// one, not even one that differs from it in a short line.
+TEST(PageLikenessTest, TwoAnswersTeachTheSitesNotFoundPage) {
+    const auto notFound = [](long number, const std::string& id, const std::string& extra = "") {
+        const std::string n = std::to_string(number);
+        return "<!DOCTYPE html><html><head><title>Error - "
+               "Wiki</title><script>RLCONF={\"wgRequestId\":\"" +
+               id + "\",\"wgRevisionId\":" + n +
+               "};</script></head><body><h1>Error</h1><p>The revision #" + n +
+               " of the page named \"Main Page\" does not exist.</p>" + extra +
+               "<p>This is usually caused by following an outdated history link.</p>"
+               "<!-- Served in 0." +
+               std::to_string(number % 997) + " secs. --></body></html>";
+    };
+    const std::optional<CPageLikeness> likeness =
+        CPageLikeness::Of({notFound(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), true},
+                          {notFound(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), true});
+    ASSERT_TRUE(likeness);
+    for (const auto& [page, like] : std::initializer_list<std::pair<std::string, bool>>{
+             {notFound(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), true},
+             {notFound(1, "ZyAAAAAAAAAAAAAAAAAAAAAA"), true},
+             {notFound(2147483647, "Zx81mP/rAAEAAHD+yZ4AAAAC"), true},
+             {notFound(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB", "<p>Hi</p>"), false},
+             {notFound(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB", "1"), false},
+             {notFound(296, "an id with spaces"), false},
+             {"<!DOCTYPE html><html><head><title>Main Page - "
+              "Wiki</title></head><body>Welcome</body></html>",
+              false},
+         }) {
+        EXPECT_EQ(likeness->Matches(page, true), like) << page;
+    }
+    // The start of a long page is like the start of a long answer, never like a whole one.
+    const std::string tail(PageRules::kBodySearched, 't');
+    const auto start = [&](long number, const std::string& id) {
+        return (notFound(number, id) + tail).substr(0, PageRules::kBodySearched);
+    };
+    const std::optional<CPageLikeness> longer =
+        CPageLikeness::Of({start(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), false},
+                          {start(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), false});
+    ASSERT_TRUE(longer);
+    EXPECT_TRUE(longer->Matches(start(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), false));
+    EXPECT_FALSE(longer->Matches(start(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), true));
+    EXPECT_FALSE(likeness->Matches(notFound(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), false));
+    // Two answers that share nothing teach nothing.
+    std::string noise1, noise2;
+    for (int i = 0; i < 2000; ++i) {
+        noise1 += std::to_string(i * 7919 % 1009) + "a";
+        noise2 += std::to_string(i * 104729 % 1013) + "b";
+    }
+    EXPECT_FALSE(CPageLikeness::Of({noise1, true}, {noise2, true}));
 }
 
 TEST(PageRulesTest, LoginPagesAreToldFromAuthorPages) {
