@@ -41,11 +41,11 @@ enum ExitStatus {
 volatile std::sig_atomic_t g_interrupts = 0;
 
 void OnInterrupt(int) {
-    // The first Ctrl-C stops the run as Abort does; the second ends the process at once. The
-    // settings file already holds the lowest number not finished, and no document is under its
-    // final name before it is whole.
+    // The first Ctrl-C stops the run as Abort does; the second ends the process at once, once
+    // the main loop has saved the lowest number not finished (a third does not wait for that).
+    // No document is under its final name before it is whole.
     g_interrupts = g_interrupts + 1;
-    if (g_interrupts >= 2) {
+    if (g_interrupts >= 3) {
         std::_Exit(kInterrupted);
     }
 }
@@ -171,7 +171,7 @@ int main(int argc, char* argv[]) {
     app.set_version_flag("--version", "novudl 1.0");
     std::string bbsText, documentText, retryPath, dataFolder, userAgent, cookieFile;
     std::vector<std::string> headerLines;
-    std::string missingIfBody, missingIfUrl, expect, onLoginWall = "wait";
+    std::string missingIfBody, missingIfUrl, wallIfBody, expect, onLoginWall = "wait";
     bool saveCookies = false;
     int delay = 0;
     // The window's values: a run without options is the run the window makes.
@@ -183,7 +183,7 @@ int main(int argc, char* argv[]) {
     int maxRedirects = defaults.http.maxRedirects;
     int maxDocumentMib = HttpOptions::kDefaultMaxDocumentMib;
     bool follow = false, http11 = false, http10 = false;
-    std::int32_t fromBbs = -1, fromDocument = -1;
+    std::int32_t fromBbs = -1, fromDocument = -1, check = -1;
     CLI::Option* bbsOption = app.add_option(
         "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
     CLI::Option* documentOption =
@@ -209,6 +209,14 @@ int main(int argc, char* argv[]) {
     };
     addPlace("--from-bbs", fromBbs, "forum topics");
     addPlace("--from-doc", fromDocument, "articles");
+    app.add_option("--check", check,
+                   "fetch number N of each enabled task once, store nothing, and say what a run "
+                   "would do with it and why: stored (its size and type), missing (which rule), "
+                   "a login wall, a wait, or the failure (exit status 0 when each would be stored)")
+        ->check(CLI::Range(0, INT32_MAX))
+        ->excludes(bbsOption)
+        ->excludes(documentOption)
+        ->excludes(retryOption);
     app.add_flag("--follow", follow,
                  "a plain run that reaches the end of its series waits there and asks again, "
                  "until Ctrl-C (without it, the run ends once every task is at its end)")
@@ -254,10 +262,15 @@ int main(int argc, char* argv[]) {
     CLI::Option* missingIfUrlOption = app.add_option(
         "--missing-if-url", missingIfUrl,
         "a page whose URL, after redirects, matches this regular expression is missing");
-    CLI::Option* expectOption =
-        app.add_option("--expect", expect,
-                       "xml, html or any: a page with a Content-Type of another kind is missing")
-            ->check(CLI::IsMember({"xml", "html", "any"}));
+    CLI::Option* expectOption = app.add_option(
+        "--expect", expect,
+        "xml, html or any: a page with a Content-Type of another kind is missing; or media "
+        "types, comma-separated (text/x-wiki): a page of another type fails, and never replaces "
+        "a stored document");
+    CLI::Option* wallIfBodyOption = app.add_option(
+        "--wall-if-body", wallIfBody,
+        "a page whose first 64 KiB match this regular expression is a login page: a login wall, "
+        "as a 401 or 403 is (see --on-login-wall)");
     app.add_option("--on-login-wall", onLoginWall,
                    "when a site that gave documents starts asking for a login (401, 403, a "
                    "redirect to a login page) or shows a bot check five times: wait (paused, "
@@ -404,8 +417,17 @@ int main(int argc, char* argv[]) {
     if (missingIfUrlOption->count() > 0) {
         missing.ifUrl = missingIfUrl;
     }
+    if (wallIfBodyOption->count() > 0) {
+        missing.wallIfBody = wallIfBody;
+    }
     if (expectOption->count() > 0) {
-        missing.expect = PageKindNamed(expect);
+        std::vector<std::string> values;
+        for (std::size_t from = 0; from <= expect.size();) {
+            const std::size_t comma = std::min(expect.find(',', from), expect.size());
+            values.push_back(expect.substr(from, comma - from));
+            from = comma + 1;
+        }
+        missing.expect = std::move(values);
     }
     if (const Status applied = ApplyMissingPageOptions(missing, request); !applied.IsOk()) {
         std::fprintf(stderr, "novudl: %s\n", applied.Text().c_str());
@@ -442,6 +464,13 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    if (check >= 0) {
+        bool wouldStore = false;
+        for (const std::string& line : controller.CheckNumber(request, check, wouldStore)) {
+            std::printf("%s\n", line.c_str());
+        }
+        return wouldStore ? kAllStored : kSomeFailed;
+    }
     // Where this run's own lines in failed.txt begin.
     const std::string report = location.directory + kFailureReportName;
     std::error_code sizeError;
@@ -461,16 +490,26 @@ int main(int argc, char* argv[]) {
     if (!controller.HasRun()) {
         return kStorageUnwritable;
     }
-    DriveRunToItsEnd(controller, [&] {
-        if (g_interrupts > 0) {
-            progress.Clear();
-            std::fprintf(stderr,
-                         "novudl: stopping after the documents in progress (Ctrl-C again to end "
-                         "at once)\n");
+    const auto endNow = [&] {
+        if (g_interrupts >= 2) {
+            controller.SaveNow();  // where the next run goes on, as far as the run has come
+            std::_Exit(kInterrupted);
         }
-        return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported() ||
-               (!follow && controller.AllTasksAtTheirEnd());
-    });
+    };
+    DriveRunToItsEnd(
+        controller,
+        [&] {
+            if (g_interrupts > 0) {
+                progress.Clear();
+                std::fprintf(
+                    stderr,
+                    "novudl: stopping after the documents in progress (Ctrl-C again to end "
+                    "at once)\n");
+            }
+            return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported() ||
+                   (!follow && controller.AllTasksAtTheirEnd());
+        },
+        endNow);
     progress.Finish();
     if (controller.RefusedForHiddenEnd()) {
         std::fprintf(stderr, "novudl: --follow would wait for an end it cannot see\n");
@@ -490,8 +529,10 @@ int main(int argc, char* argv[]) {
         SettleRetry(controller, report, reportSizeAtStart, retryList);
     }
     const RunState state = controller.Snapshot();
-    std::printf("%d requested, %d stored, %d failed\n", state.requested, state.succeeded,
-                state.failed);
+    const int pastTheEnd = controller.PastTheEnd();
+    std::printf("%d requested, %d stored, %d failed%s\n", state.requested, state.succeeded,
+                state.failed,
+                pastTheEnd > 0 ? FormatText(", %d past the end", pastTheEnd).c_str() : "");
     // Named only when it holds them: a report that could not be written was told about.
     if (state.failed > 0 && controller.FailureReportWhole()) {
         std::printf("the failed numbers and why: %s\n", report.c_str());

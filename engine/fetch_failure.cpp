@@ -78,6 +78,8 @@ std::string DescribeFetchFailure(const FetchFailure& failure) {
             return "bad chunked body";
         case FetchError::kBadGzip:
             return "bad gzip body";
+        case FetchError::kWrongType:
+            return "not the expected type (" + failure.text + ")";
         case FetchError::kTooLarge:
             return "larger than the limit (" + failure.text + ")";
         case FetchError::kUnsupportedEncoding:

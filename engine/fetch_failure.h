@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "engine/page_rules.h"
 #include "engine/response_head.h"
 
 // Why a fetch did not store its document. The fetcher's result stays 1 or 0; this says what
@@ -40,6 +39,7 @@ enum class FetchError {
     kBadContentLength,       // a Content-Length that is no number, or lengths that differ
     kBadChunked,             // a chunked body broken, or cut before its last chunk
     kBadGzip,                // a gzip body corrupt, cut short, or going on past its end
+    kWrongType,              // text: the media type of a page that no document has
     kTooLarge,               // text: the document limit ("256 MiB") that the body passed
     kUnsupportedEncoding,    // text: the coding the body was sent in that is not ours to undo
     kReceive,                // detail: the system's error number (connection reset, ...)

@@ -130,12 +130,12 @@ int CHttpGetter::HttpDownload(const char* url, const char* path, FetchFailure* f
 }
 
 int CHttpGetter::Sample(const std::string& url, PageSample& sample, FetchFailure* failure,
-                        const PageRules* rules) const {
-    return Fetch(url, nullptr, &sample, failure, rules);
+                        const PageRules* rules, std::size_t room) const {
+    return Fetch(url, nullptr, &sample, failure, rules, room);
 }
 
 int CHttpGetter::Fetch(const std::string& url, const char* path, PageSample* sample,
-                       FetchFailure* failure, const PageRules* rules) const {
+                       FetchFailure* failure, const PageRules* rules, std::size_t room) const {
     FetchFailure outcome;
     std::string current = url;
     std::vector<std::string> chain;  // the URLs asked for, when a redirect was followed
@@ -147,7 +147,7 @@ int CHttpGetter::Fetch(const std::string& url, const char* path, PageSample* sam
         }
         const HttpVersion version =
             parsed->scheme == UrlScheme::kHttps ? httpsVersion_ : httpVersion_;
-        result = Exchange(current, *parsed, version, path, sample, rules, outcome);
+        result = Exchange(current, *parsed, version, path, sample, room, rules, outcome);
         if (result == 1 || outcome.error != FetchError::kStatus || !IsRedirect(outcome.detail) ||
             outcome.text.empty()) {
             break;
@@ -206,8 +206,8 @@ int CHttpGetter::Fetch(const std::string& url, const char* path, PageSample* sam
 }
 
 int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion version,
-                          const char* path, PageSample* sample, const PageRules* rules,
-                          FetchFailure& outcome) const {
+                          const char* path, PageSample* sample, std::size_t room,
+                          const PageRules* rules, FetchFailure& outcome) const {
     const std::optional<ProxyServer> proxy = proxies_.For(parsed);
     if (proxy && !proxy->problem.empty()) {
         outcome = {FetchError::kProxyConnect, 0, proxy->problem};
@@ -243,7 +243,7 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         received = false;
         if ((reused || Reach(*socket, parsed, port, proxy, limit_)) &&
             socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
-            result = sample != nullptr ? socket->SampleResponse(*sample, limit_, rules, url)
+            result = sample != nullptr ? socket->SampleResponse(*sample, limit_, rules, url, room)
                                        : socket->ReceiveResponse(path, limit_, rules, url);
             received = true;
             answered = socket->AnswerStarted();

@@ -5,6 +5,7 @@
 #include "engine/cut_off.h"
 #include "engine/fetch_failure.h"
 #include "engine/http_request.h"
+#include "engine/page_rules.h"
 #include "engine/proxy_settings.h"
 #include "engine/wait_limit.h"
 
@@ -47,8 +48,9 @@ class CHttpGetter {
     // The answer for `url` read into `sample` as far as PageRules::kBodySearched decoded bytes,
     // and no further: nothing is stored. 1 when it was a document that `rules` do not mark
     // missing, 0 otherwise, with the reason in `failure`.
+    // With a larger `room`, as far as that many bytes (the whole page, when its length comes in).
     int Sample(const std::string& url, PageSample& sample, FetchFailure* failure,
-               const PageRules* rules) const;
+               const PageRules* rules, std::size_t room = PageRules::kBodySearched) const;
 
     // Seconds: -1 no limit; positive: the limit of each single wait; anything else fails every
     // fetch at its send.
@@ -87,11 +89,12 @@ class CHttpGetter {
     bool SameSite(const Url& from, const Url& to) const;
     // The fetch of `url`, redirects followed, into the file `path` or, without one, `sample`.
     int Fetch(const std::string& url, const char* path, PageSample* sample, FetchFailure* failure,
-              const PageRules* rules) const;
+              const PageRules* rules, std::size_t room = 0) const;
     // One request and its answer for `url` (taken apart as `parsed`), on a kept connection when
     // one is there, into `path` or `sample`; 1 stored, 0 failed with the reason in `outcome`.
     int Exchange(const std::string& url, const Url& parsed, HttpVersion version, const char* path,
-                 PageSample* sample, const PageRules* rules, FetchFailure& outcome) const;
+                 PageSample* sample, std::size_t room, const PageRules* rules,
+                 FetchFailure& outcome) const;
 
     int timeout_ = -1;
     WaitLimit limit_ = WaitLimit::None();

@@ -186,12 +186,12 @@ int CHttpSocket::ReceiveResponse(const char* path, WaitLimit limit, const PageRu
 }
 
 int CHttpSocket::SampleResponse(PageSample& sample, WaitLimit limit, const PageRules* rules,
-                                const std::string& url) {
-    return ReadAnswer(nullptr, &sample, limit, rules, url);
+                                const std::string& url, std::size_t room) {
+    return ReadAnswer(nullptr, &sample, limit, rules, url, room);
 }
 
 int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limit,
-                            const PageRules* rules, const std::string& url) {
+                            const PageRules* rules, const std::string& url, std::size_t room) {
     reusable_ = false;
     overran_ = false;
     answerStarted_ = false;
@@ -228,18 +228,21 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
     }
     const std::optional<std::string_view> contentType = head.Field("content-type");
     if (sample != nullptr) {
-        CSampleEnd end(PageRules::kBodySearched);
+        CSampleEnd end(room);
         BodyRead read = ReadDocument(end, body, framing, gzip, PageRules::kBodySearched, limit);
         if (!read.whole && !end.Full()) {
             return 0;
         }
         sample->start = std::move(read.kept);
         sample->whole = read.whole;
+        sample->length = read.length;
+        sample->type = std::string(contentType.value_or(""));
         BeginExchange();  // a read stopped on purpose is no failure
         if (rules != nullptr) {
-            if (const std::optional<std::string> missing =
-                    rules->MissingBecause(contentType, sample->start, read.length, url)) {
-                return Fail(FetchError::kMissingPage, status, *missing);
+            if (const std::optional<FetchFailure> refusal = rules->Refusal(
+                    contentType, sample->start,
+                    read.whole ? sample->start.size() : sample->start.size() + 1, url, status)) {
+                return Fail(refusal->error, refusal->detail, refusal->text);
             }
         }
         return 1;
@@ -258,10 +261,10 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
         ReadDocument(file, body, framing, gzip, readsBody ? PageRules::kBodySearched : 0, limit);
     bool stored = read.whole;
     if (stored && rules != nullptr) {
-        if (const std::optional<std::string> missing =
-                rules->MissingBecause(contentType, read.kept, read.length, url)) {
+        if (const std::optional<FetchFailure> refusal =
+                rules->Refusal(contentType, read.kept, read.length, url, status)) {
             stored = false;
-            Fail(FetchError::kMissingPage, status, *missing);
+            Fail(refusal->error, refusal->detail, refusal->text);
         }
     }
     if (stored && !file.Commit()) {

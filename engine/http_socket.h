@@ -39,11 +39,11 @@ class CHttpSocket : public CTcpClient {
     // kMissingPage and leaves nothing behind either.
     int ReceiveResponse(const char* path, WaitLimit limit, const PageRules* rules = nullptr,
                         const std::string& url = {});
-    // The same answer read as far as PageRules::kBodySearched decoded bytes into `sample`, and no
-    // further; nothing is stored. 1 when the answer was a document that the rules do not mark
-    // missing.
+    // The same answer read as far as `room` decoded bytes, the first PageRules::kBodySearched
+    // of them into `sample`, and no further; nothing is stored. 1 when the answer was a
+    // document that the rules do not mark missing.
     int SampleResponse(PageSample& sample, WaitLimit limit, const PageRules* rules,
-                       const std::string& url);
+                       const std::string& url, std::size_t room = PageRules::kBodySearched);
     // The most decoded bytes a document may have (HttpOptions::maxDocumentBytes).
     void SetDocumentLimit(std::int64_t bytes) { documentLimit_ = bytes; }
 
@@ -80,9 +80,10 @@ class CHttpSocket : public CTcpClient {
         std::string kept;
         std::uint64_t length = 0;
     };
-    // The answer to the request, into a file at `path` or, without one, into `sample`.
+    // The answer to the request, into a file at `path` or, without one, into `sample` as far as
+    // `room` bytes.
     int ReadAnswer(const char* path, PageSample* sample, WaitLimit limit, const PageRules* rules,
-                   const std::string& url);
+                   const std::string& url, std::size_t room = 0);
     // How the body of an answer with this head and status ends; false (failure set) when it
     // cannot be told.
     bool FramingOf(const CResponseHead& head, int status, Framing& framing);

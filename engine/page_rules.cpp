@@ -1,5 +1,6 @@
 #include "engine/page_rules.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,65 @@ std::optional<PageRules::Kind> PageKindNamed(std::string_view name) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<FetchFailure> PageRules::Refusal(std::optional<std::string_view> contentType,
+                                               std::string_view bodyStart, std::uint64_t length,
+                                               const std::string& url, int status) const {
+    if (wallIfBody && wallIfBody->Search(bodyStart)) {
+        return FetchFailure(FetchError::kLoginPage, status);
+    }
+    if (!expectTypes.empty() && contentType) {
+        std::string type = LowerCase(contentType->substr(0, contentType->find(';')));
+        type.erase(type.find_last_not_of(" \t") + 1);
+        if (std::find(expectTypes.begin(), expectTypes.end(), type) == expectTypes.end()) {
+            return FetchFailure(FetchError::kWrongType, status, type);
+        }
+    }
+    if (std::optional<std::string> missing = MissingBecause(contentType, bodyStart, length, url)) {
+        return FetchFailure(FetchError::kMissingPage, status, std::move(*missing));
+    }
+    return std::nullopt;
+}
+
+bool TakeExpectation(const std::vector<std::string>& values, PageRules& rules, std::string* why) {
+    const auto refuse = [&](const std::string& reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
+        return false;
+    };
+    if (values.size() == 1) {
+        if (const std::optional<PageRules::Kind> kind = PageKindNamed(values[0])) {
+            rules.expect = *kind;
+            rules.expectTypes.clear();
+            return true;
+        }
+    }
+    std::vector<std::string> types;
+    for (const std::string& value : values) {
+        // type/subtype: two tokens of the characters media types are written with.
+        const std::size_t slash = value.find('/');
+        const auto token = [](std::string_view text) {
+            return !text.empty() && text.find_first_not_of(
+                                        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                        "0123456789!#$&^_.+-") == std::string_view::npos;
+        };
+        if (slash == std::string::npos || !token(std::string_view(value).substr(0, slash)) ||
+            !token(std::string_view(value).substr(slash + 1))) {
+            return refuse(
+                "\"xml\", \"html\", \"any\" or media types such as \"text/x-wiki\", "
+                "not \"" +
+                value + "\"");
+        }
+        types.push_back(LowerCase(value));
+    }
+    if (types.empty()) {
+        return refuse("at least one media type");
+    }
+    rules.expect = PageRules::Kind::kAny;
+    rules.expectTypes = std::move(types);
+    return true;
 }
 
 std::optional<std::string> PageRules::MissingBecause(std::optional<std::string_view> contentType,

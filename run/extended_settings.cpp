@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <tuple>
 #include <vector>
@@ -35,10 +36,12 @@ const KeySpec kKeys[] = {
     {"bbs", "missing_if_body", KeyKind::kPattern},
     {"bbs", "missing_if_url", KeyKind::kPattern},
     {"bbs", "expect", KeyKind::kExpect},
+    {"bbs", "wall_if_body", KeyKind::kPattern},
     {"document", "path", KeyKind::kPath},
     {"document", "missing_if_body", KeyKind::kPattern},
     {"document", "missing_if_url", KeyKind::kPattern},
     {"document", "expect", KeyKind::kExpect},
+    {"document", "wall_if_body", KeyKind::kPattern},
     {"http", "protocol", KeyKind::kProtocol},
     {"http", "user_agent", KeyKind::kUserAgent},
     {"http", "headers", KeyKind::kHeaders},
@@ -83,6 +86,31 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
         target = number;
         return {};
     }
+    if (key.kind == KeyKind::kExpect) {
+        // One text, or a list of media types.
+        std::vector<std::string> values;
+        if (const toml::array* list = value.as_array()) {
+            for (const toml::node& item : *list) {
+                const std::optional<std::string> type = item.value_exact<std::string>();
+                if (!type) {
+                    return name + " is a text or a list of texts";
+                }
+                values.push_back(*type);
+            }
+        } else if (const std::optional<std::string> text = value.value_exact<std::string>()) {
+            values.push_back(*text);
+        } else {
+            return name + " is a text or a list of texts";
+        }
+        PageRules checked;
+        std::string why;
+        if (!TakeExpectation(values, checked, &why)) {
+            return name + ": " + why;
+        }
+        (std::string_view(key.table) == "bbs" ? settings.bbsMissing : settings.documentMissing)
+            .expect = std::move(values);
+        return {};
+    }
     if (key.kind == KeyKind::kHeaders) {
         const toml::array* lines = value.as_array();
         if (lines == nullptr) {
@@ -113,14 +141,9 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
             if (!CompilePattern(*text, &why)) {
                 why = "not a regular expression: " + why;
             }
-            (std::string_view(key.name) == "missing_if_body" ? missing.ifBody : missing.ifUrl) =
-                *text;
-            break;
-        case KeyKind::kExpect:
-            missing.expect = PageKindNamed(*text);
-            if (!missing.expect) {
-                why = "\"xml\", \"html\" or \"any\", not \"" + *text + "\"";
-            }
+            (std::string_view(key.name) == "missing_if_body"  ? missing.ifBody
+             : std::string_view(key.name) == "missing_if_url" ? missing.ifUrl
+                                                              : missing.wallIfBody) = *text;
             break;
         case KeyKind::kPath:
             why = PathTemplateProblem(*text);
@@ -436,6 +459,7 @@ Status SetExtendedSettings(const std::string& path,
                            const std::vector<std::pair<std::string, std::string>>& changes) {
     return ChangeFile(path, [&](toml::table& root) {
         toml::array headers;
+        std::set<std::string> setHere;
         for (const auto& [name, value] : changes) {
             const KeySpec* key = FindKey(name);
             if (key == nullptr) {
@@ -448,6 +472,17 @@ Status SetExtendedSettings(const std::string& path,
             if (key->kind == KeyKind::kHeaders) {
                 headers.push_back(value);
                 table->insert_or_assign(key->name, headers);
+            } else if (key->kind == KeyKind::kExpect && table->contains(key->name) &&
+                       setHere.count(name) != 0) {
+                // The same key again in one change: a list of media types.
+                toml::array* types = table->get(key->name)->as_array();
+                if (types == nullptr) {
+                    toml::array list;
+                    list.push_back(*table->get(key->name)->value_exact<std::string>());
+                    table->insert_or_assign(key->name, std::move(list));
+                    types = table->get(key->name)->as_array();
+                }
+                types->push_back(value);
             } else if (key->kind == KeyKind::kCount) {
                 const std::optional<std::int64_t> count = ParseDecimal<std::int64_t>(value);
                 if (!count) {
@@ -462,6 +497,7 @@ Status SetExtendedSettings(const std::string& path,
             if (const std::string why = Take(*key, *table->get(key->name), ignored); !why.empty()) {
                 return Status::Refused(why);
             }
+            setHere.insert(name);
         }
         ExtendedSettings ignored;
         return Check(path, root, ignored);  // the rest of the file must stay readable too
@@ -524,7 +560,9 @@ Status ApplyMissingPage(const ExtendedSettings::MissingPage& missing, const char
          {std::tuple{&missing.ifBody, &rules.missingIfBody,
                      option ? "--missing-if-body" : ".missing_if_body"},
           std::tuple{&missing.ifUrl, &rules.missingIfUrl,
-                     option ? "--missing-if-url" : ".missing_if_url"}}) {
+                     option ? "--missing-if-url" : ".missing_if_url"},
+          std::tuple{&missing.wallIfBody, &rules.wallIfBody,
+                     option ? "--wall-if-body" : ".wall_if_body"}}) {
         if (*text) {
             std::string why;
             *target = CompilePattern(**text, &why);
@@ -534,7 +572,11 @@ Status ApplyMissingPage(const ExtendedSettings::MissingPage& missing, const char
             }
         }
     }
-    rules.expect = missing.expect.value_or(rules.expect);
+    std::string why;
+    if (missing.expect && !TakeExpectation(*missing.expect, rules, &why)) {
+        return Status::Refused(std::string(option ? "--expect" : std::string(task) + ".expect") +
+                               ": " + why);
+    }
     return Status::Ok();
 }
 

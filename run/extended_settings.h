@@ -24,11 +24,13 @@ inline constexpr const char* kExtendedSettingsName = "NOVUDownLoad.toml";
 //   http.max_document_mib      1 to 1048576: the largest document stored, after decoding
 //   run.rate, run.end_after, run.poll   as novudl's --rate, --end-after and --poll
 //   bbs.missing_if_body, bbs.missing_if_url (regular expressions), bbs.expect ("xml", "html",
-//   "any"), and the same for document: what marks a page missing although it came with a 200
+//   "any", or media types: "text/x-wiki" or a list of them), and the same for document: what
+//   marks a page missing, or of the wrong type, although it came with a 200
+//   bbs.wall_if_body, document.wall_if_body   what marks a login page (a regular expression)
 struct ExtendedSettings {
     struct MissingPage {
-        std::optional<std::string> ifBody, ifUrl;
-        std::optional<PageRules::Kind> expect;
+        std::optional<std::string> ifBody, ifUrl, wallIfBody;
+        std::optional<std::vector<std::string>> expect;  // a kind, or media types
     };
     std::optional<std::string> bbsPath, documentPath;
     MissingPage bbsMissing, documentMissing;

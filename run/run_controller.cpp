@@ -142,6 +142,12 @@ void CRunController::Launch(const RunRequest& request) {
     }
     SetPhase(RunPhase::kRunning);
 
+    // Where this run's lines in failed.txt begin.
+    std::error_code sizeError;
+    const std::string& report = failureReport_.GetPath();
+    reportStart_ =
+        IsRegularFile(report.c_str()) ? std::filesystem::file_size(report, sizeError) : 0;
+    listRun_ = request.bbs.plan.isList || request.document.plan.isList;
     downloader_ = std::make_unique<CDlgDownloader>(this);
     ConfigureFetcher(downloader_->GetFetcher(), request);
     for (const TaskKind& kind : kTaskKinds) {
@@ -267,7 +273,20 @@ bool CRunController::ProbeTick() {
     }
     RunRequest request = std::move(*pendingRequest_);
     pendingRequest_.reset();
-    const std::vector<CSeriesProbe::Answer> answers = probe_.Take();
+    const bool hidden = TakeProbeAnswers(probe_.Take(), request);
+    if (probeCancelled_ || (hidden && request.needsVisibleEnds)) {
+        refusedForHiddenEnd_ = !probeCancelled_;
+        folderLock_.Unlock();
+        generating_ = false;
+        SetPhase(RunPhase::kIdle);
+        return true;
+    }
+    Launch(request);
+    return true;
+}
+
+bool CRunController::TakeProbeAnswers(const std::vector<CSeriesProbe::Answer>& answers,
+                                      RunRequest& request) {
     bool hidden = false;
     for (const CSeriesProbe::Answer& answer : answers) {
         const std::optional<Url> parsed = ParseUrl(answer.url);
@@ -294,15 +313,64 @@ bool CRunController::ProbeTick() {
                 site.c_str(), static_cast<long long>(ProbeLimit(request).count() / 1000)));
         }
     }
-    if (probeCancelled_ || (hidden && request.needsVisibleEnds)) {
-        refusedForHiddenEnd_ = !probeCancelled_;
-        folderLock_.Unlock();
-        generating_ = false;
-        SetPhase(RunPhase::kIdle);
-        return true;
+    return hidden;
+}
+
+std::vector<std::string> CRunController::CheckNumber(RunRequest request, std::int32_t number,
+                                                     bool& wouldStore) {
+    wouldStore = true;
+    std::vector<std::string> lines;
+    // The look far past the start first, as a run makes it: its likeness marks pages missing.
+    std::vector<CSeriesProbe::Question> questions = ProbeQuestions(request);
+    if (!questions.empty()) {
+        auto getter = std::make_unique<CHttpGetter>();
+        ConfigureFetcher(*getter, request);
+        getter->CutOffAfter(ProbeLimit(request));
+        CSeriesProbe probe;
+        probe.Begin(std::move(getter), std::move(questions));
+        probeCancelled_ = false;
+        TakeProbeAnswers(probe.Take(), request);
     }
-    Launch(request);
-    return true;
+    CHttpGetter getter;
+    ConfigureFetcher(getter, request);
+    for (const TaskKind& kind : kTaskKinds) {
+        const std::optional<CJobNamer> namer =
+            CJobNamer::Make(appDirectory_, kind.jobKind, settings_.Record().*kind.url,
+                            request.PathTemplate(kind.jobKind));
+        if (!request.Task(kind.jobKind).enabled || !namer) {
+            continue;
+        }
+        const std::string url = namer->Url(number);
+        PageSample page;
+        FetchFailure failure;
+        const PageRules& rules = request.Page(kind.jobKind);
+        // The whole page is read, as far as the document limit, and stored nowhere.
+        const bool stored = getter.Sample(url, page, &failure, &rules, SIZE_MAX) == 1;
+        CTaskJudge judge;
+        CTaskJudge::Settings judged;
+        judged.storedBefore = HoldsAnyFile(appDirectory_ + kind.folder);
+        judged.onWall = request.onSiteWall;
+        judge.Begin(judged, clock_->Now());
+        judge.Judge(number, url, stored, failure, clock_->Now());
+        std::string said;
+        if (stored) {
+            said = FormatText("would be stored (%llu bytes, %s)",
+                              static_cast<unsigned long long>(page.length),
+                              page.type.empty() ? "no Content-Type" : page.type.c_str());
+        } else if (judge.TakeWall()) {
+            said = "a login wall: " + DescribeFetchFailure(failure);
+        } else if (ClassifyFailure(failure) == Answer::kWait) {
+            said = "the site asks to wait: " + DescribeFetchFailure(failure);
+        } else if (ClassifyFailure(failure) == Answer::kMissing) {
+            said = "missing: " + DescribeFetchFailure(failure);
+        } else {
+            said = "would fail: " + DescribeFetchFailure(failure);
+        }
+        wouldStore = wouldStore && stored;
+        lines.push_back(
+            FormatText("%s %d %s: %s", kind.reportName, number, url.c_str(), said.c_str()));
+    }
+    return lines;
 }
 
 void CRunController::GenerateJobs() {
@@ -620,9 +688,32 @@ void CRunController::SaveIfDue(bool force) {
 void CRunController::FinishFiles() {
     // The lines written last finish their numbers: the last save comes after them.
     failureReportWhole_ = failureReport_.Close();
+    // A number listed again, by a run that began below it, keeps only its new line. A retry's
+    // list is settled by its runner, which knows what it stored.
+    if (failureReportWhole_ && !listRun_) {
+        if (const Status settled =
+                CFailureReport::Settle(failureReport_.GetPath(), reportStart_, {}, {});
+            !settled.IsOk()) {
+            std::lock_guard<std::mutex> lock(reportLock_);
+            reportProblem_ = reportProblem_.value_or(settled.Text());
+        }
+    }
     SaveIfDue(true);
     folderLock_.Unlock();
     TellFailureReportProblem();
+}
+
+void CRunController::SaveNow() {
+    SaveIfDue(true);
+}
+
+int CRunController::PastTheEnd() {
+    std::lock_guard<std::mutex> lock(reportLock_);
+    int held = 0;
+    for (const TaskRun& task : tasks_) {
+        held += task.enabled ? static_cast<int>(task.judge.PastTheEnd()) : 0;
+    }
+    return held;
 }
 
 bool CRunController::FlushFailureReport(std::chrono::milliseconds limit) {

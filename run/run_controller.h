@@ -60,7 +60,9 @@ struct RunState {
 // what is there.
 //
 // One-off runs (a range or a list of numbers) leave the settings file alone: only an open run,
-// as the window starts one, moves the saved place and the task flags.
+// as the window starts one, moves the saved place and the task flags. At the end of a run (a
+// retry aside, whose runner settles its list) a number failed.txt lists again keeps only its new
+// line.
 class CRunController {
   public:
     CRunController(CRunObserver& observer, std::string appDirectory);
@@ -90,6 +92,12 @@ class CRunController {
     // Refused, through OnStartRefused, while another run holds the folder or a download folder
     // takes no files; ignored while a run exists.
     void Start(const RunRequest& request);
+    // What a run would do with `number` of each ticked task, and why, a line each ("bbs 295
+    // <URL>: would be stored (4312 bytes, text/html)", "... missing: ...", "... a login wall:
+    // ...", "... the site asks to wait: ...", "... would fail: ..."), after the look far past the
+    // start that a run makes; nothing is stored. `wouldStore` says whether each would be. No run
+    // may exist, and none is made.
+    std::vector<std::string> CheckNumber(RunRequest request, std::int32_t number, bool& wouldStore);
     void Pause();
     void Resume();
     // The first call ends generation, asks the workers to stop and bounds the documents in
@@ -144,6 +152,10 @@ class CRunController {
     std::string UrlOf(std::int32_t kind, std::int32_t number) {
         return Task(kind).namer ? Task(kind).namer->Url(number) : std::string();
     }
+    // Saves the settings record now, whatever its last save: the program is about to end.
+    void SaveNow();
+    // After a run: the numbers held past the end of their series.
+    int PastTheEnd();
     // Waits up to `limit` until failed.txt holds every line of the run; false if it does not.
     bool FlushFailureReport(std::chrono::milliseconds limit);
     // After a run: whether failed.txt took every line of it.
@@ -192,6 +204,9 @@ class CRunController {
     // What the probe asks: a number far past the start of each ticked open task.
     std::vector<CSeriesProbe::Question> ProbeQuestions(const RunRequest& request) const;
     static std::chrono::milliseconds ProbeLimit(const RunRequest& request);
+    // Puts what the probe learnt into `request` and tells the observer what it found; true when
+    // a task's end cannot be seen.
+    bool TakeProbeAnswers(const std::vector<CSeriesProbe::Answer>& answers, RunRequest& request);
     // The front end's tick while the probe runs: it ends the probe at its time, and a finished
     // one with the warnings and the run, or with nothing after Abort. True while the probe was
     // there to be ticked.
@@ -281,6 +296,8 @@ class CRunController {
     std::optional<DiskFull> diskFull_;          // guarded by reportLock_
     std::optional<std::string> reportProblem_;  // guarded by reportLock_; told once
     bool stoppedForDiskFull_ = false;
+    std::uint64_t reportStart_ = 0;  // where the run's lines in failed.txt begin
+    bool listRun_ = false;           // a retry of listed numbers
     bool failureReportWhole_ = true;
     FetchDocument fetch_;
     // The start's probe, and the run it comes before.

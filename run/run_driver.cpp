@@ -4,7 +4,8 @@
 #include <chrono>
 #include <thread>
 
-void DriveRunToItsEnd(CRunController& controller, const std::function<bool()>& stopWanted) {
+void DriveRunToItsEnd(CRunController& controller, const std::function<bool()>& stopWanted,
+                      const std::function<void()>& everyTick) {
     using Clock = std::chrono::steady_clock;
     constexpr std::chrono::milliseconds kGeneratePeriod{kGeneratePeriodMs};
     constexpr std::chrono::milliseconds kStatusPeriod{kStatusPeriodMs};
@@ -12,6 +13,9 @@ void DriveRunToItsEnd(CRunController& controller, const std::function<bool()>& s
     auto nextStatus = nextTick;
     bool stopping = false;
     while (controller.HasRun()) {
+        if (everyTick) {
+            everyTick();
+        }
         if (!stopping && stopWanted()) {
             stopping = true;
             controller.Abort();  // the workers are asked to stop

@@ -1447,6 +1447,31 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
     }
 }
 
+// A login page answered with a 200, and a page of another type than the documents: neither is
+// stored, and neither replaces the good copy already there.
+TEST_F(FetcherTest, ALoginPageOrAPageOfAnotherTypeFailsAndKeepsTheStoredCopy) {
+    PageRules rules;
+    rules.wallIfBody = CompilePattern("Login required", nullptr);
+    ASSERT_TRUE(TakeExpectation({"text/x-wiki"}, rules, nullptr));
+    for (const auto& [type, body, outcome] :
+         std::initializer_list<std::tuple<const char*, const char*, const char*>>{
+             {"text/x-wiki; charset=UTF-8", "== Page ==", "stored"},
+             {"TEXT/X-WIKI", "== Page ==", "stored"},
+             {"text/html; charset=UTF-8", "<p>Login required</p>",
+              "status 200, a login page (wall_if_body)"},
+             {"text/html; charset=UTF-8", "<html>", "not the expected type (text/html)"},
+         }) {
+        WriteFileBytes(Target(), "good copy");
+        Serve(ServerScript().Send(
+            HttpResponse(200, body, std::string("Content-Type: ") + type + "\r\n")));
+        FetchFailure failure;
+        getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure, &rules);
+        EXPECT_EQ(DescribeFetchFailure(failure), outcome) << type;
+        EXPECT_EQ(ReadFileBytes(Target()), std::string(outcome) == "stored" ? body : "good copy");
+        server_->Stop();
+    }
+}
+
 // A wiki's "not found" page names the number and carries a request's id and its time: two of
 // them teach what a third looks like, whatever its number, and a document is never taken for
 // one, not even one that differs from it in a short line.

@@ -450,10 +450,53 @@ TEST_F(RunControllerTest, ANotFoundPageThatNamesItsNumberIsMissingAndNoRevisionI
         listed.push_back(line.substr(line.find("\tbbs\t") + 5, 2));
     }
     EXPECT_EQ(listed, (std::vector<std::string>{"12", "13"}));
+
+    // What a run would do with one number, and why, without storing it.
+    std::filesystem::remove_all(AppFile("xml_file/0"));
+    for (const auto& [number, said] : std::initializer_list<std::pair<int, std::string>>{
+             {5, "would be stored (61 bytes, application/octet-stream)"},
+             {12,
+              "missing: status 200, a missing page (the same as the page for a number the "
+              "site does not have)"}}) {
+        bool wouldStore = false;
+        const std::vector<std::string> lines =
+            controller_.CheckNumber(request_, number, wouldStore);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], "bbs " + std::to_string(number) +
+                                " http://127.0.0.1/w/index.php?oldid=" + std::to_string(number) +
+                                ": " + said);
+        EXPECT_EQ(wouldStore, number == 5);
+    }
+    EXPECT_FALSE(std::filesystem::exists(AppFile("xml_file/0")));
+}
+
+// Every number failing one way before anything was stored stops the run by itself, with what
+// helps; the numbers are not listed, and the next run starts at the first of them again.
+TEST_F(RunControllerTest, AStormOfOneFailureStopsTheRunAndKeepsThePlace) {
+    ServeDocuments([](long) { return true; },
+                   [](long) { return FetchFailure(FetchError::kStatus, 301, "http://x/"); });
+    request_.document.enabled = false;
+    request_.bbs.first = 5000;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        controller_.RefreshStatus();
+        return !controller_.HasRun();
+    }));
+    EXPECT_EQ(controller_.StoppedByTask(), CTaskJudge::Stop::Why::kStorm);
+    EXPECT_EQ(observer_.Messages().back().substr(0, 61),
+              "bbs: every document is moved (301): --http1.1 follows redirec");
+    EXPECT_EQ(controller_.Snapshot().failed, 0);
+    EXPECT_FALSE(std::filesystem::exists(AppFile("failed.txt")) &&
+                 !ReadFileBytes(AppFile("failed.txt")).empty());
+    EXPECT_EQ(SavedRecord().bbsNumber, 5000);
 }
 
 TEST_F(RunControllerTest, RangeEndsWithExactCountsAndListsEveryFailureWithItsReason) {
     ServeDocuments();
+    // A line of an earlier run for a number this run lists again: only the new one stays.
+    WriteFileBytes(AppFile("failed.txt"),
+                   "2020-01-01 00:00:00\tbbs\t997\thttp://127.0.0.1/bbs/0/997.xml\told\n");
     const std::string savedBefore = ReadFileBytes(settings_.GetPath());
     request_.document.enabled = false;
     request_.bbs.first = 990;

@@ -354,18 +354,22 @@ class ExtendedSettingsTest : public ::testing::Test {
 
 TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     WriteFileBytes(dir_.File("cookies.txt"), "h\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
-    ASSERT_TRUE(Read("[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
-                     "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
-                     "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
-                     "cookies = \"cookies.txt\"\nmax_redirects = 0\nmax_document_mib = 3\n"
-                     "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
-                    .IsOk());
+    ASSERT_TRUE(
+        Read("[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
+             "wall_if_body = \"Login required\"\nexpect = [\"Text/X-Wiki\", \"text/plain\"]\n"
+             "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
+             "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
+             "cookies = \"cookies.txt\"\nmax_redirects = 0\nmax_document_mib = 3\n"
+             "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
+            .IsOk());
     RunRequest request;
     std::vector<std::string> warnings;
     ASSERT_TRUE(ApplyExtendedSettings(settings_, dir_.WithSeparator(), request, warnings).IsOk());
     EXPECT_EQ(request.bbsPath, "{n}.json");
     EXPECT_EQ(request.documentPath, "");
     EXPECT_TRUE(request.bbsPage.missingIfBody && !request.documentPage.missingIfBody);
+    EXPECT_TRUE(request.bbsPage.wallIfBody && !request.documentPage.wallIfBody);
+    EXPECT_EQ(request.bbsPage.expectTypes, (std::vector<std::string>{"text/x-wiki", "text/plain"}));
     EXPECT_EQ(request.documentPage.expect, PageRules::Kind::kHtml);
     EXPECT_EQ(request.httpVersion, HttpVersion::k11);
     EXPECT_EQ(request.http.userAgent, "Mozilla/5.0");
@@ -414,7 +418,15 @@ TEST_F(ExtendedSettingsTest, BadFilesAndValuesAreRefusedWhereTheyStand) {
               p + ":2:19: bbs.missing_if_body: not a regular expression: a parenthesis without "
                   "its partner at position 7"},
              {"[document]\nexpect = \"json\"\n",
-              p + ":2:10: document.expect: \"xml\", \"html\" or \"any\", not \"json\""},
+              p + ":2:10: document.expect: \"xml\", \"html\", \"any\" or media types such as "
+                  "\"text/x-wiki\", not \"json\""},
+             {"[bbs]\nexpect = [\"text/x-wiki\", \"xml\"]\n",
+              p + ":2:10: bbs.expect: \"xml\", \"html\", \"any\" or media types such as "
+                  "\"text/x-wiki\", not \"xml\""},
+             {"[bbs]\nexpect = 5\n", p + ":2:10: bbs.expect is a text or a list of texts"},
+             {"[bbs]\nwall_if_body = \"(Login\"\n",
+              p + ":2:16: bbs.wall_if_body: not a regular expression: a parenthesis without its "
+                  "partner at position 1"},
              {"[http]\nmax_document_mib = 0\n",
               p + ":2:20: http.max_document_mib is a whole number from 1 to 1048576"},
              {"[http]\nmax_document_mib = 1048577\n",
