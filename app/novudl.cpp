@@ -122,6 +122,20 @@ class CTerminalObserver : public CRunObserver {
                      static_cast<long long>(askAgainEvery.count() / 1000));
     }
 
+    // Said once for each outage of a task's site.
+    void OnSiteDown(std::int32_t jobKind, const std::string& since,
+                    std::chrono::milliseconds askAgainEvery) override {
+        std::string& told = jobKind == JOB_BBS ? bbsDownTold_ : documentDownTold_;
+        if (told == since || outputGone_) {
+            return;
+        }
+        told = since;
+        progress_.Clear();
+        std::fprintf(stderr, "novudl: %s: site not answering since %s, asking again every %lld s\n",
+                     TaskKindOf(jobKind).reportName, since.c_str(),
+                     static_cast<long long>(askAgainEvery.count() / 1000));
+    }
+
     // Standard output went away (a reader that left): the run stops as Ctrl-C stops it.
     bool OutputGone() const { return outputGone_; }
 
@@ -131,6 +145,7 @@ class CTerminalObserver : public CRunObserver {
     bool outputGone_ = false;
     bool waitsAtWalls_ = true;
     std::int32_t bbsEndTold_ = -1, documentEndTold_ = -1;
+    std::string bbsDownTold_, documentDownTold_;
 };
 
 // After a retry, stopped or not: the numbers stored leave failed.txt, and those never tried are

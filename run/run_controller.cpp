@@ -131,11 +131,12 @@ bool CRunController::PrepareStart(const RunRequest& request) {
         observer_.OnStartRefused(writable.Text());
         return false;
     }
-    observer_.OnStartNotice();
     return true;
 }
 
 void CRunController::Launch(const RunRequest& request) {
+    // After the probe, whose warnings the notice carries.
+    observer_.OnStartNotice();
     {
         std::lock_guard<std::mutex> lock(reportLock_);
         state_ = RunState{};

@@ -196,10 +196,10 @@ class CRunController {
     void Count(int result, std::int32_t kind, std::int32_t number, const char* url,
                const std::string& reason, const std::string& path);
     TaskRun& Task(std::int32_t kind) { return tasks_[kind == JOB_BBS ? 0 : 1]; }
-    // The checks of a Start (the templates, the folder lock, the download folders) and its
-    // notice; false, having told why, when the run may not start.
+    // The checks of a Start (the templates, the folder lock, the download folders); false,
+    // having told why, when the run may not start.
     bool PrepareStart(const RunRequest& request);
-    // Starts the run that PrepareStart allowed.
+    // Shows the notice and starts the run that PrepareStart allowed.
     void Launch(const RunRequest& request);
     // What the probe asks: a number far past the start of each ticked open task.
     std::vector<CSeriesProbe::Question> ProbeQuestions(const RunRequest& request) const;

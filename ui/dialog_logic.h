@@ -101,3 +101,10 @@ inline std::string SeriesEndText(std::int32_t jobKind, std::int32_t number,
            std::to_string(number) + ", asking again every " +
            std::to_string(askAgainEvery.count() / 1000) + " s";
 }
+
+// The status line of a task whose site does not answer.
+inline std::string SiteDownText(std::int32_t jobKind, const std::string& since,
+                                std::chrono::milliseconds askAgainEvery) {
+    return std::string(jobKind == JOB_BBS ? "BBS" : "Document") + ": site not answering since " +
+           since + ", asking again every " + std::to_string(askAgainEvery.count() / 1000) + " s";
+}

@@ -42,6 +42,10 @@ class CDialogObserver : public CRunObserver {
                      std::chrono::milliseconds askAgainEvery) override {
         SetText(IDC_STATUS, SeriesEndText(jobKind, number, askAgainEvery));
     }
+    void OnSiteDown(std::int32_t jobKind, const std::string& since,
+                    std::chrono::milliseconds askAgainEvery) override {
+        SetText(IDC_STATUS, SiteDownText(jobKind, since, askAgainEvery));
+    }
     void OnStartRefused(const std::string& reason) override { ShowMessage(reason); }
     // A warning of the Start (the probe's, a cookie file's) is in the notice too.
     void OnStartNotice() override {
