@@ -105,7 +105,8 @@ std::optional<std::int32_t> CTaskJudge::EndAt() const {
 }
 
 bool CTaskJudge::AtItsEnd() const {
-    return EndAt() && askAgain_.empty() && askLater_.empty() && !downSince_;
+    // A task that stopped the run is at no end: the stop is what the run tells.
+    return EndAt() && askAgain_.empty() && askLater_.empty() && !downSince_ && !stop_;
 }
 
 std::optional<CTaskJudge::TimePoint> CTaskJudge::SiteDownSince() const {
