@@ -46,6 +46,12 @@ int OpenAppendWithoutWaiting(const char* path);
 long long DescriptorSize(int descriptor);
 // Reads the byte at `offset` of the open file; false with errno set.
 bool ReadByteAt(int descriptor, long long offset, char& byte);
+// Reads up to `length` bytes at `offset` of the open file: the number read (0 at its end), or -1
+// with errno set.
+long ReadAt(int descriptor, long long offset, void* data, std::size_t length);
+// A file in `directory` for writing and reading back, which goes with its descriptor's close,
+// a crash included: nothing of it is left to clear away. -1 with errno set.
+int OpenScratchIn(const char* directory);
 // Cuts the open file back to `size` bytes; false with errno set.
 bool TruncateDescriptor(int descriptor, long long size);
 // Whether the open file is a regular file.

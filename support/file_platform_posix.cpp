@@ -133,14 +133,35 @@ long long DescriptorSize(int descriptor) {
 }
 
 bool ReadByteAt(int descriptor, long long offset, char& byte) {
-    ssize_t got;
-    do {
-        got = ::pread(descriptor, &byte, 1, static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
+    const long got = ReadAt(descriptor, offset, &byte, 1);
     if (got == 0) {
         errno = EIO;  // the file is shorter than it was said to be
     }
     return got == 1;
+}
+
+long ReadAt(int descriptor, long long offset, void* data, std::size_t length) {
+    ssize_t got;
+    do {
+        got = ::pread(descriptor, data, length, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
+}
+
+int OpenScratchIn(const char* directory) {
+#ifdef O_TMPFILE
+    const int unnamed = ::open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        return unnamed;
+    }
+#endif
+    // Where files cannot be made without a name, a name that is gone before anyone sees it.
+    std::string name = std::string(directory) + "/.scratch-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        ::unlink(name.c_str());
+    }
+    return fd;
 }
 
 bool TruncateDescriptor(int descriptor, long long size) {

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "support/file_platform.h"
@@ -108,14 +110,45 @@ long long DescriptorSize(int descriptor) {
 }
 
 bool ReadByteAt(int descriptor, long long offset, char& byte) {
-    if (::_lseeki64(descriptor, offset, SEEK_SET) != offset) {
-        return false;
-    }
-    const int got = ::_read(descriptor, &byte, 1);
+    const long got = ReadAt(descriptor, offset, &byte, 1);
     if (got == 0) {
         errno = EIO;  // the file is shorter than it was said to be
     }
     return got == 1;
+}
+
+long ReadAt(int descriptor, long long offset, void* data, std::size_t length) {
+    if (::_lseeki64(descriptor, offset, SEEK_SET) != offset) {
+        return -1;
+    }
+    const unsigned piece = length > 0x40000000 ? 0x40000000u : static_cast<unsigned>(length);
+    return ::_read(descriptor, data, piece);
+}
+
+int OpenScratchIn(const char* directory) {
+    static std::atomic<unsigned> made{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = std::string(directory) + "\\.scratch-" +
+                                 std::to_string(::_getpid()) + "-" + std::to_string(made++);
+        // Deleted by the system when its last handle closes, whatever ends the process.
+        const HANDLE handle = ::CreateFileA(
+            name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (::GetLastError() == ERROR_FILE_EXISTS) {
+                continue;
+            }
+            errno = ::GetLastError() == ERROR_DISK_FULL ? ENOSPC : EACCES;
+            return -1;
+        }
+        const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+        if (fd < 0) {
+            ::CloseHandle(handle);
+        }
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 bool TruncateDescriptor(int descriptor, long long size) {
