@@ -20,8 +20,9 @@ class CChunkedDecoder {
     // True once the last chunk and the trailers have ended.
     bool Done() const { return state_ == State::kDone; }
     bool Bad() const { return bad_; }
-    // Whether bytes came after the end of the body.
+    // Whether bytes came after the end of the body, and how many.
     bool Overran() const { return overran_; }
+    std::size_t OverranBytes() const { return overranBytes_; }
     int Error() const { return next_.Error(); }
 
   private:
@@ -61,6 +62,7 @@ class CChunkedDecoder {
     std::size_t trailerBytes_ = 0;
     bool bad_ = false;
     bool overran_ = false;
+    std::size_t overranBytes_ = 0;
 };
 
 template <typename Next>
@@ -148,6 +150,7 @@ bool CChunkedDecoder<Next>::Write(const void* data, std::size_t length) {
                 break;
             case State::kDone:
                 overran_ = true;
+                overranBytes_ += static_cast<std::size_t>(end - bytes);
                 return true;
         }
     }

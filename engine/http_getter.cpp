@@ -1,9 +1,11 @@
 #include "engine/http_getter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "engine/cookie_jar.h"
 #include "engine/http_request.h"
 #include "engine/http_socket.h"
+#include "engine/warc_archive.h"
 #include "support/debug_log.h"
 #include "support/text_format.h"
 
@@ -229,6 +232,12 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         socket->Close();
         socket.reset();
     }
+    std::optional<WireTape> tape;
+    if (archive_ != nullptr) {
+        tape.emplace(archive_->Folder());
+        tape->uri = url;
+        tape->httpProtocol = persistent ? "http/1.1" : "http/1.0";
+    }
     int result = 0;
     bool received = false;  // an answer was read to its end or its failure on this connection
     for (;;) {
@@ -241,12 +250,21 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         socket->BeginExchange();
         bool answered = false;
         received = false;
-        if ((reused || Reach(*socket, parsed, port, proxy, limit_)) &&
-            socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
-            result = sample != nullptr ? socket->SampleResponse(*sample, limit_, rules, url, room)
-                                       : socket->ReceiveResponse(path, limit_, rules, url);
-            received = true;
-            answered = socket->AnswerStarted();
+        if (reused || Reach(*socket, parsed, port, proxy, limit_)) {
+            // The tape begins after a tunnel's CONNECT: the archive keeps what the site saw.
+            if (tape) {
+                tape->Restart();
+                tape->date = std::chrono::system_clock::now();
+                socket->SetTape(&*tape);
+            }
+            if (socket->Send(request.data(), static_cast<int>(request.size()), limit_)) {
+                result = sample != nullptr
+                             ? socket->SampleResponse(*sample, limit_, rules, url, room)
+                             : socket->ReceiveResponse(path, limit_, rules, url);
+                received = true;
+                answered = socket->AnswerStarted();
+            }
+            socket->SetTape(nullptr);
         }
         // A kept connection that the server closed meanwhile fails before its answer begins:
         // the request goes once more, on a new connection. That is neither a failure nor a
@@ -262,6 +280,14 @@ int CHttpGetter::Exchange(const std::string& url, const Url& parsed, HttpVersion
         }
     }
     outcome = result == 1 ? FetchFailure{} : socket->Failure();
+    if (tape) {
+        if (const Status kept = archive_->Keep(*tape); !kept.IsOk()) {
+            // A document whose exchange is not in the archive is not stored yet.
+            result = 0;
+            outcome = {FetchError::kWriteError,
+                       kept.SystemErrorNumber() != 0 ? kept.SystemErrorNumber() : EIO};
+        }
+    }
     if (persistent && received && socket->Reusable()) {
         idle_->Keep(origin, std::move(socket));
     } else {

@@ -26,6 +26,7 @@ int GetUrlScheme(const char* url);
 // Proxy-Authorization line when the proxy URL names a user). https sends the origin form with a
 // Host and a User-Agent line, through a CONNECT tunnel when a proxy is used.
 class CConnectionPool;
+class CWarcArchive;
 
 class CHttpGetter {
   public:
@@ -83,6 +84,9 @@ class CHttpGetter {
     // on the same site: the same scheme, host and port, or http on its default port to https on
     // its default port. Set before the workers start.
     void SetOptions(HttpOptions options) { options_ = std::move(options); }
+    // Every exchange from now on goes into `archive` as well (not owned; null: none), and a
+    // document counts as stored only once its records are there. Set before the workers start.
+    void SetArchive(CWarcArchive* archive) { archive_ = archive; }
 
   private:
     // Whether a redirect from `from` to `to` stays on the site (see HttpDownload).
@@ -106,4 +110,5 @@ class CHttpGetter {
     HttpVersion httpsVersion_ = HttpVersion::k11;
     std::unique_ptr<CConnectionPool> idle_;  // the workers' kept connections
     HttpOptions options_;
+    CWarcArchive* archive_ = nullptr;
 };

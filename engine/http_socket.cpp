@@ -150,6 +150,10 @@ int CHttpSocket::ReadFinalHead(std::string& bytes, WaitLimit limit) {
             Fail(FetchError::kTooManyInterimAnswers);
             return -1;
         }
+        // The archive keeps the answer to the request, not the interim ones before it.
+        if (WireTape* tape = Tape()) {
+            tape->answerBegin = tape->received.Size() - bytes.size() + headerEnd;
+        }
         bytes.erase(0, static_cast<std::size_t>(headerEnd));
     }
 }
@@ -196,6 +200,60 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
     overran_ = false;
     answerStarted_ = false;
     setCookies_.clear();
+    answerWhole_ = chunksBroken_ = stoppedOnPurpose_ = false;
+    pastAnswer_ = 0;
+    cutBy_.reset();
+    const int result = ReadAnswerOf(path, sample, limit, rules, url, room);
+    MarkAnswerEnd();
+    return result;
+}
+
+void CHttpSocket::MarkAnswerEnd() {
+    WireTape* tape = Tape();
+    if (tape == nullptr) {
+        return;
+    }
+    if (answerWhole_) {
+        tape->answerEnd = tape->received.Size() - pastAnswer_;
+        return;
+    }
+    if (stoppedOnPurpose_) {
+        tape->truncated = "length";
+        return;
+    }
+    switch (cutBy_.value_or(Failure().error)) {
+        case FetchError::kTimeLimit:
+        case FetchError::kCutOff:
+            tape->truncated = "time";
+            break;
+        case FetchError::kClosedBeforeAnswer:
+        case FetchError::kNoHeaderEnd:
+        case FetchError::kShortBody:
+        case FetchError::kTlsCut:
+        case FetchError::kReceive:
+            tape->truncated = "disconnect";
+            break;
+        case FetchError::kBadChunked:
+            tape->truncated = chunksBroken_ ? "unspecified" : "disconnect";
+            break;
+        case FetchError::kNone:
+        case FetchError::kStatus:
+        case FetchError::kTooLarge:
+        case FetchError::kHeaderTooLong:
+        case FetchError::kTooManyInterimAnswers:
+        case FetchError::kMissingPage:
+        case FetchError::kLoginPage:
+        case FetchError::kWrongType:
+            tape->truncated = "length";  // read no further on purpose
+            break;
+        default:
+            tape->truncated = "unspecified";
+            break;
+    }
+}
+
+int CHttpSocket::ReadAnswerOf(const char* path, PageSample* sample, WaitLimit limit,
+                              const PageRules* rules, const std::string& url, std::size_t room) {
     std::string received;
     const int headerEnd = ReadFinalHead(received, limit);
     if (headerEnd < 0) {
@@ -233,6 +291,7 @@ int CHttpSocket::ReadAnswer(const char* path, PageSample* sample, WaitLimit limi
         if (!read.whole && !end.Full()) {
             return 0;
         }
+        stoppedOnPurpose_ = !read.whole;
         sample->start = std::move(read.kept);
         sample->whole = read.whole;
         sample->length = read.length;
@@ -292,16 +351,17 @@ int CHttpSocket::Refuse(const CResponseHead& head, int status, std::string_view 
     if (status == 403 && mitigated && EqualsNoCase(*mitigated, "challenge")) {
         MarkChallenge();
     }
-    // A short refusal is read and dropped, so that the connection can carry the next request;
-    // the refusal stays what is told.
-    if (keepsConnection &&
+    // A short refusal is read and dropped, so that the connection can carry the next request
+    // (or the archive the whole answer); the refusal stays what is told.
+    if ((keepsConnection || Tape() != nullptr) &&
         (framing.chunked || (framing.length >= 0 && framing.length <= kMaxDroppedBody))) {
         const FetchFailure refusal = Failure();
         struct {
             bool Write(const void*, std::size_t) { return true; }
             int Error() const { return 0; }
         } dropped;
-        reusable_ = ReceiveFramedBody(dropped, body, framing, limit) && !overran_;
+        reusable_ =
+            ReceiveFramedBody(dropped, body, framing, limit) && !overran_ && keepsConnection;
         BeginExchange();
         Fail(refusal.error, refusal.detail, refusal.text);
         if (refusal.retryAfter) {
@@ -347,6 +407,7 @@ bool CHttpSocket::ReceiveFramedBody(Sink& sink, std::string_view first, const Fr
         firstBytes = framing.length;
         overran_ = true;
     }
+    pastAnswer_ = first.size() - static_cast<std::size_t>(firstBytes);
     std::int64_t bodyBytes = firstBytes;
     CChunkedDecoder<Sink> decoder(sink);
     const auto receiveInto = [&](auto& stage) {
@@ -358,6 +419,8 @@ bool CHttpSocket::ReceiveFramedBody(Sink& sink, std::string_view first, const Fr
     bool whole = framing.chunked ? receiveInto(decoder) : receiveInto(sink);
     if (framing.chunked) {
         overran_ = overran_ || decoder.Overran();
+        pastAnswer_ = decoder.OverranBytes();
+        chunksBroken_ = decoder.Bad();
         if (decoder.Bad() || (whole && !decoder.Done())) {
             whole = false;
             Fail(FetchError::kBadChunked);  // broken, or closed before its last chunk
@@ -372,6 +435,10 @@ bool CHttpSocket::ReceiveFramedBody(Sink& sink, std::string_view first, const Fr
     if (whole && framing.length >= 0 && bodyBytes < framing.length) {
         whole = false;
         Fail(FetchError::kShortBody);
+    }
+    answerWhole_ = whole;
+    if (!whole) {
+        cutBy_ = Failure().error;
     }
     return whole;
 }

@@ -84,6 +84,8 @@ class CHttpSocket : public CTcpClient {
     // `room` bytes.
     int ReadAnswer(const char* path, PageSample* sample, WaitLimit limit, const PageRules* rules,
                    const std::string& url, std::size_t room = 0);
+    int ReadAnswerOf(const char* path, PageSample* sample, WaitLimit limit, const PageRules* rules,
+                     const std::string& url, std::size_t room);
     // How the body of an answer with this head and status ends; false (failure set) when it
     // cannot be told.
     bool FramingOf(const CResponseHead& head, int status, Framing& framing);
@@ -114,8 +116,18 @@ class CHttpSocket : public CTcpClient {
     int ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
                     std::int64_t length = -1);
 
+    // Marks on the tape, when one is attached, where the answer ended, or why it did not.
+    void MarkAnswerEnd();
+
     bool reusable_ = false;
     bool overran_ = false;  // bytes came past the body's framing
+    // For the archive: the answer was read to the end of its framing, and so many bytes came
+    // after it; or what cut the read short, and whether that was on purpose.
+    bool answerWhole_ = false;
+    std::uint64_t pastAnswer_ = 0;
+    std::optional<FetchError> cutBy_;
+    bool chunksBroken_ = false;
+    bool stoppedOnPurpose_ = false;
     bool answerStarted_ = false;
     std::chrono::seconds idleLimit_ = kLongestIdle;
     std::int64_t documentLimit_ = HttpOptions().maxDocumentBytes;

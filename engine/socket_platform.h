@@ -22,6 +22,10 @@ struct PeerAddress {
     int length = 0;
 };
 
+// The address a connected socket's peer has, as text ("192.0.2.1", "2001:db8::1"); empty when
+// the system does not say.
+std::string PeerAddressText(SocketHandle socket);
+
 // Whether `host` is a complete IPv4 (dotted quad) or IPv6 address.
 bool IsAddressLiteral(const char* host);
 bool IsIPv6Literal(const char* host);

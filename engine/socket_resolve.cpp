@@ -25,6 +25,28 @@ bool IsAddressLiteral(const char* host) {
     return host != nullptr && (::inet_pton(AF_INET, host, &address) == 1 || IsIPv6Literal(host));
 }
 
+std::string PeerAddressText(SocketHandle socket) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof(peer);
+#ifdef _WIN32
+    const auto handle = static_cast<SOCKET>(socket);
+#else
+    const auto handle = static_cast<int>(socket);
+#endif
+    if (::getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* address =
+        peer.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr)
+            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr);
+    if (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) {
+        return {};
+    }
+    return ::inet_ntop(peer.ss_family, address, text, sizeof(text)) != nullptr ? text : "";
+}
+
 std::vector<PeerAddress> Resolve(const char* host, int port) {
     std::vector<PeerAddress> peers;
     if (host == nullptr || *host == '\0') {

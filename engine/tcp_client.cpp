@@ -170,7 +170,34 @@ bool CTcpClient::AwaitReady(bool forWriting, WaitLimit limit, bool callBlocks) {
     }
 }
 
+void CTcpClient::SetTape(WireTape* tape) {
+    tape_ = tape;
+    if (tape_ != nullptr && socket_ != net::kNoSocket) {
+        tape_->peerAddress = net::PeerAddressText(socket_);
+        tape_->tlsProtocol = tls_ ? tls_->ProtocolName() : std::string();
+        tape_->tlsCipher = tls_ ? tls_->CipherSuite() : std::string();
+    }
+}
+
 int CTcpClient::Send(const char* data, int length, WaitLimit limit) {
+    const int sent = SendToPeer(data, length, limit);
+    if (sent == 1 && tape_ != nullptr) {
+        tape_->request.append(data, static_cast<std::size_t>(length));
+    }
+    return sent;
+}
+
+int CTcpClient::Receive(char* buffer, int& length, WaitLimit limit) {
+    const int received = ReceiveFromPeer(buffer, length, limit);
+    if (received == 1 && tape_ != nullptr &&
+        !tape_->received.Append(buffer, static_cast<std::size_t>(length))) {
+        // What cannot be archived is not taken: the fetch fails as a write would.
+        return Fail(FetchError::kWriteError, tape_->received.Failure().SystemErrorNumber());
+    }
+    return received;
+}
+
+int CTcpClient::SendToPeer(const char* data, int length, WaitLimit limit) {
     if (socket_ == net::kNoSocket || length < 0) {
         return Fail(FetchError::kSend);
     }
@@ -211,7 +238,7 @@ int CTcpClient::TlsSend(const char* data, int length, WaitLimit limit) {
     return 1;
 }
 
-int CTcpClient::Receive(char* buffer, int& length, WaitLimit limit) {
+int CTcpClient::ReceiveFromPeer(char* buffer, int& length, WaitLimit limit) {
     if (socket_ == net::kNoSocket || length < 0) {
         return Fail(FetchError::kReceive);
     }

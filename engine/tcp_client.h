@@ -8,6 +8,7 @@
 #include "engine/socket_platform.h"
 #include "engine/tls_channel.h"
 #include "engine/wait_limit.h"
+#include "engine/wire_tape.h"
 
 // One TCP connection, with TLS as an optional layer under the same Send and Receive. Timeouts
 // are in seconds: -1 means no limit on a wait; a positive value bounds each single wait; 0 or
@@ -54,7 +55,12 @@ class CTcpClient {
     // Why the last operation that failed did so.
     const FetchFailure& Failure() const { return failure_; }
 
+    // From now on every byte sent and received goes onto `tape` as well (not owned; null: no
+    // more), which learns the peer's address and the TLS session's protocol and cipher.
+    void SetTape(WireTape* tape);
+
   protected:
+    WireTape* Tape() const { return tape_; }
     int Fail(FetchError error, int detail = 0, std::string text = {});
     void SetRetryAfter(std::chrono::seconds wait) { failure_.retryAfter = wait; }
     void MarkChallenge() { failure_.challenge = true; }
@@ -67,6 +73,8 @@ class CTcpClient {
     bool CutOffPassed();
     // One connection attempt to one address.
     bool ConnectTo(const net::PeerAddress& peer, WaitLimit limit);
+    int SendToPeer(const char* data, int length, WaitLimit limit);
+    int ReceiveFromPeer(char* buffer, int& length, WaitLimit limit);
     int TlsSend(const char* data, int length, WaitLimit limit);
     int TlsReceive(char* buffer, int& length, WaitLimit limit);
     // Waits for what a TLS step asked for; false (failure set) when the step failed or the wait
@@ -78,4 +86,5 @@ class CTcpClient {
     bool tlsCut_ = false;
     const CCutOff* cutOff_ = nullptr;
     FetchFailure failure_;
+    WireTape* tape_ = nullptr;
 };

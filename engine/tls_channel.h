@@ -41,6 +41,11 @@ class CTlsChannel {
     Step Read(char* buffer, std::size_t capacity, std::size_t& read);
     // Decrypted bytes already waiting: the socket may not be readable although data is there.
     bool HasPending() const;
+    // Once the handshake is done, for the archive: the protocol as web archives name it
+    // ("tls/1.3") and the cipher suite by its IANA name ("TLS_AES_128_GCM_SHA256"); empty where
+    // the library does not say.
+    std::string ProtocolName() const;
+    std::string CipherSuite() const;
     // Why the last step failed, in the library's words ("certificate verify failed: ...").
     const std::string& Reason() const { return reason_; }
 

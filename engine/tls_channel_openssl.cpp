@@ -220,3 +220,15 @@ CTlsChannel::Step CTlsChannel::Read(char* buffer, std::size_t capacity, std::siz
 bool CTlsChannel::HasPending() const {
     return SSL_pending(session_->ssl) > 0;
 }
+
+std::string CTlsChannel::ProtocolName() const {
+    // "TLSv1.3" as OpenSSL says it.
+    const std::string version = SSL_get_version(session_->ssl);
+    return version.rfind("TLSv", 0) == 0 ? "tls/" + version.substr(4) : std::string();
+}
+
+std::string CTlsChannel::CipherSuite() const {
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(session_->ssl);
+    const char* name = cipher != nullptr ? SSL_CIPHER_standard_name(cipher) : nullptr;
+    return name != nullptr ? name : "";
+}

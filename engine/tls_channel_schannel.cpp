@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -576,4 +577,37 @@ CTlsChannel::Step CTlsChannel::Read(char* buffer, std::size_t capacity, std::siz
 
 bool CTlsChannel::HasPending() const {
     return session_->plainRead < session_->plain.size();
+}
+
+std::string CTlsChannel::ProtocolName() const {
+    SecPkgContext_ConnectionInfo info{};
+    if (QueryContextAttributesA(&session_->context, SECPKG_ATTR_CONNECTION_INFO, &info) !=
+        SEC_E_OK) {
+        return {};
+    }
+    switch (info.dwProtocol) {
+        case SP_PROT_TLS1_3_CLIENT:
+            return "tls/1.3";
+        case SP_PROT_TLS1_2_CLIENT:
+            return "tls/1.2";
+        default:
+            return {};
+    }
+}
+
+std::string CTlsChannel::CipherSuite() const {
+    SecPkgContext_CipherInfo info{};
+    info.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    if (QueryContextAttributesA(&session_->context, SECPKG_ATTR_CIPHER_INFO, &info) != SEC_E_OK) {
+        return {};
+    }
+    // The names are ASCII: anything else is no IANA name.
+    std::string name;
+    for (const WCHAR* c = info.szCipherSuite; *c != 0 && c < std::end(info.szCipherSuite); ++c) {
+        if (*c < 0x21 || *c > 0x7E) {
+            return {};
+        }
+        name += static_cast<char>(*c);
+    }
+    return name;
 }

@@ -24,7 +24,8 @@ std::string FailureKey(const FetchFailure& failure) {
     std::string key =
         std::to_string(static_cast<int>(failure.error)) + "/" + std::to_string(failure.detail);
     if (failure.error == FetchError::kTls) {
-        key += "/" + failure.text.substr(0, failure.text.find(':'));
+        key += '/';
+        key.append(failure.text, 0, failure.text.find(':'));
     }
     return key;
 }
