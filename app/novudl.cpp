@@ -197,7 +197,7 @@ int main(int argc, char* argv[]) {
     int rate = defaults.ratePerSecond;
     int maxRedirects = defaults.http.maxRedirects;
     int maxDocumentMib = HttpOptions::kDefaultMaxDocumentMib;
-    bool follow = false, http11 = false, http10 = false;
+    bool follow = false, http11 = false, http10 = false, warc = false;
     std::int32_t fromBbs = -1, fromDocument = -1, check = -1;
     CLI::Option* bbsOption = app.add_option(
         "--bbs", bbsText, "fetch exactly these forum topics: A-B, or A+N (N from A)");
@@ -296,6 +296,10 @@ int main(int argc, char* argv[]) {
         app.add_option("--max-redirects", maxRedirects,
                        "redirects on the same site followed over HTTP/1.1 (default 5)")
             ->check(CLI::Range(0, HttpOptions::kMostRedirects));
+    app.add_flag("--warc", warc,
+                 "keep a web archive too: every request and answer as WARC records in "
+                 "archive/NOVUDownLoad-<start>-<serial>.warc.gz, with a CDXJ index beside each "
+                 "finished file (as [archive] warc = true in NOVUDownLoad.toml)");
     CLI::Option* documentMibOption =
         app.add_option("--max-document-mib", maxDocumentMib,
                        "the largest document stored, in MiB after decoding (default 256); a "
@@ -314,7 +318,8 @@ int main(int argc, char* argv[]) {
         "one-off runs: they leave the "
         "saved place and the task flags as they are; --from-bbs and --from-doc set a new "
         "place.\nCtrl-C stops the run as Abort does; a second "
-        "Ctrl-C saves the place and ends it at once.\nExit status: 0 every document stored, 1 some failed (listed in "
+        "Ctrl-C saves the place and ends it at once.\nExit status: 0 every document stored, 1 some "
+        "failed (listed in "
         "failed.txt), 2 bad arguments (or a page rule that marks every page missing), 3 the "
         "download folders cannot be written, another run uses them, or the disk became full (the "
         "run stops, the place to continue from saved), 4 stopped at a login wall "
@@ -400,6 +405,7 @@ int main(int argc, char* argv[]) {
     if (documentMibOption->count() > 0) {
         request.http.maxDocumentBytes = std::int64_t{maxDocumentMib} << 20;
     }
+    request.archive.warc = request.archive.warc || warc;
     if (headerOption->count() > 0) {
         request.http.headers.clear();
         for (const std::string& line : headerLines) {

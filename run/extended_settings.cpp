@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/cookie_jar.h"
+#include "engine/warc_archive.h"
 #include "run/job_names.h"
 #include "run/run_request.h"
 #include "support/decimal.h"
@@ -21,7 +22,17 @@
 
 namespace {
 
-enum class KeyKind { kPath, kProtocol, kUserAgent, kHeaders, kFile, kCount, kPattern, kExpect };
+enum class KeyKind {
+    kPath,
+    kProtocol,
+    kUserAgent,
+    kHeaders,
+    kFile,
+    kCount,
+    kPattern,
+    kExpect,
+    kSwitch
+};
 
 struct KeySpec {
     const char* table;
@@ -51,6 +62,8 @@ const KeySpec kKeys[] = {
     {"run", "rate", KeyKind::kCount, 1, kGeneratorRate},
     {"run", "end_after", KeyKind::kCount, 1, kMostEndAfter},
     {"run", "poll", KeyKind::kCount, 1, kMostPollSeconds},
+    {"archive", "warc", KeyKind::kSwitch},
+    {"archive", "warc_max_mib", KeyKind::kCount, 1, CWarcArchive::kMostMaxMib},
 };
 
 const KeySpec* FindKey(std::string_view table, std::string_view name) {
@@ -82,8 +95,17 @@ std::string Take(const KeySpec& key, const toml::node& value, ExtendedSettings& 
                                      : name == "http.max_document_mib" ? settings.maxDocumentMib
                                      : name == "run.rate"              ? settings.rate
                                      : name == "run.end_after"         ? settings.endAfter
+                                     : name == "archive.warc_max_mib"  ? settings.warcMaxMib
                                                                        : settings.poll;
         target = number;
+        return {};
+    }
+    if (key.kind == KeyKind::kSwitch) {
+        const std::optional<bool> on = value.value_exact<bool>();
+        if (!on) {
+            return name + " is true or false";
+        }
+        settings.warc = *on;
         return {};
     }
     if (key.kind == KeyKind::kExpect) {
@@ -483,6 +505,11 @@ Status SetExtendedSettings(const std::string& path,
                     types = table->get(key->name)->as_array();
                 }
                 types->push_back(value);
+            } else if (key->kind == KeyKind::kSwitch) {
+                if (value != "true" && value != "false") {
+                    return Status::Refused(name + " is true or false");
+                }
+                table->insert_or_assign(key->name, value == "true");
             } else if (key->kind == KeyKind::kCount) {
                 const std::optional<std::int64_t> count = ParseDecimal<std::int64_t>(value);
                 if (!count) {
@@ -617,6 +644,10 @@ Status ApplyExtendedSettings(const ExtendedSettings& settings, const std::string
     request.endAfter = settings.endAfter.value_or(request.endAfter);
     if (settings.poll) {
         request.askAgainEvery = std::chrono::seconds(*settings.poll);
+    }
+    request.archive.warc = settings.warc.value_or(request.archive.warc);
+    if (settings.warcMaxMib) {
+        request.archive.maxFileBytes = std::int64_t{*settings.warcMaxMib} << 20;
     }
     if (settings.cookies) {
         const std::filesystem::path file = std::filesystem::path(dataDirectory) / *settings.cookies;

@@ -27,6 +27,8 @@ inline constexpr const char* kExtendedSettingsName = "NOVUDownLoad.toml";
 //   "any", or media types: "text/x-wiki" or a list of them), and the same for document: what
 //   marks a page missing, or of the wrong type, although it came with a 200
 //   bbs.wall_if_body, document.wall_if_body   what marks a login page (a regular expression)
+//   archive.warc               true: every exchange also goes into a web archive (WARC)
+//   archive.warc_max_mib       1 to 1048576: an archive file's size before the next begins
 struct ExtendedSettings {
     struct MissingPage {
         std::optional<std::string> ifBody, ifUrl, wallIfBody;
@@ -40,6 +42,8 @@ struct ExtendedSettings {
     std::optional<std::string> cookies;
     std::optional<int> maxRedirects, maxDocumentMib;
     std::optional<int> rate, endAfter, poll;
+    std::optional<bool> warc;
+    std::optional<int> warcMaxMib;
 };
 
 // The largest settings file read: settings are a few lines; anything longer is not ours.

@@ -131,7 +131,66 @@ bool CRunController::PrepareStart(const RunRequest& request) {
         observer_.OnStartRefused(writable.Text());
         return false;
     }
+    if (const Status opened = OpenArchive(request); !opened.IsOk()) {
+        ReleaseFolder();
+        observer_.OnStartRefused(
+            FormatText("The archive in %s cannot be written (%s). No run "
+                       "was started.",
+                       (appDirectory_ + kArchiveFolder).c_str(), opened.Text().c_str()));
+        return false;
+    }
     return true;
+}
+
+Status CRunController::OpenArchive(const RunRequest& request) {
+    if (!request.archive.warc) {
+        return Status::Ok();
+    }
+    CWarcArchive::Settings settings;
+    settings.folder = appDirectory_ + kArchiveFolder;
+    settings.maxFileBytes = request.archive.maxFileBytes;
+    // What shapes the exchanges that follow: the templates and how they are asked for.
+    for (const TaskKind& kind : kTaskKinds) {
+        if (request.Task(kind.jobKind).enabled) {
+            settings.info.emplace_back(std::string(kind.reportName) + "-url",
+                                       settings_.Record().*kind.url);
+        }
+    }
+    const auto exchange = [](HttpVersion version) {
+        return version == HttpVersion::k11 ? "HTTP/1.1" : "HTTP/1.0";
+    };
+    settings.info.emplace_back("http-exchange", exchange(request.httpVersion));
+    settings.info.emplace_back("https-exchange", exchange(request.httpsVersion));
+    settings.info.emplace_back("max-redirects", std::to_string(request.http.maxRedirects));
+    for (auto& [name, value] : settings.info) {
+        value.erase(std::remove_if(value.begin(), value.end(),
+                                   [](char c) { return c == '\r' || c == '\n'; }),
+                    value.end());
+    }
+    archive_ = std::make_unique<CWarcArchive>();
+    const Status opened = archive_->Open(std::move(settings));
+    if (!opened.IsOk()) {
+        archive_.reset();
+    }
+    return opened;
+}
+
+void CRunController::ReleaseFolder() {
+    if (archive_) {
+        if (const Status closed = archive_->Close(); !closed.IsOk()) {
+            WriteDebugLog("archive: the last file was not finished: %s", closed.Text().c_str());
+            // A full disk has been told already: the index waits for the next start, which
+            // makes it. Anything else is worth a word.
+            std::lock_guard<std::mutex> lock(reportLock_);
+            if (!IsDiskFull(closed.SystemErrorNumber()) && !diskFull_) {
+                reportProblem_ =
+                    reportProblem_.value_or("The archive's last file could not be finished (" +
+                                            closed.Text() + "); the next start finishes it.");
+            }
+        }
+        archive_.reset();
+    }
+    folderLock_.Unlock();
 }
 
 void CRunController::Launch(const RunRequest& request) {
@@ -233,6 +292,7 @@ void CRunController::ConfigureFetcher(CHttpGetter& fetcher, const RunRequest& re
     fetcher.SetPort(fetchPort_);
     fetcher.SetVersions(request.httpVersion, request.httpsVersion);
     fetcher.SetOptions(request.http);
+    fetcher.SetArchive(archive_.get());
 }
 
 std::vector<CSeriesProbe::Question> CRunController::ProbeQuestions(
@@ -277,7 +337,8 @@ bool CRunController::ProbeTick() {
     const bool hidden = TakeProbeAnswers(probe_.Take(), request);
     if (probeCancelled_ || (hidden && request.needsVisibleEnds)) {
         refusedForHiddenEnd_ = !probeCancelled_;
-        folderLock_.Unlock();
+        ReleaseFolder();
+        TellFailureReportProblem();
         generating_ = false;
         SetPhase(RunPhase::kIdle);
         return true;
@@ -656,6 +717,20 @@ void CRunController::SaveIfDue(bool force) {
         recordChanged_ = false;
         lastSave_ = now;
     }
+    // The records of every exchange this record counts come first, as the documents do.
+    if (const Status synced = archive_ ? archive_->Sync() : Status::Ok(); !synced.IsOk()) {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        unsyncedFolders_.insert(folders.begin(), folders.end());
+        recordChanged_ = true;
+        if (IsDiskFull(synced.SystemErrorNumber())) {
+            const std::int32_t kind = Task(JOB_BBS).enabled ? JOB_BBS : JOB_DOCUMENT;
+            NoteDiskFull(archive_->Folder(), kind, settings_.Record().*TaskKindOf(kind).number);
+        } else if (!reportProblem_) {
+            reportProblem_ = "The archive cannot be made durable (" + synced.Text() +
+                             "): the place is not saved past what it holds.";
+        }
+        return;
+    }
     // The documents this record counts were made durable before they took their names; now the
     // names are, so that the saved place never stands above a document that a power cut lost.
     // A file system that refuses to make a folder durable (some refuse fsync on folders) still
@@ -700,7 +775,7 @@ void CRunController::FinishFiles() {
         }
     }
     SaveIfDue(true);
-    folderLock_.Unlock();
+    ReleaseFolder();
     TellFailureReportProblem();
 }
 

@@ -235,8 +235,12 @@ class CRunController {
     // `force`), after making the names of the documents it counts durable, and tells a failure
     // once per run. Never waits for another save unless `force`.
     void SaveIfDue(bool force);
-    // Ends the run's hold on files: failed.txt, the last save, the folder lock.
+    // Ends the run's hold on files: failed.txt, the last save, the archive, the folder lock.
     void FinishFiles();
+    // Opens the run's archive when the request keeps one; why not, when it cannot be.
+    Status OpenArchive(const RunRequest& request);
+    // Closes the archive, when there is one, and lets the data folder go.
+    void ReleaseFolder();
     // Abort's first step: no more numbers, the workers asked to stop, documents in progress
     // bounded in time.
     void AskWorkersToStop();
@@ -274,10 +278,11 @@ class CRunController {
     std::optional<std::string> siteWall_;
     RunRequest::SiteWall onSiteWall_ = RunRequest::SiteWall::kPause;
     bool stopAskedAtWall_ = false, stoppedAtWall_ = false;
-    CRunClock::TimePoint lastSave_;     // guarded by reportLock_
-    std::mutex saveMutex_;              // one save at a time
-    bool saveFailureReported_ = false;  // guarded by saveMutex_; once per run
-    CFolderLock folderLock_;            // held from Start to the end of the run
+    CRunClock::TimePoint lastSave_;          // guarded by reportLock_
+    std::mutex saveMutex_;                   // one save at a time
+    bool saveFailureReported_ = false;       // guarded by saveMutex_; once per run
+    CFolderLock folderLock_;                 // held from Start to the end of the run
+    std::unique_ptr<CWarcArchive> archive_;  // from Start to the end of a run that keeps one
     int fetchPort_ = CHttpGetter::kDefaultPort;
     int idleSleepMs_ = CDownloader::kIdleSleepMs;
     const CRunClock* clock_ = &CRunClock::Steady();

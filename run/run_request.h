@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/downloader.h"
+#include "engine/warc_archive.h"
 #include "run/series_end.h"
 #include "run/task_plan.h"
 
@@ -15,6 +16,9 @@ inline constexpr int kGeneratorRate = 100;
 // questions at its end.
 inline constexpr int kMostEndAfter = 1000000;
 inline constexpr int kMostPollSeconds = 86400;
+
+// The web archive's folder in the data folder.
+inline constexpr const char* kArchiveFolder = "archive";
 
 // What one task fetches in a run.
 struct TaskRequest {
@@ -48,6 +52,13 @@ struct RunRequest {
     // A run that waits at the ends of its series (novudl --follow) does not start where the
     // start's probe finds an end that cannot be seen.
     bool needsVisibleEnds = false;
+
+    // Whether the run keeps a web archive of its exchanges, and how large its files grow.
+    struct Archive {
+        bool warc = false;
+        std::int64_t maxFileBytes = std::int64_t{CWarcArchive::kDefaultMaxMib} << 20;
+    };
+    Archive archive;
 
     // Where each task's documents go below its folder; empty: "<n/1000>/<n>" and its extension.
     std::string bbsPath, documentPath;

@@ -35,6 +35,14 @@ std::string PatternBody(std::size_t size) {
     return body;
 }
 
+// What the probe read of a page: its start, and whether that was all of it.
+PageSample Sampled(std::string start, bool whole) {
+    PageSample sample;
+    sample.start = std::move(start);
+    sample.whole = whole;
+    return sample;
+}
+
 class FetcherTest : public ::testing::Test {
   protected:
     // Serves `script` to every request and fetches `url` (the host part is replaced by the
@@ -1429,12 +1437,12 @@ TEST_F(FetcherTest, PagesTheRulesMarkMissingAreNotStored) {
     const std::string start = pastTheSearch.substr(0, PageRules::kBodySearched);
     for (const auto& [path, sample, missing] :
          std::initializer_list<std::tuple<const char*, PageSample, bool>>{
-             {"/t/2", {"<topic/>", true}, true},
-             {"/t/2", {"<topic/>\n", true}, false},
-             {"/t/2", {"<topix/>", true}, false},
-             {"/later", {start, false}, true},
-             {"/later", {start, true}, false},
-             {"/gone", {notFound, false}, false},
+             {"/t/2", Sampled("<topic/>", true), true},
+             {"/t/2", Sampled("<topic/>\n", true), false},
+             {"/t/2", Sampled("<topix/>", true), false},
+             {"/later", Sampled(start, false), true},
+             {"/later", Sampled(start, true), false},
+             {"/gone", Sampled(notFound, false), false},
          }) {
         PageRules sameAs;
         sameAs.missingIfLike =
@@ -1488,8 +1496,8 @@ TEST(PageLikenessTest, TwoAnswersTeachTheSitesNotFoundPage) {
                std::to_string(number % 997) + " secs. --></body></html>";
     };
     const std::optional<CPageLikeness> likeness =
-        CPageLikeness::Of({notFound(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), true},
-                          {notFound(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), true});
+        CPageLikeness::Of(Sampled(notFound(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), true),
+                          Sampled(notFound(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), true));
     ASSERT_TRUE(likeness);
     for (const auto& [page, like] : std::initializer_list<std::pair<std::string, bool>>{
              {notFound(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), true},
@@ -1510,8 +1518,8 @@ TEST(PageLikenessTest, TwoAnswersTeachTheSitesNotFoundPage) {
         return (notFound(number, id) + tail).substr(0, PageRules::kBodySearched);
     };
     const std::optional<CPageLikeness> longer =
-        CPageLikeness::Of({start(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), false},
-                          {start(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), false});
+        CPageLikeness::Of(Sampled(start(10001000, "Zx81kPq_BnQAADSt0jIAAAAA"), false),
+                          Sampled(start(11112111, "Zx81lEr4n0aUyQ8HwSsAAACX"), false));
     ASSERT_TRUE(longer);
     EXPECT_TRUE(longer->Matches(start(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), false));
     EXPECT_FALSE(longer->Matches(start(296, "Zx9aQ1qZ7mOo-7d0N8wAAAAB"), true));
@@ -1522,7 +1530,7 @@ TEST(PageLikenessTest, TwoAnswersTeachTheSitesNotFoundPage) {
         noise1 += std::to_string(i * 7919 % 1009) + "a";
         noise2 += std::to_string(i * 104729 % 1013) + "b";
     }
-    EXPECT_FALSE(CPageLikeness::Of({noise1, true}, {noise2, true}));
+    EXPECT_FALSE(CPageLikeness::Of(Sampled(noise1, true), Sampled(noise2, true)));
 }
 
 TEST(PageRulesTest, LoginPagesAreToldFromAuthorPages) {

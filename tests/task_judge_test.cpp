@@ -56,7 +56,10 @@ FetchFailure AnswerNamed(const std::string& name) {
 std::string Listed(const CTaskJudge::Verdict& verdict) {
     std::string numbers;
     for (const CSeriesEnd::Missing& failure : verdict.failures) {
-        numbers += (numbers.empty() ? "" : " ") + std::to_string(failure.number);
+        if (!numbers.empty()) {
+            numbers += ' ';
+        }
+        numbers += std::to_string(failure.number);
     }
     return numbers;
 }

@@ -2,10 +2,12 @@
 # The real program killed with SIGKILL at random moments while it fetches large documents that
 # arrive slowly, then started again, several times over. After every kill: no truncated file
 # under a final name, and a settings file of 540 valid bytes; after every restart, the run goes
-# on at the saved numbers; at the end, every number below the saved ones is stored whole.
-#   crash_test.sh NOVUDownLoad sample_site novucfg [ROUNDS]
+# on at the saved numbers; at the end, every number below the saved ones is stored whole. The
+# runs keep their web archive: once a start has finished what the kills left, every archive file
+# reads whole with warcio, and every stored number below the saved ones has its response there.
+#   crash_test.sh NOVUDownLoad sample_site novucfg novudl NODE_MODULES [ROUNDS]
 set -uo pipefail
-app="$1" site="$2" cfg="$3" rounds="${4:-6}"
+app="$1" site="$2" cfg="$3" novudl="$4" modules="$5" rounds="${6:-6}"
 work="$(mktemp -d)"
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -19,6 +21,7 @@ cp "$app" "$demo/NOVUDownLoad"
 "$cfg" "$demo/NOVUDownLoad.cfg" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
     documentUrl "http://127.0.0.1:$site_port/develop/article" bbsNumber 5000 documentNumber 7000 \
     bbsEnabled 1 documentEnabled 1 timeout 5 >/dev/null || fail "novucfg could not write the settings"
+printf '[archive]\nwarc = true\n' >"$demo/NOVUDownLoad.toml"
 
 saved() { "$cfg" "$demo/NOVUDownLoad.cfg" | awk -v f="$1" '$1 == f {print $2}'; }
 # The lowest number of a task that the site was asked for after line $1 of its log.
@@ -67,4 +70,20 @@ for task in "xml bbsNumber 5000 xml_file xml" "shtm documentNumber 7000 html_fil
             fail "$kind $n is below the saved $field $last but is not stored"
     done
 done
-echo "crash: $rounds kills, $checked files checked whole, settings at $(saved bbsNumber) and $(saved documentNumber)"
+# A start finishes the files the kills left (a run of one document each, ended cleanly).
+"$novudl" --data "$demo" --bbs "$(saved bbsNumber)+1" --doc "$(saved documentNumber)+1" \
+    >/dev/null 2>&1
+[ -d "$modules/warcio" ] || fail "warcio is not installed in $modules (scripts/test installs it)"
+for file in "$demo/archive/"*.warc.gz; do
+    node "$modules/warcio/dist/cli.cjs" index "$file" >/dev/null || fail "$file does not read whole"
+done
+NODE_PATH="$modules" node "$(dirname "${BASH_SOURCE[0]}")/warc_check.cjs" "$demo/archive/"*.warc.gz \
+    >"$work/archive.json" || fail "a kill left a bad record: $(grep -v '"ok"' "$work/archive.json")"
+for task in "bbsNumber 5000 Expert/topic xml" "documentNumber 7000 develop/article shtm"; do
+    read -r field first path extension <<<"$task"
+    for ((n = first; n < $(saved "$field"); n++)); do
+        grep -q "/$path/$((n / 1000))/$n.$extension\",.*\"status\":\"200\"" "$work/archive.json" ||
+            fail "$n is stored below the saved $field but its response is not in the archive"
+    done
+done
+echo "crash: $rounds kills, $checked files checked whole, settings at $(saved bbsNumber) and $(saved documentNumber), all in the archive"

@@ -44,8 +44,8 @@ use_site() {
 }
 requested() { grep -o "/[0-9]*\.$1 " "$work/site.log" | tr -dc '0-9\n' | sort -n; }
 
-# A plain run whose data folder is a file system with room for a few dozen documents, in a mount
-# namespace of its own; what it leaves is copied to $work/after before the file system goes.
+# A plain run, with its archive, whose data folder is a file system with room for a few dozen
+# documents, in a mount namespace of its own; what it leaves is copied to $work/after before the file system goes.
 full_disk() {
     unshare -rm true 2>/dev/null || skip "no mount namespace here for a small file system"
     start_site 0 "$work/site.log" || fail "the sample site did not start"
@@ -55,7 +55,7 @@ full_disk() {
         cp "$3" "$2/novudl" && cd "$2" || exit 91
         "$4" NOVUDownLoad.cfg set bbsUrl "http://127.0.0.1:$5/Expert/topic" documentEnabled 0 \
             >/dev/null || exit 92
-        timeout 60 ./novudl --from-bbs 1000 --delay 1 >"$6/out.txt" 2>"$6/err.txt"
+        timeout 60 ./novudl --from-bbs 1000 --delay 1 --warc >"$6/out.txt" 2>"$6/err.txt"
         echo $? >"$6/status"
         rm novudl && cp -r . "$6/after"' \
         full "$room" "$run" "$novudl" "$cfg" "$site_port" "$work"
@@ -72,8 +72,17 @@ full_disk() {
     if [ -e "$after/failed.txt" ]; then
         awk -F'\t' 'NF != 5 {exit 1}' "$after/failed.txt" || fail "a line of failed.txt is not whole"
     fi
+    # The archive holds every record whole, and the answer of every number stored below the place.
+    [ -d "${NOVU_NODE_MODULES:-}/warcio" ] || fail "warcio is not installed (scripts/test installs it)"
+    NODE_PATH="$NOVU_NODE_MODULES" node "$(dirname "${BASH_SOURCE[0]}")/warc_check.cjs" \
+        "$after/archive/"*.warc.gz >"$work/archive.json" ||
+        fail "the full disk left a bad record: $(grep -v '"ok"' "$work/archive.json")"
     for ((n = 1000; n < saved; n++)); do
-        cmp -s "$after/xml_file/1/$n.xml" <("$site" --print xml "$n") && continue
+        if cmp -s "$after/xml_file/1/$n.xml" <("$site" --print xml "$n"); then
+            grep -q "/$n.xml\",.*\"status\":\"200\"" "$work/archive.json" ||
+                fail "$n is stored below the saved $saved but its answer is not in the archive"
+            continue
+        fi
         grep -q $'\tbbs\t'"$n"$'\t' "$after/failed.txt" 2>/dev/null ||
             fail "$n is below the saved $saved but neither stored nor in failed.txt"
     done

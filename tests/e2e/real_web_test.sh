@@ -135,7 +135,7 @@ run() {
     "$cfg" "$folder/NOVUDownLoad.cfg" set bbsUrl "$base/Expert/topic" \
         documentUrl "$base/develop/article" >/dev/null || fail "novucfg refused $base"
     (cd "$folder" && env SSL_CERT_FILE="$ca" "$@" $runner "$program" --bbs "5000+${topics:-20}" \
-        --doc 7000+10 --delay 5) >"$folder/out.txt" 2>&1 </dev/null
+        --doc 7000+10 --delay 5 ${options:-}) >"$folder/out.txt" 2>&1 </dev/null
     status=$?
 }
 stored_whole() {
@@ -173,8 +173,21 @@ else
 fi
 run proxied-http "http://127.0.0.1:$http_port" http_proxy="http://127.0.0.1:$proxy_port" &&
     stored_whole "http through tinyproxy"
-run proxied-https "https://localhost:$https_port" https_proxy="http://127.0.0.1:$proxy_port" &&
-    stored_whole "https through a tinyproxy tunnel"
+options=--warc run proxied-https "https://localhost:$https_port" \
+    https_proxy="http://127.0.0.1:$proxy_port" && stored_whole "https through a tinyproxy tunnel"
+# Its archive: what the site saw inside the tunnel, over TLS, as a reader nobody here wrote reads it.
+archive=("$folder/archive/"*.warc.gz)
+[ -f "${archive[0]}" ] && [ -f "${archive[0]%.warc.gz}.cdxj" ] || fail "https: no archive and index"
+zcat "${archive[@]}" >"$work/archive.warc"
+grep -aq "^CONNECT" "$work/archive.warc" && fail "https: the tunnel's CONNECT is in the archive"
+grep -aq '^WARC-Protocol: tls/1\.[23]' "$work/archive.warc" || fail "https: no WARC-Protocol: tls/1.x"
+[ "$(grep -ac '^WARC-Type: response' "$work/archive.warc")" -eq 30 ] ||
+    fail "https: not 30 responses in the archive"
+if [ -d "${NOVU_NODE_MODULES:-}/warcio" ]; then
+    NODE_PATH="$NOVU_NODE_MODULES" node "$(dirname "${BASH_SOURCE[0]}")/warc_check.cjs" \
+        "${archive[@]}" >"$work/archive.json" || fail "https: warcio finds a bad record"
+fi
+echo "real web: the tunnelled https exchanges are archived$(grep -a -m1 '^WARC-Cipher-Suite' "$work/archive.warc" | tr -d '\r' | sed 's/^/, /')"
 grep -q "CONNECT" "$work/tinyproxy.log" || fail "tinyproxy saw no tunnel: $(cat "$work/tinyproxy.log")"
 [ "$(grep -c "GET http://127.0.0.1:$http_port/" "$work/tinyproxy.log")" -ge 30 ] ||
     fail "tinyproxy did not carry the http requests"
