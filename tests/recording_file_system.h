@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/file_system.h"
@@ -15,7 +17,7 @@ class RecordingFileSystem : public CFileSystem {
     struct Call {
         std::string what;  // "sync-data", "name", "sync-dir", "rename"
         int descriptor = -1;
-        std::string path;   // named, synced folder, or rename target
+        std::string path;   // named, synced folder or file (where the system says), rename target
         std::string bytes;  // rename: what took the target's place
     };
 
@@ -23,7 +25,12 @@ class RecordingFileSystem : public CFileSystem {
     ~RecordingFileSystem() override { CFileSystem::Install(nullptr); }
 
     Status SyncData(int descriptor) override {
-        Add({"sync-data", descriptor, {}, {}});
+        std::error_code unknown;
+        Add({"sync-data",
+             descriptor,
+             std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(descriptor), unknown)
+                 .string(),
+             {}});
         return CFileSystem::SyncData(descriptor);
     }
     Status SyncDirectory(const std::string& path) override {

@@ -355,12 +355,13 @@ class ExtendedSettingsTest : public ::testing::Test {
 TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     WriteFileBytes(dir_.File("cookies.txt"), "h\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
     ASSERT_TRUE(
-        Read("[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
-             "wall_if_body = \"Login required\"\nexpect = [\"Text/X-Wiki\", \"text/plain\"]\n"
-             "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
-             "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
-             "cookies = \"cookies.txt\"\nmax_redirects = 0\nmax_document_mib = 3\n"
-             "[run]\nrate = 7\nend_after = 30\npoll = 5\n")
+        Read(
+            "[bbs]\npath = \"{n}.json\"\nmissing_if_body = \"not found\"\n"
+            "wall_if_body = \"Login required\"\nexpect = [\"Text/X-Wiki\", \"text/plain\"]\n"
+            "[document]\nexpect = \"html\"\n[http]\nprotocol = \"1.1\"\n"
+            "user_agent = \"Mozilla/5.0\"\nheaders = [\"Accept-Language: en\"]\n"
+            "cookies = \"cookies.txt\"\nmax_redirects = 0\nmax_document_mib = 3\n"
+            "[run]\nrate = 7\nend_after = 30\npoll = 5\n[archive]\nwarc = true\nwarc_max_mib = 2\n")
             .IsOk());
     RunRequest request;
     std::vector<std::string> warnings;
@@ -380,6 +381,8 @@ TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     EXPECT_EQ(request.ratePerSecond, 7);
     EXPECT_EQ(request.endAfter, 30);
     EXPECT_EQ(request.askAgainEvery, std::chrono::seconds(5));
+    EXPECT_TRUE(request.archive.warc);
+    EXPECT_EQ(request.archive.maxFileBytes, 2097152);
 #ifndef _WIN32                       // a file's readers there are its ACL's
     EXPECT_EQ(warnings.size(), 1u);  // the cookie file is readable by others
 #endif
@@ -434,6 +437,9 @@ TEST_F(ExtendedSettingsTest, BadFilesAndValuesAreRefusedWhereTheyStand) {
              // A count is a whole number as TOML writes it, never a text or a fraction.
              {"[run]\nrate = \"5\"\n", p + ":2:8: run.rate is a whole number from 1 to 100"},
              {"[run]\nrate = 5.0\n", p + ":2:8: run.rate is a whole number from 1 to 100"},
+             {"[archive]\nwarc = \"yes\"\n", p + ":2:8: archive.warc is true or false"},
+             {"[archive]\nwarc_max_mib = 0\n",
+              p + ":2:16: archive.warc_max_mib is a whole number from 1 to 1048576"},
          }) {
         const Status read = Read(text);
         EXPECT_EQ(read.Text(), refusal) << text;
@@ -448,12 +454,16 @@ TEST_F(ExtendedSettingsTest, KeysAreSetAndUnsetAsTheyAreRead) {
     ASSERT_TRUE(SetExtendedSettings(Path(), {{"http.user_agent", "Mozilla/5.0 (X11)"},
                                              {"http.headers", "A: 1"},
                                              {"http.headers", "B: 2"},
-                                             {"run.rate", "12"}})
+                                             {"run.rate", "12"},
+                                             {"archive.warc", "true"}})
                     .IsOk());
     ASSERT_TRUE(ReadExtendedSettings(Path(), settings_).IsOk());
     EXPECT_EQ(settings_.userAgent, "Mozilla/5.0 (X11)");
     EXPECT_EQ(settings_.headers->size(), 2u);
     EXPECT_EQ(settings_.rate, 12);
+    EXPECT_EQ(settings_.warc, true);
+    EXPECT_EQ(SetExtendedSettings(Path(), {{"archive.warc", "on"}}).Text(),
+              "archive.warc is true or false");
     const std::string before = ReadFileBytes(Path());
     EXPECT_EQ(SetExtendedSettings(Path(), {{"run.rate", "fast"}}).Text(),
               "run.rate is a whole number from 1 to 100");
