@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/progress_line.h"
+#include "app/service_report.h"
 #include "engine/cookie_jar.h"
 #include "engine/socket_platform.h"
 #include "run/extended_settings.h"
@@ -79,8 +80,8 @@ bool ParseRange(const std::string& text, Range& range) {
 class CTerminalObserver : public CRunObserver {
   public:
     // `follow`: the run waits at the end of a series, which is then worth telling.
-    CTerminalObserver(CProgressLine& progress, bool follow)
-        : progress_(progress), follow_(follow) {}
+    CTerminalObserver(CProgressLine& progress, CServiceNotifier& notifier, bool follow)
+        : progress_(progress), notifier_(notifier), follow_(follow) {}
 
     void OnSettings(const TaskSettings&) override {}
     void OnStatus(const RunCounts& counts, const TaskSettings&) override {
@@ -88,25 +89,24 @@ class CTerminalObserver : public CRunObserver {
         if (!outputGone_) {
             progress_.Update(counts.Line(), counts.succeeded + counts.failed);
         }
+        notifier_.Status(counts.Line());
     }
     void OnJobReport(const std::string&, JobOutcome) override {}
     void OnPhase(RunPhase) override {}
-    void OnStartRefused(const std::string& reason) override {
-        std::fprintf(stderr, "novudl: %s\n", reason.c_str());
-    }
+    void OnStartRefused(const std::string& reason) override { Say(Priority::kError, reason); }
     void OnRunStopped(const std::string& reason) override {
         progress_.Clear();
-        std::fprintf(stderr, "novudl: %s\n", reason.c_str());
+        Say(Priority::kError, reason);
     }
     void OnSiteWall(const std::string& message) override {
         progress_.Clear();
-        std::fprintf(stderr, "novudl: %s%s\n", message.c_str(),
-                     waitsAtWalls_ ? " (the run is paused; Ctrl-C stops it)" : "");
+        Say(Priority::kWarning,
+            message + (waitsAtWalls_ ? " (the run is paused; Ctrl-C stops it)" : ""));
     }
     void SetWaitsAtWalls(bool waits) { waitsAtWalls_ = waits; }
     void OnWarning(const std::string& text) override {
         progress_.Clear();
-        std::fprintf(stderr, "novudl: warning: %s\n", text.c_str());
+        Say(Priority::kWarning, "warning: " + text);
     }
     // Said once for each new end of a run that follows its series.
     void OnSeriesEnd(std::int32_t jobKind, std::int32_t number,
@@ -117,9 +117,9 @@ class CTerminalObserver : public CRunObserver {
         }
         told = number;
         progress_.Clear();
-        std::fprintf(stderr, "novudl: %s: end of the series at %d, asking again every %lld s\n",
-                     TaskKindOf(jobKind).reportName, number,
-                     static_cast<long long>(askAgainEvery.count() / 1000));
+        Say(Priority::kInfo, FormatText("%s: end of the series at %d, asking again every %lld s",
+                                        TaskKindOf(jobKind).reportName, number,
+                                        static_cast<long long>(askAgainEvery.count() / 1000)));
     }
 
     // Said once for each outage of a task's site.
@@ -131,9 +131,10 @@ class CTerminalObserver : public CRunObserver {
         }
         told = since;
         progress_.Clear();
-        std::fprintf(stderr, "novudl: %s: site not answering since %s, asking again every %lld s\n",
-                     TaskKindOf(jobKind).reportName, since.c_str(),
-                     static_cast<long long>(askAgainEvery.count() / 1000));
+        Say(Priority::kWarning,
+            FormatText("%s: site not answering since %s, asking again every %lld s",
+                       TaskKindOf(jobKind).reportName, since.c_str(),
+                       static_cast<long long>(askAgainEvery.count() / 1000)));
     }
 
     // Standard output went away (a reader that left): the run stops as Ctrl-C stops it.
@@ -141,6 +142,7 @@ class CTerminalObserver : public CRunObserver {
 
   private:
     CProgressLine& progress_;
+    CServiceNotifier& notifier_;
     const bool follow_;
     bool outputGone_ = false;
     bool waitsAtWalls_ = true;
@@ -167,7 +169,7 @@ void SettleRetry(CRunController& controller, const std::string& report, std::uin
     }
     if (const Status settled = CFailureReport::Settle(report, runStart, stored, notTried);
         !settled.IsOk()) {
-        std::fprintf(stderr, "novudl: %s\n", settled.Text().c_str());
+        Say(Priority::kError, settled.Text());
     }
 }
 
@@ -350,8 +352,8 @@ int main(int argc, char* argv[]) {
                                      ? &documentText
                                      : nullptr;
     if (refused != nullptr) {
-        std::fprintf(stderr, "novudl: a range is A-B or A+N, with 0 <= A <= B, not \"%s\"\n",
-                     refused->c_str());
+        Say(Priority::kError,
+            FormatText("a range is A-B or A+N, with 0 <= A <= B, not \"%s\"", refused->c_str()));
         return kBadArguments;
     }
 
@@ -360,24 +362,25 @@ int main(int argc, char* argv[]) {
     if (dataFolder.empty()) {
         location = ChooseDataLocationOfThisProgram();
     } else if (const Status chosen = ChooseDataFolder(dataFolder, location); !chosen.IsOk()) {
-        std::fprintf(stderr, "novudl: %s\n", chosen.Text().c_str());
+        Say(Priority::kError, chosen.Text());
         return kStorageUnwritable;
     }
     const bool terminal = platform::IsTerminal(stdout);
     CProgressLine progress(stdout, terminal);
     SetErrorBoxHook([&progress](const std::string&, const std::string& text) {
         progress.Clear();
-        std::fprintf(stderr, "novudl: %s\n", text.c_str());
+        Say(Priority::kError, text);
         return 1;
     });
-    CTerminalObserver observer(progress, follow);
+    CServiceNotifier notifier;
+    CTerminalObserver observer(progress, notifier, follow);
     CRunController controller(observer, location.directory);
     controller.Open();
     const TaskSettings& record = controller.Settings().Record();
     RunRequest request;
     request.delaySeconds = delayOption->count() > 0 ? delay : record.timeout;
     if (const Status read = controller.ReadExtendedSettings(request); !read.IsOk()) {
-        std::fprintf(stderr, "novudl: %s\n", read.Text().c_str());
+        Say(Priority::kError, read.Text());
         return kBadArguments;
     }
     // The options override the extended settings for this run.
@@ -412,7 +415,7 @@ int main(int argc, char* argv[]) {
             std::string why;
             const auto header = ParseHeaderLine(line, &why);
             if (!header) {
-                std::fprintf(stderr, "novudl: --header \"%s\": %s\n", line.c_str(), why.c_str());
+                Say(Priority::kError, FormatText("--header \"%s\": %s", line.c_str(), why.c_str()));
                 return kBadArguments;
             }
             request.http.headers.push_back(*header);
@@ -425,7 +428,7 @@ int main(int argc, char* argv[]) {
             observer.OnWarning(warning);
         }
         if (!loaded.IsOk()) {
-            std::fprintf(stderr, "novudl: %s\n", loaded.Text().c_str());
+            Say(Priority::kError, loaded.Text());
             return kBadArguments;
         }
     }
@@ -453,13 +456,12 @@ int main(int argc, char* argv[]) {
         missing.expect = std::move(values);
     }
     if (const Status applied = ApplyMissingPageOptions(missing, request); !applied.IsOk()) {
-        std::fprintf(stderr, "novudl: %s\n", applied.Text().c_str());
+        Say(Priority::kError, applied.Text());
         return kBadArguments;
     }
     if (saveCookies && !request.http.cookies) {
-        std::fprintf(stderr,
-                     "novudl: --save-cookies needs a cookie file (--cookies, or "
-                     "http.cookies in NOVUDownLoad.toml)\n");
+        Say(Priority::kError,
+            "--save-cookies needs a cookie file (--cookies, or http.cookies in NOVUDownLoad.toml)");
         return kBadArguments;
     }
 
@@ -468,7 +470,7 @@ int main(int argc, char* argv[]) {
         std::vector<std::int32_t> bbs, documents;
         if (const Status read = CFailureReport::ReadNumbers(retryPath, bbs, documents);
             !read.IsOk()) {
-            std::fprintf(stderr, "novudl: %s\n", read.Text().c_str());
+            Say(Priority::kError, read.Text());
             return kBadArguments;
         }
         request.bbs = {!bbs.empty(), 0, TaskPlan::List(bbs)};
@@ -513,6 +515,7 @@ int main(int argc, char* argv[]) {
     if (!controller.HasRun()) {
         return kStorageUnwritable;
     }
+    notifier.Ready();
     const auto endNow = [&] {
         if (g_interrupts >= 2) {
             controller.SaveNow();  // where the next run goes on, as far as the run has come
@@ -524,18 +527,18 @@ int main(int argc, char* argv[]) {
         [&] {
             if (g_interrupts > 0) {
                 progress.Clear();
-                std::fprintf(
-                    stderr,
-                    "novudl: stopping after the documents in progress (Ctrl-C again to end "
-                    "at once)\n");
+                notifier.Stopping();
+                Say(Priority::kNotice,
+                    "stopping after the documents in progress (Ctrl-C again to end at once)");
             }
             return g_interrupts > 0 || observer.OutputGone() || controller.AllJobsReported() ||
                    (!follow && controller.AllTasksAtTheirEnd());
         },
         endNow);
+    notifier.Stopping();
     progress.Finish();
     if (controller.RefusedForHiddenEnd()) {
-        std::fprintf(stderr, "novudl: --follow would wait for an end it cannot see\n");
+        Say(Priority::kError, "--follow would wait for an end it cannot see");
         return kBadArguments;
     }
     if (saveCookies) {
@@ -543,8 +546,9 @@ int main(int argc, char* argv[]) {
         if (const Status saved = ReplaceWholeFile(request.http.cookieFile.c_str(), cookies.data(),
                                                   static_cast<int>(cookies.size()));
             !saved.IsOk()) {
-            std::fprintf(stderr, "novudl: the cookies cannot be saved to %s: %s\n",
-                         request.http.cookieFile.c_str(), saved.Text().c_str());
+            Say(Priority::kError,
+                FormatText("the cookies cannot be saved to %s: %s", request.http.cookieFile.c_str(),
+                           saved.Text().c_str()));
         }
     }
 

@@ -23,7 +23,12 @@ void CProgressLine::Update(const std::string& counts, int finished) {
     if (counts.empty() || now - lastDrawn_ < (terminal_ ? kTerminalPeriod : kPlainPeriod)) {
         return;
     }
+    // A log (a follower's journal) gets no line while a run waits with nothing new to say.
+    if (!terminal_ && counts == lastCounts_) {
+        return;
+    }
     lastDrawn_ = now;
+    lastCounts_ = counts;
     if (terminal_) {
         std::fprintf(out_, "\r\x1b[K%s", Text(counts, finished).c_str());
         drawn_ = true;

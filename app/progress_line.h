@@ -5,7 +5,8 @@
 #include <string>
 
 // How a headless run shows its progress: on a terminal, one line drawn over itself at most twice
-// a second; elsewhere (a file, a pipe, a log), the counts line as a plain line every 10 seconds.
+// a second; elsewhere (a file, a pipe, a log), the counts line as a plain line every 10 seconds
+// when they changed.
 class CProgressLine {
   public:
     using Clock = std::chrono::steady_clock;
@@ -25,5 +26,6 @@ class CProgressLine {
     bool terminal_;
     Clock::time_point start_;
     Clock::time_point lastDrawn_;
+    std::string lastCounts_;
     bool drawn_ = false;
 };

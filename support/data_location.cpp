@@ -11,11 +11,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// An installed copy is one that a package or an installer put there: its folder belongs to
+// the system, and other users may run it, so its data never goes beside it.
 bool IsInstalledCopy(const std::string& executableDirectory) {
-    const fs::path entry = fs::path(executableDirectory) / ".." / "share" / "applications" /
-                           (std::string(kApplicationId) + ".desktop");
+    const fs::path directory(executableDirectory);
+    const fs::path marks[] = {
+        directory / ".." / "share" / "applications" / (std::string(kApplicationId) + ".desktop"),
+        directory / "Uninstall.exe",  // the Windows installer's
+    };
     std::error_code error;
-    return fs::exists(entry, error);
+    for (const fs::path& mark : marks) {
+        if (fs::exists(mark, error)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace

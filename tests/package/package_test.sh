@@ -77,3 +77,79 @@ cmp -s "$data/xml_file/3/3005.xml" <("$site" --print xml 3005) ||
     fail "the installed program did not store documents into $data"
 [ -s "$data/debug.txt" ] || fail "the log is not in $data"
 echo "package: $(basename "$deb") installs, validates, and stores into ~/.local/share/NOVUDownLoad"
+
+# --- the follower as a systemd user service ----------------------------------------------
+unit="$root/usr/lib/systemd/user/novudl-follow@.service"
+[ -f "$unit" ] || fail "the package lacks /usr/lib/systemd/user/novudl-follow@.service"
+command -v systemd-analyze >/dev/null || skip "systemd-analyze is not installed (scripts/test installs it)"
+sed "s|/usr/bin/|$root/usr/bin/|" "$unit" >"$work/novudl-follow@forum.service"
+verified="$(systemd-analyze verify --man=no "$work/novudl-follow@forum.service" 2>&1)" ||
+    fail "systemd-analyze verify: $verified"
+[ -z "$verified" ] || fail "systemd-analyze verify: $verified"
+
+start_site 0 "$work/follow.log" --faults none --last 3020 || fail "the second sample site did not start"
+follow_settings() {  # DATA_FOLDER
+    run "$root/usr/bin/novucfg" --data "$1" set bbsUrl "http://127.0.0.1:$site_port/Expert/topic" \
+        bbsNumber 3000 bbsEnabled 1 documentEnabled 0 >/dev/null || fail "novucfg --data $1"
+}
+followed() {  # DATA_FOLDER: the follower stored the series whole and saved its end
+    [ "$(find "$1/xml_file" -type f | wc -l)" -eq 21 ] || fail "the follower stored $(find "$1/xml_file" -type f | wc -l) of 21"
+    run "$root/usr/bin/novucfg" --data "$1" | grep -q "^bbsNumber *3021 " ||
+        fail "the follower saved $(run "$root/usr/bin/novucfg" --data "$1" | grep bbsNumber)"
+}
+
+if [ -z "$root" ] && systemctl --user show-environment >/dev/null 2>&1; then
+    # A user manager runs: the installed unit itself, in the manager's own home.
+    instance="novu-package-test-$$"
+    folder="$(systemctl --user show-environment | sed -n 's/^HOME=//p')/.local/share/NOVUDownLoad/$instance"
+    trap 'systemctl --user stop "novudl-follow@$instance"; rm -rf "$folder"; dpkg -r novudownload >/dev/null 2>&1; cleanup' EXIT
+    follow_settings "$folder"
+    systemctl --user start "novudl-follow@$instance" || fail "the unit did not start: $(systemctl --user status "novudl-follow@$instance")"
+    for _ in $(seq 100); do [ -f "$folder/xml_file/3/3020.xml" ] && break; sleep 0.1; done
+    systemctl --user stop "novudl-follow@$instance"
+    [ "$(systemctl --user show -p Result --value "novudl-follow@$instance")" = success ] ||
+        fail "the unit did not stop cleanly: $(systemctl --user status "novudl-follow@$instance")"
+    followed "$folder"
+    echo "package: the follower ran as a user service, and stopped cleanly"
+    exit 0
+fi
+
+# No user manager (a container): the unit's own command, as the manager would start it, with a
+# notification socket of the test's and standard error standing in for the journal.
+command="$(sed -n 's/^ExecStart=//p' "$unit")"
+command="${command//%h/$home}"
+command="${command//%I/forum}"
+command="${command/\/usr\/bin\//$root/usr/bin/}"
+folder="$home/.local/share/NOVUDownLoad/forum"
+follow_settings "$folder"
+python3 -c '
+import socket, sys
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind(sys.argv[1])
+with open(sys.argv[2], "ab", buffering=0) as out:
+    while True:
+        out.write(listener.recv(65536) + b"\n")
+' "$work/notify.sock" "$work/notify.txt" &
+pids+=($!)
+for _ in $(seq 50); do [ -S "$work/notify.sock" ] && break; sleep 0.1; done
+: >"$work/follow.err"
+# shellcheck disable=SC2086  # the unit's command line, split as systemd splits it
+env -u XDG_DATA_HOME HOME="$home" NOTIFY_SOCKET="$work/notify.sock" \
+    JOURNAL_STREAM="$(stat -c %d:%i "$work/follow.err")" $command >"$work/follow.out" 2>"$work/follow.err" &
+follower=$!
+pids+=($follower)
+for _ in $(seq 100); do grep -q "end of the series at 3021" "$work/follow.err" && break; sleep 0.1; done
+grep -qx "<6>novudl: bbs: end of the series at 3021, asking again every 60 s" "$work/follow.err" ||
+    fail "the follower did not tell the journal of the end: $(cat "$work/follow.err")"
+kill -TERM "$follower"
+wait "$follower"
+status=$?
+grep -q "^SuccessExitStatus=\(.* \)\?$status\( \|$\)" "$unit" ||
+    fail "SIGTERM ended the follower with $status, which the unit counts as a failure"
+grep -qx "<5>novudl: stopping after the documents in progress (Ctrl-C again to end at once)" \
+    "$work/follow.err" || fail "the stop was not told with its priority: $(cat "$work/follow.err")"
+[ "$(head -1 "$work/notify.txt")" = READY=1 ] && [ "$(tail -1 "$work/notify.txt")" = STOPPING=1 ] &&
+    grep -q "^STATUS=Requested : [0-9]* - Successed : " "$work/notify.txt" ||
+    fail "the service manager was told: $(cat "$work/notify.txt")"
+followed "$folder"
+echo "package: the follower's unit verifies; its command tells READY, STATUS and STOPPING, and SIGTERM saves the place"
