@@ -3,9 +3,9 @@
 # adds a round trip of 100 or 200 ms (and one more before a new connection's first bytes), fetched
 # by novudl (one task, 20 workers) and by curl --parallel --parallel-max 20 with its own defaults
 # (HTTP/2 over https, HTTP/1.1 with kept connections over http), both writing files, in the same
-# run. Prints documents per second and CPU milliseconds per document for each, the median of
-# three runs (RUNS=N for another number). The documents are written below TMPDIR, which chooses
-# the file system measured.
+# run; ours also with its web archive on (--warc). Prints documents per second and CPU
+# milliseconds per document for each, the median of three runs (RUNS=N for another number). The
+# documents are written below TMPDIR, which chooses the file system measured.
 #   bench/small_documents_bench.sh BUILD_DIR [ROUND_TRIP_MS...]
 set -uo pipefail
 build="$(realpath "$1")"
@@ -123,10 +123,12 @@ for trip in "${trips[@]}"; do
     echo "round trip $trip ms:"
     relay "$https_port" "$trip"
     measure "https: ours" "$runs" ours https "$relay_port"
+    measure "https: ours --warc" "$runs" ours https "$relay_port" --warc
     measure "https: curl (HTTP/2)" "$runs" theirs https "$relay_port"
     measure "https: ours --http1.0" 1 ours https "$relay_port" --http1.0
     relay "$http_port" "$trip"
     measure "http: ours --http1.1" "$runs" ours http "$relay_port" --http1.1
+    measure "http: ours --http1.1 --warc" "$runs" ours http "$relay_port" --http1.1 --warc
     measure "http: ours (HTTP/1.0)" 1 ours http "$relay_port"
     measure "http: curl (HTTP/1.1)" "$runs" theirs http "$relay_port"
 done

@@ -169,14 +169,20 @@ TEST(FileHelpersTest, AppDirectoryIsTheFolderTheBuildPutThisProgramIn) {
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kDataHomeVariable = "LOCALAPPDATA";
+#else
+constexpr const char* kDataHomeVariable = "XDG_DATA_HOME";
+#endif
+
 class DataLocationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* previous = std::getenv("XDG_DATA_HOME");
+        const char* previous = std::getenv(kDataHomeVariable);
         previous_ = previous != nullptr ? previous : "";
-        SetEnvironment("XDG_DATA_HOME", dir_.File("data-home"));
+        SetEnvironment(kDataHomeVariable, dir_.File("data-home"));
     }
-    void TearDown() override { SetEnvironment("XDG_DATA_HOME", previous_); }
+    void TearDown() override { SetEnvironment(kDataHomeVariable, previous_); }
     std::string UserFolder() const {
         return dir_.File("data-home") + PathSeparator() + "NOVUDownLoad" + PathSeparator();
     }
@@ -192,13 +198,18 @@ TEST_F(DataLocationTest, WritableFolderOfAProgramThatIsNotInstalledIsUsed) {
 }
 
 TEST_F(DataLocationTest, InstalledProgramUsesThePerUserFolderEvenWhereItCouldWrite) {
-    NOVU_SKIP_ON_WINDOWS("the per-user folder of XDG_DATA_HOME");
-    std::filesystem::create_directories(dir_.File("usr/bin"));
-    std::filesystem::create_directories(dir_.File("usr/share/applications"));
-    WriteFileBytes(dir_.File("usr/share/applications/example.novu.NOVUDownLoad.desktop"), "");
-    const DataLocation location = ChooseDataLocation(dir_.File("usr/bin") + "/");
-    EXPECT_EQ(location.directory, UserFolder());
-    EXPECT_FALSE(location.besideExecutable);
+    // What a package leaves beside the program, and what the Windows installer does.
+    for (const char* mark :
+         {"usr/share/applications/example.novu.NOVUDownLoad.desktop", "usr/bin/Uninstall.exe"}) {
+        TempDir scratch;
+        std::filesystem::create_directories(scratch.File("usr/bin"));
+        std::filesystem::create_directories(
+            std::filesystem::path(scratch.File(mark)).parent_path());
+        WriteFileBytes(scratch.File(mark), "");
+        const DataLocation location = ChooseDataLocation(scratch.File("usr/bin") + "/");
+        EXPECT_EQ(location.directory, UserFolder()) << mark;
+        EXPECT_FALSE(location.besideExecutable) << mark;
+    }
     EXPECT_TRUE(std::filesystem::is_directory(UserFolder()));
 }
 

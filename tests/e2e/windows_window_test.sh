@@ -2,7 +2,8 @@
 # End-to-end on Windows' side: the built NOVUDownLoad.exe under Wine on a real X server, driven
 # as a person would, against the sample site on a free loopback port. The same run and the same
 # checks as the Linux window's end-to-end test. Exits 77 (skipped) where Xvfb or xdotool is not
-# available. WINEPREFIX names a prefix whose graphics driver is the X11 one.
+# available. WINEPREFIX names a prefix whose graphics driver is the X11 one. With NOVU_DATA_FOLDER
+# (an installed copy's data folder) the program runs where it is, and the run is checked there.
 #   windows_window_test.sh NOVUDownLoad.exe sample_site novucfg
 set -uo pipefail
 app="$1" site="$2" cfg="$3"
@@ -14,12 +15,17 @@ wine="${NOVU_WINE:-/usr/lib/wine/wine64}"
 start_site 0 "$work/site.log" || fail "the sample site did not start: $(cat "$work"/site-*.err)"
 start_x
 
-demo="$work/demo"
-mkdir -p "$demo"
-cp "$app" "$demo/NOVUDownLoad.exe"
+if [ -n "${NOVU_DATA_FOLDER:-}" ]; then
+    demo="$NOVU_DATA_FOLDER"
+else
+    demo="$work/demo"
+    mkdir -p "$demo"
+    cp "$app" "$demo/NOVUDownLoad.exe"
+    app="$demo/NOVUDownLoad.exe"
+fi
 write_demo_settings
 
-(cd "$demo" && exec "$wine" ./NOVUDownLoad.exe) >"$work/app.out" 2>&1 </dev/null &
+(cd "$(dirname "$app")" && exec "$wine" ./NOVUDownLoad.exe) >"$work/app.out" 2>&1 </dev/null &
 app_pid=$!
 pids+=($app_pid)
 # A Wine start takes half a second, sometimes ten, and so may its first message box.
