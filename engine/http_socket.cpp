@@ -11,6 +11,7 @@
 #include "engine/gzip_decoder.h"
 #include "engine/http_request.h"
 #include "engine/response_head.h"
+#include "support/object_pool.h"
 #include "support/output_file.h"
 
 namespace {
@@ -78,10 +79,14 @@ class CSampleEnd {
     std::size_t taken_ = 0;
 };
 
-// One body buffer per worker thread, reused by every fetch it makes.
-char* BodyBuffer() {
-    thread_local std::vector<char> buffer(CHttpSocket::kBodyBlockSize);
-    return buffer.data();
+// The body buffers, each reused by fetch after fetch.
+struct BodyBlock {
+    std::vector<char> bytes = std::vector<char>(CHttpSocket::kBodyBlockSize);
+};
+CObjectPool<BodyBlock>::Lease BodyBuffer() {
+    // Never destroyed: a fetch that outlives the exit of main must still find it.
+    static auto& blocks = *new CObjectPool<BodyBlock>;
+    return blocks.Take();
 }
 
 // Whether `bytes` can be the start of an HTTP answer: anything else on a kept connection is
@@ -99,7 +104,8 @@ std::string Mebibytes(std::int64_t bytes) {
 }  // namespace
 
 int CHttpSocket::ReadHead(std::string& bytes, WaitLimit limit) {
-    char* const buffer = BodyBuffer();
+    const auto block = BodyBuffer();
+    char* const buffer = block->bytes.data();
     std::size_t searchedTo = 0;  // no blank line begins before this, but in its last 3 bytes
     for (;;) {
         const std::size_t searchable = std::min(bytes.size(), kMaxHeaderBytes);
@@ -468,7 +474,8 @@ int CHttpSocket::OpenTunnel(const std::string& authority, const std::string& aut
 template <typename File>
 int CHttpSocket::ReceiveBody(File& file, WaitLimit limit, std::int64_t* bytesWritten,
                              std::int64_t length) {
-    char* const buffer = BodyBuffer();
+    const auto block = BodyBuffer();
+    char* const buffer = block->bytes.data();
     std::int64_t stored = bytesWritten != nullptr ? *bytesWritten : 0;
     for (;;) {
         // A body of known length is complete when it is there, whether or not the server

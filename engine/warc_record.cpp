@@ -15,6 +15,7 @@
 #include "engine/http_socket.h"
 #include "engine/response_head.h"
 #include "engine/sha1.h"
+#include "support/object_pool.h"
 #include "support/text_format.h"
 
 namespace warc {
@@ -70,7 +71,7 @@ bool LooksCompressed(std::string_view sample) {
     return entropy > 7.5;
 }
 
-// One gzip member at a time into a spool; each worker keeps its own stream and resets it, since
+// One gzip member at a time into a spool; a stream is kept and reset for the next record, since
 // setting one up costs more than compressing a small page.
 class CMemberWriter {
   public:
@@ -128,9 +129,10 @@ class CMemberWriter {
     CSpool* out_ = nullptr;
 };
 
-CMemberWriter& MemberWriter() {
-    thread_local CMemberWriter writer;
-    return writer;
+CObjectPool<CMemberWriter>::Lease MemberWriter() {
+    // Never destroyed: a fetch that outlives the exit of main must still find it.
+    static auto& writers = *new CObjectPool<CMemberWriter>;
+    return writers.Take();
 }
 
 std::string HeaderBlock(const Fields& fields, std::uint64_t contentLength) {
@@ -365,7 +367,8 @@ bool BuildExchange(WireTape& tape, ExchangeRecords& records, Status& failure) {
     const std::string responseId = NewRecordId();
     const std::uint64_t answerEnd = tape.AnswerEnd();
     const bool answered = answerEnd > tape.answerBegin;
-    CMemberWriter& writer = MemberWriter();
+    const auto lease = MemberWriter();
+    CMemberWriter& writer = *lease;
 
     CSha1 requestDigest;
     requestDigest.Update(tape.request.data(), tape.request.size());
@@ -443,7 +446,8 @@ std::string InfoMember(const std::string& filename, std::chrono::system_clock::t
                                             {"WARC-Block-Digest", DigestField(digest)}},
                                            block.size());
     CSpool member;
-    CMemberWriter& writer = MemberWriter();
+    const auto lease = MemberWriter();
+    CMemberWriter& writer = *lease;
     std::string bytes;
     if (writer.Begin(member, false) && writer.Add(header.data(), header.size()) &&
         writer.Add(block.data(), block.size()) &&

@@ -61,6 +61,19 @@ class FetcherTest : public ::testing::Test {
         ASSERT_TRUE(server_->Start());
         getter_.SetPort(server_->Port());
     }
+    // Serves the answers in turn, the last one to every request after them, and sets the
+    // fetcher up for HTTP/1.1 with `limit` per wait.
+    void ServeInTurn(std::vector<ServerScript> answers, WaitLimit limit) {
+        auto asked = std::make_shared<std::atomic<std::size_t>>(0);
+        server_ = std::make_unique<ScriptedServer>(
+            [answers = std::move(answers), asked](const std::string&) {
+                return answers[std::min(asked->fetch_add(1), answers.size() - 1)];
+            });
+        ASSERT_TRUE(server_->Start());
+        getter_.SetPort(server_->Port());
+        getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
+        getter_.SetWaitLimit(limit);
+    }
     std::string Target() const { return dir_.File("doc"); }
     bool TargetExists() const { return std::filesystem::exists(Target()); }
     // The names in the folder besides the target: a failed or unfinished fetch leaves none.
@@ -368,15 +381,7 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
                ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Le").Close()},
               {1, 0},
               1}}) {
-        auto asked = std::make_shared<std::atomic<std::size_t>>(0);
-        server_ =
-            std::make_unique<ScriptedServer>([answers = c.answers, asked](const std::string&) {
-                return answers[std::min(asked->fetch_add(1), answers.size() - 1)];
-            });
-        ASSERT_TRUE(server_->Start());
-        getter_.SetPort(server_->Port());
-        getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
-        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::milliseconds(100)));
+        ServeInTurn(c.answers, WaitLimit::Of(std::chrono::milliseconds(100)));
         std::vector<int> results;
         for (std::size_t i = 0; i < c.results.size(); ++i) {
             if (c.afterEachMark) {
@@ -597,15 +602,7 @@ TEST_F(FetcherTest, HostileAnswersEndAsTheirFramingSaysWithinTheLimits) {
               {ServerScript().Send(sized(Gzip(mib + "m"), "Content-Encoding: gzip\r\n"))},
               {"larger than the limit (1 MiB)"},
               1}}) {
-        auto asked = std::make_shared<std::atomic<std::size_t>>(0);
-        server_ =
-            std::make_unique<ScriptedServer>([answers = c.answers, asked](const std::string&) {
-                return answers[std::min(asked->fetch_add(1), answers.size() - 1)];
-            });
-        ASSERT_TRUE(server_->Start());
-        getter_.SetPort(server_->Port());
-        getter_.SetVersions(HttpVersion::k11, HttpVersion::k11);
-        getter_.SetWaitLimit(WaitLimit::Of(std::chrono::seconds(2)));
+        ServeInTurn(c.answers, WaitLimit::Of(std::chrono::seconds(2)));
         HttpOptions options;
         options.maxDocumentBytes = 1 << 20;
         getter_.SetOptions(options);

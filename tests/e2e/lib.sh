@@ -21,6 +21,20 @@ free_port() {
     return 1
 }
 
+# Writes $work/nginx/nginx.conf for an nginx in the foreground with every file in $work/nginx;
+# standard input is the rest of its "http {" block, the closing brace included.
+write_nginx_conf() {
+    mkdir -p "$work/nginx/logs"
+    {
+        echo "daemon off; master_process off; pid $work/nginx/nginx.pid;"
+        echo "error_log $work/nginx/logs/error.log;"
+        echo "events { worker_connections 256; }"
+        echo "http {"
+        for t in client_body proxy fastcgi uwsgi scgi; do echo "    ${t}_temp_path $work/nginx/$t;"; done
+        cat
+    } >"$work/nginx/nginx.conf"
+}
+
 # start_nginx PORT: nginx with $work/nginx/nginx.conf; the test fails unless it listens on PORT
 # within 5 s.
 start_nginx() {

@@ -76,23 +76,17 @@ server_block() { # LISTEN [CERTIFICATE]
     echo "        root $root;"
     echo "$headers    }"
 }
-mkdir -p "$work/nginx/logs"
 {
-    echo "daemon off; master_process off; pid $work/nginx/nginx.pid;"
-    echo "error_log $work/nginx/logs/error.log;"
-    echo "events { worker_connections 256; }"
-    echo "http {"
     echo "    log_format reuse '\$server_port \$connection \$gzip_ratio \$request';"
     echo "    gzip on; gzip_types *; gzip_min_length 0;"
     echo "    access_log $work/nginx/logs/access.log reuse;"
-    for t in client_body proxy fastcgi uwsgi scgi; do echo "    ${t}_temp_path $work/nginx/$t;"; done
     server_block "127.0.0.1:$http_port"
     server_block "127.0.0.1:$https_port ssl" loopback
     server_block "127.0.0.1:$unknown_port ssl" stranger
     server_block "127.0.0.1:$elsewhere_port ssl" elsewhere
     [ "$ipv6" -eq 1 ] && server_block "[::1]:$v6_port ssl" loopback
     echo "}"
-} >"$work/nginx/nginx.conf"
+} | write_nginx_conf
 start_nginx "$http_port"
 head_size="$(printf 'GET /Expert/topic/5/5000.xml HTTP/1.0\r\n\r\n' |
     (exec 3<>"/dev/tcp/127.0.0.1/$http_port"; cat >&3; cat <&3) | awk '/^\r$/ {print n + 2; exit} {n += length($0) + 1}')"

@@ -45,16 +45,8 @@ echo "<html><p>Topic not found</p></html>" >"$root/not-found.html"
 for n in 1000 1001 1002; do echo "<topic n=\"$n\"/>" >"$root/w/$n.xml"; done
 
 http_port="$(free_port)" https_port="$(free_port)"
-mkdir -p "$work/nginx/logs"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off; master_process off; pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 256; }
-http {
+write_nginx_conf <<CONF
     access_log off;
-    client_body_temp_path $work/nginx/client_body; proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi; uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
     server {
         listen 127.0.0.1:$http_port; server_name localhost; root $root;
         location ~ ^/t/[0-9]+\$ { return 301 https://localhost:$https_port\$request_uri; }

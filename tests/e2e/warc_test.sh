@@ -31,17 +31,10 @@ root="$work/www"
 mkdir -p "$root/Expert/topic/1" "$work/nginx/logs"
 for n in $(seq 1000 1049); do "$site" --print xml "$n" >"$root/Expert/topic/1/$n.xml"; done
 http_port="$(free_port)" https_port="$(free_port)"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off; master_process off; pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 256; }
-http {
+write_nginx_conf <<CONF
     access_log off;
     types { text/xml xml; }
     gzip on; gzip_types text/xml; gzip_min_length 0;
-    client_body_temp_path $work/nginx/body; proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi; uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
     server { listen 127.0.0.1:$http_port; root $root; }
     server { listen 127.0.0.1:$https_port ssl; root $root;
              ssl_certificate $work/site.pem; ssl_certificate_key $work/site.key; }
