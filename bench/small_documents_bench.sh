@@ -5,7 +5,8 @@
 # (HTTP/2 over https, HTTP/1.1 with kept connections over http), both writing files, in the same
 # run; ours also with its web archive on (--warc). Prints documents per second and CPU
 # milliseconds per document for each, the median of three runs (RUNS=N for another number). The
-# documents are written below TMPDIR, which chooses the file system measured.
+# documents are written below TMPDIR, which chooses the file system measured; CONTENT=text
+# serves prose instead of random bytes.
 #   bench/small_documents_bench.sh BUILD_DIR [ROUND_TRIP_MS...]
 set -uo pipefail
 build="$(realpath "$1")"
@@ -20,11 +21,21 @@ pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
 count=1000 first=1000 runs="${RUNS:-3}"
 
-# The documents: numbers 1000..1999 of the forum series, 4 to 40 KB each.
+# The documents: numbers 1000..1999 of the forum series, 4 to 40 KB each, random bytes, or with
+# CONTENT=text pieces of English prose (the system's licence texts), which compress as pages do.
 root="$work/root"
 mkdir -p "$root/Expert/topic/1"
+if [ "${CONTENT:-random}" = text ]; then
+    cat /usr/share/common-licenses/* >"$work/prose"
+    prose_size="$(stat -c %s "$work/prose")"
+fi
 for ((n = first; n < first + count; n++)); do
-    head -c $((4096 + (n * 7919) % 36864)) /dev/urandom >"$root/Expert/topic/1/$n.xml"
+    size=$((4096 + (n * 7919) % 36864))
+    if [ "${CONTENT:-random}" = text ]; then
+        tail -c +$((1 + (n * 104729) % (prose_size - size))) "$work/prose" | head -c "$size"
+    else
+        head -c "$size" /dev/urandom
+    fi >"$root/Expert/topic/1/$n.xml"
 done
 
 # A private CA and a certificate for localhost.
@@ -118,7 +129,7 @@ measure() {
         'BEGIN { printf "  %-34s %7.1f docs/s  %6.2f ms CPU/doc\n", n, c / r, u * 1000 / c }'
 }
 
-echo "$count documents of 4-40 KB, 20 at a time; $(nproc) CPUs; median of $runs runs"
+echo "$count documents of 4-40 KB (${CONTENT:-random}), 20 at a time; $(nproc) CPUs; median of $runs runs"
 for trip in "${trips[@]}"; do
     echo "round trip $trip ms:"
     relay "$https_port" "$trip"
