@@ -431,8 +431,8 @@ std::string InfoMember(const std::string& filename, std::chrono::system_clock::t
     std::string block = "software: NOVUDownLoad/" NOVU_VERSION
                         "\r\n"
                         "format: WARC File Format 1.1\r\n"
-                        "conformsTo: https://iipc.github.io/warc-specifications/specifications/"
-                        "warc-format/warc-1.1/\r\n";
+                        "conformsTo: http://bibnum.bnf.fr/WARC/"
+                        "WARC_ISO_28500_version1-1_latestdraft.pdf\r\n";
     for (const auto& [name, value] : info) {
         block += name + ": " + value + "\r\n";
     }

@@ -119,7 +119,14 @@ TEST_F(FetcherTest, EmptyBodyCreatesEmptyFile) {
 }
 
 TEST_F(FetcherTest, HeaderSplitFromBodyAcrossSendsStillStoresBody) {
-    ASSERT_EQ(Fetch(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nab").Sleep(20).Send("cd")), 1);
+    // The rest goes only once the first part is in the fetcher's socket.
+    Serve(ServerScript().Send("HTTP/1.0 200 OK\r\n\r\nab").Mark().AwaitRelease().Send("cd"));
+    std::thread release([this] {
+        EXPECT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));
+        server_->Release();
+    });
+    EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str()), 1);
+    release.join();
     EXPECT_EQ(ReadFileBytes(Target()), "abcd");
 }
 
@@ -195,7 +202,18 @@ TEST_P(BodyFaultTest, FailedBodyLeavesOlderCopyAndNoPartialFile) {
     FetchFailure failure;
     Serve(GetParam().script);
     getter_.SetWaitLimit(GetParam().limit);
+    // The reset comes once the head and part of the body are with the fetcher.
+    std::thread release;
+    if (GetParam().resets) {
+        release = std::thread([this] {
+            EXPECT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));
+            server_->Release();
+        });
+    }
     EXPECT_EQ(getter_.Download("http://127.0.0.1/d", Target().c_str(), &failure), 0);
+    if (release.joinable()) {
+        release.join();
+    }
     EXPECT_EQ(failure.error, GetParam().error);
     EXPECT_EQ(ReadFileBytes(Target()), "good old copy");
     EXPECT_EQ(OtherFiles(), 0);
@@ -209,7 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
         BodyFault{"ResetWithoutLength",
                   ServerScript()
                       .Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(3000, 'p'))
-                      .Sleep(50)
+                      .Mark()
+                      .AwaitRelease()
                       .Reset(),
                   WaitLimit::None(), FetchError::kReceive, true},
         BodyFault{"ShortOfLength",
@@ -281,7 +300,8 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         std::vector<ServerScript> answers;
         std::vector<int> results;  // one document each
         int connections;
-        bool afterEachMark = false;  // each fetch but the first waits for the server's mark
+        // Each fetch but the first lets the server go on, and waits for its mark.
+        bool afterEachMark = false;
     };
     for (const Case& c : std::initializer_list<Case>{
              {"Length", {ServerScript().Send(ok).Next()}, {1, 1, 1}, 1},
@@ -351,7 +371,7 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
              {"UnaskedAnswerWhileIdle",
               {ServerScript()
                    .Send(ok)
-                   .Sleep(20)
+                   .AwaitRelease()
                    .Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nWRONG")
                    .Mark()
                    .Next()},
@@ -384,7 +404,8 @@ TEST_F(FetcherTest, KeptConnectionsCarryDocumentsWhileTheAnswersAllowIt) {
         ServeInTurn(c.answers, WaitLimit::Of(std::chrono::milliseconds(100)));
         std::vector<int> results;
         for (std::size_t i = 0; i < c.results.size(); ++i) {
-            if (c.afterEachMark) {
+            if (c.afterEachMark && i > 0) {
+                server_->Release();
                 ASSERT_TRUE(
                     WaitUntil([&] { return server_->MarksPassed() >= static_cast<int>(i); }));
             }
@@ -665,7 +686,7 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
             return ServerScript()
                 .Send("HTTP/1.0 200 OK\r\n\r\nfirst ")
                 .Mark()
-                .Sleep(40)
+                .AwaitRelease()
                 .Send("second");
         });
         ASSERT_TRUE(server_->Start());
@@ -673,10 +694,11 @@ TEST_F(FetcherTest, NothingIsUnderTheFinalNameUntilTheDocumentIsWhole) {
         int result = -1;
         std::thread fetch(
             [&] { result = getter_.Download("http://127.0.0.1/d", Target().c_str()); });
-        // Half the document is with the fetcher, the rest 40 ms away.
+        // Half the document is with the fetcher, the rest held back.
         ASSERT_TRUE(WaitUntil([&] { return server_->MarksPassed() == 1; }));
         // A crash now would leave no truncated file under the name, and the older copy whole.
         EXPECT_EQ(TargetExists() ? ReadFileBytes(Target()) : "", olderCopy ? "older copy" : "");
+        server_->Release();
         fetch.join();
         EXPECT_EQ(result, 1);
         EXPECT_EQ(ReadFileBytes(Target()), "first second");
@@ -809,7 +831,6 @@ TEST_F(FetcherTest, BodyOfKnownLengthIsCompleteWithoutWaitingForTheClose) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Fetch(ServerScript()
                         .Send(HttpResponse(200, "01234", "Content-Length: 10\r\n"))
-                        .Sleep(20)
                         .Send("56789")
                         .Stall()),
               1);

@@ -82,13 +82,19 @@ class RunControllerTest : public ::testing::Test {
     }
     // The same documents from a loopback server, for what only the network shows.
     void ServeDocumentsOverTheNetwork(int port = 0) {
-        server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
-            const std::string number = Match(request);
-            if (number.empty() || number.back() == '7') {
-                return ServerScript().Send(HttpResponse(404, "missing"));
-            }
-            return ServerScript().Send(HttpResponse(200, "document " + number));
-        });
+        ServeOverTheNetwork(
+            [](const std::string& request) {
+                const std::string number = Match(request);
+                if (number.empty() || number.back() == '7') {
+                    return ServerScript().Send(HttpResponse(404, "missing"));
+                }
+                return ServerScript().Send(HttpResponse(200, "document " + number));
+            },
+            port);
+    }
+    // The run fetches from a loopback server that answers as `responder` says.
+    void ServeOverTheNetwork(ScriptedServer::Responder responder, int port = 0) {
+        server_ = std::make_unique<ScriptedServer>(std::move(responder));
         ASSERT_TRUE(server_->Start(port));
         controller_.SetFetchPort(server_->Port());
     }
@@ -211,19 +217,24 @@ TEST_F(RunControllerTest, WholeRunStoresDocumentsCountsAndEndsInTwoAborts) {
 }
 
 TEST_F(RunControllerTest, RequestedEqualsFinishedPlusCancelledAtTeardown) {
-    // Documents that take a while, so that the queue still holds some when the run stops.
-    server_ = std::make_unique<ScriptedServer>(
-        [](const std::string&) { return ServerScript().Sleep(50).Send(HttpResponse(200, "x")); });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
+    // Each answer waits for the test, so that the queue still holds some when the run stops.
+    ServeOverTheNetwork([](const std::string&) {
+        return ServerScript().AwaitRelease().Send(HttpResponse(200, "x"));
+    });
     Start();
     controller_.Pause();
     Tick(30);
     controller_.Resume();
+    for (int i = 0; i < 4; ++i) {
+        server_->Release();
+    }
     ASSERT_TRUE(WaitUntil(
         [&] { return controller_.Snapshot().succeeded + controller_.Snapshot().failed > 3; }));
     controller_.Pause();
     controller_.Abort();  // stop request wakes the paused workers
+    for (int i = 0; i < 60; ++i) {
+        server_->Release();  // the documents in progress end
+    }
     ASSERT_TRUE(WaitUntil([&] { return controller_.ActiveThreads() == 0; }));
     const std::size_t reportsBefore = observer_.Reports().size();
     controller_.Abort();
@@ -284,10 +295,8 @@ TEST_F(RunControllerTest, SavedNumberIsTheLowestNotFinishedWhileJobsFinishOutOfO
 // What a user gets: a document still in progress at Abort has 10 s, however short its Delay,
 // and then no more.
 TEST_F(RunControllerTest, AbortCutsADocumentThatNeverEndsAfterTenSecondsOrTheDelay) {
-    server_ = std::make_unique<ScriptedServer>(
+    ServeOverTheNetwork(
         [](const std::string&) { return ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n").Stall(); });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
     controller_.SetClock(clock_);
     request_.document.enabled = false;
     // No time limit of its own, and one longer than ten seconds.
@@ -411,7 +420,7 @@ TEST_F(RunControllerTest, ANotFoundPageThatNamesItsNumberIsMissingAndNoRevisionI
                "<!-- Served in 0." +
                std::to_string(requests * 37 % 1000) + " secs --></body></html>";
     };
-    server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
+    ServeOverTheNetwork([&](const std::string& request) {
         const std::size_t at = request.find("oldid=");
         const std::string number =
             at == std::string::npos ? "" : request.substr(at + 6, request.find(' ', at) - at - 6);
@@ -425,8 +434,6 @@ TEST_F(RunControllerTest, ANotFoundPageThatNamesItsNumberIsMissingAndNoRevisionI
         }
         return ServerScript().Send(HttpResponse(200, page));
     });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
     settings_.Record().bbsUrl = "http://127.0.0.1/w/index.php?oldid={n}";
     request_.document.enabled = false;
     request_.bbs.first = 1;
@@ -917,7 +924,7 @@ TEST_F(RunControllerTest, LoginWallPausesTheRunAndBotChecksPauseItAfterFiveAnswe
 // like that one is then missing; a range has its own end and needs no probe.
 TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTaskBeforeTheRun) {
     std::atomic<bool> endless{false};
-    server_ = std::make_unique<ScriptedServer>([&](const std::string& request) {
+    ServeOverTheNetwork([&](const std::string& request) {
         const std::string number = Match(request);
         const bool far = number.size() >= 8;
         // The document task's far numbers are never there: its end can be seen.
@@ -928,8 +935,6 @@ TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTaskBeforeTheRun) {
         return ServerScript().Send(
             HttpResponse(200, far || number == "1003" ? "no such topic" : "document " + number));
     });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
     request_.bbs.first = 1000;
     request_.document.first = INT32_MAX - 5;
     const auto run = [&](std::size_t requestsBefore) {
@@ -984,12 +989,10 @@ TEST_F(RunControllerTest, ProbeAsksFarPastTheStartOfEachOpenTaskBeforeTheRun) {
 // when that is longer, and then the run goes on as if the site had no such number; Abort ends
 // the probe at once, and the Start with it.
 TEST_F(RunControllerTest, ProbeWithoutAnAnswerEndsAtItsTimeOrAtAbort) {
-    server_ = std::make_unique<ScriptedServer>([](const std::string& request) {
+    ServeOverTheNetwork([](const std::string& request) {
         return Match(request).size() >= 8 ? ServerScript().Stall()
                                           : ServerScript().Send(HttpResponse(200, "document"));
     });
-    ASSERT_TRUE(server_->Start());
-    controller_.SetFetchPort(server_->Port());
     controller_.SetClock(clock_);
     request_.document.enabled = false;
     for (const int delay : {0, 15}) {

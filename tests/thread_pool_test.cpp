@@ -12,7 +12,7 @@
 
 namespace {
 
-// Counts units of work; each unit takes about a millisecond. Ends a worker's loop once
+// Counts units of work; each unit yields the processor once. Ends a worker's loop once
 // `unitsBeforeEnd` units were done in all, when set.
 class CountingPool : public CThreadPool {
   public:
@@ -27,7 +27,7 @@ class CountingPool : public CThreadPool {
         if (unitsBeforeEnd > 0 && done >= unitsBeforeEnd) {
             return 0;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::yield();
         return 1;
     }
     std::atomic<int> units{0};
@@ -97,11 +97,14 @@ TEST(ThreadPoolTest, PauseHoldsWorkAndStopWhilePausedEndsEveryWorker) {
     pool.Start(4);
     ASSERT_TRUE(WaitUntil([&] { return pool.units.load() > 4; }));
     pool.SuspendAll();
-    // Fixed waits: a held worker gives no sign. The first lets units in progress finish, the
-    // second is the time in which a worker not held would do some fifty more.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // A held worker gives no sign, so a pool that is not held keeps the time: the units in
+    // progress finish while it does a few, and a worker not held would do as many as it does
+    // after that.
+    CountingPool clock;
+    clock.Start(1);
+    ASSERT_TRUE(WaitUntil([&] { return clock.units.load() >= 100; }));
     const int held = pool.units.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitUntil([&] { return clock.units.load() >= 1000; }));
     EXPECT_EQ(pool.units.load(), held);
     EXPECT_EQ(pool.CountLiveThreads(), 4);
 
@@ -115,7 +118,9 @@ TEST(ThreadPoolTest, ResumeAfterNestedPausesRestartsWork) {
     pool.Start(2);
     pool.SuspendAll();
     pool.SuspendAll();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a fixed wait: see above
+    CountingPool clock;  // keeps the time, as above
+    clock.Start(1);
+    ASSERT_TRUE(WaitUntil([&] { return clock.units.load() >= 100; }));
     const int held = pool.units.load();
     pool.ResumeAll();
     EXPECT_TRUE(WaitUntil([&] { return pool.units.load() > held + 4; }));

@@ -41,9 +41,12 @@ class Win32WindowTest : public ::testing::Test {
     // Runs the window's messages (its timers among them) until `done` holds, at most 10 s.
     template <typename Condition>
     static bool PumpUntil(Condition done) {
-        for (int i = 0; i < 2000 && !done(); ++i) {
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (!done() && GetTickCount64() < deadline) {
             Pump();
-            Sleep(5);
+            // Until a message (a timer's among them) arrives; what the window's other threads
+            // change, the next look sees.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
         }
         return done();
     }

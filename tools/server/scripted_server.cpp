@@ -113,6 +113,19 @@ ServerScript& ServerScript::Mark() {
     return *this;
 }
 
+ServerScript& ServerScript::AwaitRelease() {
+    steps_.push_back({ServerStep::kAwait, {}, 0});
+    return *this;
+}
+
+void ScriptedServer::Release() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++releases_;
+    }
+    stopped_.notify_all();
+}
+
 ServerScript& ServerScript::Cut() {
     steps_.push_back({ServerStep::kCut, {}, 0});
     return *this;
@@ -384,6 +397,15 @@ bool ScriptedServer::Play(Channel& channel, const ServerScript& script) {
             case ServerStep::kMark:
                 ++marks_;
                 break;
+            case ServerStep::kAwait: {
+                std::unique_lock<std::mutex> lock(mutex_);
+                stopped_.wait(lock, [this] { return stopping_.load() || releases_ > 0; });
+                if (stopping_.load()) {
+                    return false;
+                }
+                --releases_;
+                break;
+            }
         }
     }
 #ifdef NOVU_SERVER_TLS

@@ -11,7 +11,7 @@
 
 // What the server does on one connection after it has read the request, step by step.
 struct ServerStep {
-    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut, kNext, kMark };
+    enum Kind { kSend, kSleep, kStall, kClose, kReset, kCut, kNext, kMark, kAwait };
     Kind kind = kSend;
     std::string bytes;     // kSend
     int milliseconds = 0;  // kSleep
@@ -37,6 +37,9 @@ class ServerScript {
     // Counts that the steps before it were played (ScriptedServer::MarksPassed): what was sent
     // on a loopback connection is then in the client's socket.
     ServerScript& Mark();
+    // Waits, silent, until the test lets it go on (ScriptedServer::Release), or the server stops:
+    // what follows is sent when the test says, not after a guessed time.
+    ServerScript& AwaitRelease();
     const std::vector<ServerStep>& Steps() const { return steps_; }
 
   private:
@@ -75,6 +78,8 @@ class ScriptedServer {
     void SetRecordRequests(bool record) { recordRequests_ = record; }
     int ConnectionCount() const { return connections_.load(); }
     int MarksPassed() const { return marks_.load(); }
+    // Lets one script waiting in AwaitRelease go on, now or when one comes to it.
+    void Release();
     // TLS connections whose client resumed an earlier session instead of a whole handshake.
     int ResumedCount() const { return resumed_.load(); }
 
@@ -96,6 +101,7 @@ class ScriptedServer {
     std::atomic<int> connections_{0};
     std::atomic<int> resumed_{0};
     std::atomic<int> marks_{0};
+    int releases_ = 0;  // guarded by mutex_
     std::thread acceptThread_;
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
