@@ -352,6 +352,21 @@ class ExtendedSettingsTest : public ::testing::Test {
     ExtendedSettings settings_;
 };
 
+// What a run gets where NOVUDownLoad.toml says nothing: the limits and switches as documented.
+TEST_F(ExtendedSettingsTest, AnEmptyFileLeavesTheDocumentedDefaults) {
+    ASSERT_TRUE(Read("").IsOk());
+    RunRequest request;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(ApplyExtendedSettings(settings_, dir_.WithSeparator(), request, warnings).IsOk());
+    EXPECT_EQ(request.http.maxDocumentBytes, 268435456);  // 256 MiB
+    EXPECT_EQ(request.http.maxRedirects, 5);
+    EXPECT_FALSE(request.archive.warc);
+    EXPECT_EQ(request.archive.maxFileBytes, 1073741824);  // 1024 MiB
+    EXPECT_EQ(request.endAfter, 100);
+    EXPECT_EQ(request.askAgainEvery, std::chrono::seconds(60));
+    EXPECT_EQ(request.ratePerSecond, 100);
+}
+
 TEST_F(ExtendedSettingsTest, EveryKeyIsReadAndReachesTheRun) {
     WriteFileBytes(dir_.File("cookies.txt"), "h\tFALSE\t/\tFALSE\t0\tsid\tabc\n");
     ASSERT_TRUE(
