@@ -165,6 +165,14 @@ write_demo_settings() {
         bbsEnabled 1 documentEnabled 1 timeout 2 >/dev/null || fail "novucfg could not write the settings"
 }
 
+# Whether the requests stop once those in progress are done (sets paused_at).
+pause_holds() {
+    sleep 0.5
+    paused_at="$(log_lines)"
+    sleep 1.5
+    [ "$(log_lines)" -eq "$paused_at" ]
+}
+
 # A run as a person makes it, in the main window (main, width, height; the program is app_pid):
 # Enter on Start and on the notice, Pause, Resume, Abort and its wait message, Abort again,
 # Cancel. Each step is checked against the site's log and debug.txt.
@@ -175,10 +183,13 @@ drive_a_whole_run() {
     [ "$(log_lines)" -ge 200 ] || fail "no documents were requested"
 
     click $PAUSE
-    sleep 0.5
-    paused_at="$(log_lines)"
-    sleep 1.5
-    [ "$(log_lines)" -eq "$paused_at" ] || fail "requests went on while paused ($paused_at, then $(log_lines))"
+    if ! pause_holds; then
+        # A click that Wine took for activating the window is lost: Pause once more (a Pause
+        # that took is disabled, so this one does nothing then). A Pause that does not hold
+        # fails either way.
+        click $PAUSE
+        pause_holds || fail "requests went on while paused ($paused_at, then $(log_lines))"
+    fi
 
     click $RESUME
     for _ in $(seq 50); do [ "$(log_lines)" -gt "$paused_at" ] && break; sleep 0.1; done
