@@ -259,7 +259,7 @@ CTaskJudge::Verdict CTaskJudge::Missing(std::int32_t number, const std::string& 
     }
     if (!storedSome_) {
         if (failure.error == FetchError::kMissingPage) {
-            if (!firstByRule_) {
+            if (!firstByRule_ || number < firstByRule_->number) {
                 firstByRule_ = CSeriesEnd::Missing{number, url, RuleName(failure)};
             }
         } else {

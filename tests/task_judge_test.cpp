@@ -196,9 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"NoStormAfterADocument",
                  {"asks 1000..1003", "1000..1002 301 -> held",
                   "1003 stored -> stored, lists 1000 1001 1002", "1004 301 -> failed"}},
-        // A rule that marks every page missing before any was stored ends no series.
+        // A rule that marks every page missing before any was stored ends no series; the
+        // page it names is the first of the series, whichever answer came back first.
         Scenario{"RuleTakesAll",
-                 {"asks 1000..1004", "1000..1004 rule -> held",
+                 {"asks 1000..1004", "1001..1004 rule -> held", "1000 rule -> held",
                   "stop missing_if_body marks every page missing from 1000 on (the first: "
                   "http://h/t/1000): check the rule",
                   "ask -"}},

@@ -140,7 +140,7 @@ answer_box() {
     [ -n "$box" ] || fail "no message box appeared ($1)"
     press_return "$box"
     for _ in $(seq 50); do
-        windows | grep -q "^$box " || return 0
+        windows | grep "^$box " >/dev/null || return 0
         sleep 0.1
     done
     fail "the message box did not close ($1)"
