@@ -84,9 +84,7 @@ struct BodyBlock {
     std::vector<char> bytes = std::vector<char>(CHttpSocket::kBodyBlockSize);
 };
 CObjectPool<BodyBlock>::Lease BodyBuffer() {
-    // Never destroyed: a fetch that outlives the exit of main must still find it.
-    static auto& blocks = *new CObjectPool<BodyBlock>;
-    return blocks.Take();
+    return CObjectPool<BodyBlock>::Shared().Take();
 }
 
 // Whether `bytes` can be the start of an HTTP answer: anything else on a kept connection is

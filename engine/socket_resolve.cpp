@@ -36,14 +36,14 @@ std::string PeerAddressText(SocketHandle socket) {
     if (::getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
         return {};
     }
+    if (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) {
+        return {};
+    }
     char text[INET6_ADDRSTRLEN] = {};
     const void* address =
         peer.ss_family == AF_INET6
             ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr)
             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr);
-    if (peer.ss_family != AF_INET && peer.ss_family != AF_INET6) {
-        return {};
-    }
     return ::inet_ntop(peer.ss_family, address, text, sizeof(text)) != nullptr ? text : "";
 }
 

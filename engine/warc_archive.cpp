@@ -35,28 +35,6 @@ std::string IndexPathOf(const std::string& archivePath) {
            kIndexSuffix;
 }
 
-std::string StartStamp(std::chrono::system_clock::time_point start) {
-    std::string digits;
-    for (const char c : warc::Date(start).substr(0, 19)) {
-        if (c >= '0' && c <= '9') {
-            digits += c;
-        }
-    }
-    return digits;
-}
-
-Status WriteAll(int descriptor, const char* data, std::size_t length) {
-    while (length > 0) {
-        const long written = platform::WriteDescriptor(descriptor, data, length);
-        if (written <= 0) {
-            return Status::SystemError(written == 0 ? ENOSPC : errno);
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-    }
-    return Status::Ok();
-}
-
 Status WriteIndex(const std::string& archivePath, std::vector<std::string> lines) {
     std::sort(lines.begin(), lines.end());
     std::string text;
@@ -338,7 +316,7 @@ Status CWarcArchive::Open(Settings settings) {
 
 Status CWarcArchive::StartFile() {
     auto file = std::make_shared<File>();
-    const std::string stamp = StartStamp(settings_.start);
+    const std::string stamp = warc::Timestamp(warc::Date(settings_.start));
     // A start in the same second as an earlier one takes the next free serial: an old file is
     // never written again.
     for (;; ++serial_) {
@@ -363,7 +341,7 @@ Status CWarcArchive::StartFile() {
     ++serial_;
     const std::string info =
         warc::InfoMember(file->name, std::chrono::system_clock::now(), settings_.info);
-    Status written = WriteAll(file->descriptor, info.data(), info.size());
+    Status written = WriteWhole(file->descriptor, info.data(), info.size());
     if (written.IsOk()) {
         written = CFileSystem::Current().SyncDirectory(settings_.folder);
     }
@@ -419,7 +397,7 @@ Status CWarcArchive::Keep(WireTape& tape) {
     File& file = *file_;
     Status written;
     records.members.Read(0, records.members.Size(), [&](const char* data, std::size_t length) {
-        written = WriteAll(file.descriptor, data, length);
+        written = WriteWhole(file.descriptor, data, length);
         return written.IsOk();
     });
     if (written.IsOk() && !records.members.Failure().IsOk()) {

@@ -129,12 +129,6 @@ class CMemberWriter {
     CSpool* out_ = nullptr;
 };
 
-CObjectPool<CMemberWriter>::Lease MemberWriter() {
-    // Never destroyed: a fetch that outlives the exit of main must still find it.
-    static auto& writers = *new CObjectPool<CMemberWriter>;
-    return writers.Take();
-}
-
 std::string HeaderBlock(const Fields& fields, std::uint64_t contentLength) {
     std::string header(kVersionLine);
     for (const auto& [name, value] : fields) {
@@ -284,6 +278,16 @@ std::string Date(std::chrono::system_clock::time_point when) {
                       static_cast<long long>(time.subseconds().count()));
 }
 
+std::string Timestamp(std::string_view date) {
+    std::string digits;
+    for (const char c : date.substr(0, 19)) {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        }
+    }
+    return digits;
+}
+
 std::string SortKey(const std::string& url) {
     const std::string lower = LowerCase(url);
     const std::size_t schemeEnd = lower.find("://");
@@ -367,7 +371,7 @@ bool BuildExchange(WireTape& tape, ExchangeRecords& records, Status& failure) {
     const std::string responseId = NewRecordId();
     const std::uint64_t answerEnd = tape.AnswerEnd();
     const bool answered = answerEnd > tape.answerBegin;
-    const auto lease = MemberWriter();
+    const auto lease = CObjectPool<CMemberWriter>::Shared().Take();
     CMemberWriter& writer = *lease;
 
     CSha1 requestDigest;
@@ -446,7 +450,7 @@ std::string InfoMember(const std::string& filename, std::chrono::system_clock::t
                                             {"WARC-Block-Digest", DigestField(digest)}},
                                            block.size());
     CSpool member;
-    const auto lease = MemberWriter();
+    const auto lease = CObjectPool<CMemberWriter>::Shared().Take();
     CMemberWriter& writer = *lease;
     std::string bytes;
     if (writer.Begin(member, false) && writer.Add(header.data(), header.size()) &&
@@ -461,8 +465,9 @@ std::string InfoMember(const std::string& filename, std::chrono::system_clock::t
 }
 
 const std::string* ReadRecord::Field(const char* name) const {
+    const std::string lower = LowerCase(name);
     for (const auto& [field, value] : fields) {
-        if (EqualsNoCase(field, LowerCase(name))) {
+        if (EqualsNoCase(field, lower)) {
             return &value;
         }
     }
@@ -519,13 +524,7 @@ bool EntryOf(const ReadRecord& record, IndexEntry& entry) {
     if (head.Status() < 0) {
         return false;
     }
-    std::string timestamp;
-    for (const char c : date->substr(0, 19)) {
-        if (c >= '0' && c <= '9') {
-            timestamp += c;
-        }
-    }
-    entry.key = SortKey(*url) + " " + timestamp;
+    entry.key = SortKey(*url) + " " + Timestamp(*date);
     entry.url = *url;
     entry.status = std::to_string(head.Status());
     entry.mime.clear();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,9 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 std::string NewRecordId();
 // UTC with microseconds: "2026-12-09T04:52:00.123456Z".
 std::string Date(std::chrono::system_clock::time_point when);
+// The 14 digits ("20261209045200") that replay indexes and file names give the second of a
+// WARC-Date by.
+std::string Timestamp(std::string_view date);
 // The key that replay indexes sort a URL by: host labels reversed, "www." and the scheme's port
 // left out, query arguments sorted ("org,example)/a/1?a=1&b=2").
 std::string SortKey(const std::string& url);

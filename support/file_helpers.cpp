@@ -73,9 +73,8 @@ Status ReplaceThroughTemporary(const fs::path& target, unsigned permissions,
     Status result = owner == nullptr || platform::GiveTo(descriptor, *owner)
                         ? Status::Ok()
                         : Status::SystemError(errno);
-    if (result.IsOk() &&
-        platform::WriteDescriptor(descriptor, data, wanted) != static_cast<long>(wanted)) {
-        result = Status::SystemError(errno != 0 ? errno : ENOSPC);
+    if (result.IsOk()) {
+        result = WriteWhole(descriptor, data, wanted);
     }
     // The new record is on the disk before it takes the old one's place.
     if (result.IsOk()) {
@@ -137,6 +136,19 @@ int ReadWholeFile(const char* path, void* buffer, int wanted) {
         wanted > 0 ? std::fread(buffer, 1, static_cast<std::size_t>(wanted), file) : 0;
     std::fclose(file);
     return static_cast<int>(read);
+}
+
+Status WriteWhole(int descriptor, const void* data, std::size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const long written = platform::WriteDescriptor(descriptor, bytes, length);
+        if (written <= 0) {
+            return Status::SystemError(written == 0 ? ENOSPC : errno);
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return Status::Ok();
 }
 
 Status ReplaceWholeFile(const char* path, const void* data, int size) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "support/status.h"
@@ -25,6 +26,10 @@ Status ReplaceWholeFile(const char* path, const void* data, int size);
 // kernel follows links in sticky folders such as /tmp: a link that another user planted is
 // refused, saying so.
 Status ResolveTrustedPath(const std::string& path, std::string& target);
+
+// Writes all `length` bytes to the open file, in as many writes as the system takes. A write
+// that makes no progress is a full disk.
+Status WriteWhole(int descriptor, const void* data, std::size_t length);
 
 // Whether a system error number means that the disk (or the user's quota on it) is full.
 bool IsDiskFull(int error);

@@ -27,6 +27,13 @@ class CObjectPool {
         std::unique_ptr<T> object_;
     };
 
+    // The one pool of T for the whole process. Never destroyed: a fetch that outlives the exit
+    // of main must still find it.
+    static CObjectPool& Shared() {
+        static auto& pool = *new CObjectPool;
+        return pool;
+    }
+
     Lease Take() {
         std::unique_ptr<T> object;
         {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "support/file_helpers.h"
 #include "support/file_platform.h"
 #include "support/file_system.h"
 
@@ -19,17 +20,11 @@ bool COutputFile::Open(const char* path, bool append) {
 }
 
 bool COutputFile::Write(const void* data, std::size_t length) {
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const long written = platform::WriteDescriptor(descriptor_, bytes, length);
-        if (written <= 0) {
-            error_ = written < 0 ? errno : ENOSPC;
-            return false;
-        }
-        bytes += written;
-        length -= static_cast<std::size_t>(written);
+    const Status written = WriteWhole(descriptor_, data, length);
+    if (!written.IsOk()) {
+        error_ = written.SystemErrorNumber();
     }
-    return true;
+    return written.IsOk();
 }
 
 bool COutputFile::Close() {

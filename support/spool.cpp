@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "support/file_helpers.h"
 #include "support/file_platform.h"
 
 CSpool::~CSpool() {
@@ -33,16 +34,10 @@ bool CSpool::Append(const void* data, std::size_t length) {
             return false;
         }
     }
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const long written = platform::WriteDescriptor(scratch_, bytes, length);
-        if (written <= 0) {
-            return Fail(written == 0 ? ENOSPC : errno);
-        }
-        bytes += written;
-        length -= static_cast<std::size_t>(written);
-        size_ += static_cast<std::uint64_t>(written);
+    if (const Status written = WriteWhole(scratch_, data, length); !written.IsOk()) {
+        return Fail(written.SystemErrorNumber());
     }
+    size_ += length;
     return true;
 }
 

@@ -336,14 +336,20 @@ TEST_F(ArchiveTest, FilesEndAtTheirLimitAndAFailedWriteLeavesNothingHalfWritten)
         noise += static_cast<char>('a' + (i * 7919 + i / 3) % 26);
     }
     ASSERT_TRUE(tape.received.Append("HTTP/1.1 200 OK\r\n\r\n" + noise));
-    for (int i = 0; i < 6; ++i) {
+    const fs::path first = ArchiveFiles(settings.folder, ".warc.gz").at(0);
+    const auto infoBytes = fs::file_size(first);
+    ASSERT_TRUE(archive.Keep(tape).IsOk());
+    const auto exchangeBytes = fs::file_size(first) - infoBytes;
+    for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(archive.Keep(tape).IsOk());
     }
     const std::vector<fs::path> files = ArchiveFiles(settings.folder, ".warc.gz");
     ASSERT_GE(files.size(), 2u);
     for (const fs::path& file : files) {
         if (file != files.back()) {
+            // Full: one more exchange would have passed the limit.
             EXPECT_LE(fs::file_size(file), 4096u);
+            EXPECT_GT(fs::file_size(file) + exchangeBytes, 4096u);
             EXPECT_TRUE(fs::exists(file.string().substr(0, file.string().size() - 8) + ".cdxj"));
         }
         EXPECT_EQ(RecordsOf(file).at(0).Type(), "warcinfo");
